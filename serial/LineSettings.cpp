@@ -1,0 +1,124 @@
+#include "serial/LineSettings.h"
+
+// termios2 and BOTHER; this header clashes with <termios.h> and <sys/ioctl.h>.
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+
+#include <cerrno>
+
+extern "C" int ioctl(int fd, unsigned long request, ...);
+
+namespace {
+
+int Ioctl(int fd, unsigned long request, void* arg) {
+    int rc;
+    do {
+        rc = ioctl(fd, request, arg);
+    } while (rc < 0 && errno == EINTR);
+    return rc;
+}
+
+// The rates a driver knows by constant; anything else goes as BOTHER with the exact value.
+tcflag_t BaudConstant(std::uint32_t baud) {
+    switch (baud) {
+    case 1200:
+        return B1200;
+    case 1800:
+        return B1800;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return BOTHER;
+    }
+}
+
+} // namespace
+
+bool LineSettings::Read(int fd, LineSettings* pSettings) {
+    struct termios2 tio {};
+    if (Ioctl(fd, TCGETS2, &tio) < 0)
+        return false;
+    LineSettings& s = *pSettings;
+    s.baud = tio.c_ospeed;
+    switch (tio.c_cflag & CSIZE) {
+    case CS5:
+        s.byteSize = 5;
+        break;
+    case CS6:
+        s.byteSize = 6;
+        break;
+    case CS7:
+        s.byteSize = 7;
+        break;
+    default:
+        s.byteSize = 8;
+        break;
+    }
+    s.parity = (tio.c_cflag & PARENB) ? ((tio.c_cflag & PARODD) ? 1 : 2) : 0;
+    s.stopBits = (tio.c_cflag & CSTOPB) ? (s.byteSize == 5 ? 1 : 2) : 0;
+    s.parityCheck = (tio.c_iflag & INPCK) != 0;
+    s.ctsFlow = (tio.c_cflag & CRTSCTS) != 0;
+    s.xonOut = (tio.c_iflag & IXON) != 0;
+    s.xonIn = (tio.c_iflag & IXOFF) != 0;
+    return true;
+}
+
+bool LineSettings::Apply(int fd, const LineSettings& s) {
+    struct termios2 tio {};
+    if (Ioctl(fd, TCGETS2, &tio) < 0)
+        return false;
+
+    // A raw byte pipe: no line editing, echo, signals, CR/NL translation or output processing,
+    // so that every byte (0x0D above all) passes unchanged in both directions.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IUCLC | IMAXBEL | IXANY | IXON | IXOFF | INPCK);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+
+    // The device's own flow-control and parity-checking choices stay.
+    if (s.parityCheck)
+        tio.c_iflag |= INPCK;
+    if (s.xonOut)
+        tio.c_iflag |= IXON;
+    if (s.xonIn)
+        tio.c_iflag |= IXOFF;
+    if (s.ctsFlow)
+        tio.c_cflag |= CRTSCTS;
+    else
+        tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    tio.c_cflag |= kSizes[(s.byteSize >= 5 && s.byteSize <= 8) ? s.byteSize - 5 : 3];
+    if (s.parity == 1)
+        tio.c_cflag |= PARENB | PARODD;
+    else if (s.parity == 2)
+        tio.c_cflag |= PARENB;
+    if (s.stopBits != 0)
+        tio.c_cflag |= CSTOPB;
+    // Receive, and do not let the carrier line gate the port.
+    tio.c_cflag |= CREAD | CLOCAL;
+
+    const tcflag_t speed = BaudConstant(s.baud);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    tio.c_cflag |= speed | (speed << IBSHIFT);
+    tio.c_ispeed = s.baud;
+    tio.c_ospeed = s.baud;
+
+    // The driver may adjust what it cannot do (a pseudo-terminal keeps 8N1); that is no failure.
+    return Ioctl(fd, TCSETS2, &tio) == 0;
+}

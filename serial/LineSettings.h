@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+// The part of a tty's termios that a DCB carries. Read and written through termios2
+// (LineSettings.cpp), whose kernel header cannot share a translation unit with <termios.h>.
+struct LineSettings {
+    std::uint32_t baud = 0;
+    int byteSize = 8; // 5..8
+    int parity = 0;   // 0 none, 1 odd, 2 even
+    int stopBits = 0; // 0 one, 1 one and a half, 2 two
+    bool parityCheck = false;
+    bool ctsFlow = false;
+    bool xonOut = false;
+    bool xonIn = false;
+
+    // False when the descriptor is not a tty (errno tells why).
+    static bool Read(int fd, LineSettings* pSettings);
+    // Applies the settings on a raw, 8-bit transparent line; false on failure.
+    static bool Apply(int fd, const LineSettings& settings);
+};

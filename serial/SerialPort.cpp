@@ -1,0 +1,193 @@
+#include "serial/SerialPort.h"
+
+#include <chrono>
+
+namespace {
+// Shared by every port object: the counts of the last reads and the last write.
+DWORD g_dwBytesRead = 0;
+DWORD g_dwBytesWritten = 0;
+
+constexpr DWORD kDcbLength = 28;
+} // namespace
+
+CSerialPort::CSerialPort() : m_hPort(INVALID_HANDLE_VALUE) {}
+
+CSerialPort::~CSerialPort() {
+    Close();
+}
+
+BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits, DWORD nStopBits) {
+    if (nPort < 1 || nPort > 4)
+        return FALSE;
+    if (nBaud < 1200 || nBaud > 115200)
+        return FALSE;
+
+    BYTE parity;
+    switch (nParity) {
+    case PARITY_NONE:
+        parity = NOPARITY;
+        break;
+    case PARITY_ODD:
+        parity = ODDPARITY;
+        break;
+    case PARITY_EVEN:
+        parity = EVENPARITY;
+        break;
+    default:
+        return FALSE;
+    }
+    BYTE stopBits;
+    switch (nStopBits) {
+    case STOPBITS_10:
+        stopBits = ONESTOPBIT;
+        break;
+    case STOPBITS_15:
+        stopBits = ONE5STOPBITS;
+        break;
+    case STOPBITS_20:
+        stopBits = TWOSTOPBITS;
+        break;
+    default:
+        return FALSE;
+    }
+    BYTE byteSize;
+    switch (nDataBits) {
+    case DATABITS_5:
+        byteSize = 5;
+        break;
+    case DATABITS_6:
+        byteSize = 6;
+        break;
+    case DATABITS_7:
+        byteSize = 7;
+        break;
+    case DATABITS_8:
+        byteSize = 8;
+        break;
+    default:
+        return FALSE;
+    }
+
+    // A device still held would leak with its descriptor; callers close first, but be safe.
+    if (m_hPort != INVALID_HANDLE_VALUE)
+        Close();
+
+    m_strPortName.Format("COM%i:", static_cast<int>(nPort));
+    m_hPort = CommOpen(m_strPortName);
+    if (m_hPort == INVALID_HANDLE_VALUE)
+        return FALSE;
+
+    m_dcb.DCBlength = kDcbLength;
+    if (!CommGetState(m_hPort, &m_dcb))
+        return FALSE;
+    m_dcb.BaudRate = nBaud;
+    m_dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    m_dcb.StopBits = stopBits;
+    m_dcb.Parity = parity;
+    m_dcb.ByteSize = byteSize;
+    if (!CommSetState(m_hPort, &m_dcb))
+        return FALSE;
+
+    SetTimeouts(MAXDWORD, MAXDWORD, 1000, 50, 0);
+    Purge();
+    return TRUE;
+}
+
+BOOL CSerialPort::SetTimeouts(DWORD dwReadInterval, DWORD dwReadMultiplier, DWORD dwReadConstant,
+                              DWORD dwWriteMultiplier, DWORD dwWriteConstant) {
+    m_timeouts.ReadIntervalTimeout = dwReadInterval;
+    m_timeouts.ReadTotalTimeoutMultiplier = dwReadMultiplier;
+    m_timeouts.ReadTotalTimeoutConstant = dwReadConstant;
+    m_timeouts.WriteTotalTimeoutMultiplier = dwWriteMultiplier;
+    m_timeouts.WriteTotalTimeoutConstant = dwWriteConstant;
+    return CommSetTimeouts(m_hPort, &m_timeouts);
+}
+
+BOOL CSerialPort::Purge() {
+    return CommPurge(m_hPort, PURGE_RXABORT | PURGE_RXCLEAR);
+}
+
+BOOL CSerialPort::WriteBytes(const CString& str, DWORD nExpected, DWORD* pdwWritten) {
+    Purge();
+    const BOOL bOk = CommWrite(m_hPort, static_cast<const char*>(str),
+                               static_cast<DWORD>(str.GetLength()), pdwWritten);
+    return (bOk && *pdwWritten == nExpected) ? TRUE : FALSE;
+}
+
+BOOL CSerialPort::SendString(const CString& str) {
+    if (m_hPort == INVALID_HANDLE_VALUE)
+        return FALSE;
+    return WriteBytes(str, static_cast<DWORD>(str.GetLength()), &g_dwBytesWritten);
+}
+
+BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool bUseTerminator,
+                            char cTerminator) {
+    if (m_hPort == INVALID_HANDLE_VALUE)
+        return FALSE;
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    char buffer[2] = {0, 0};
+    DWORD dwTotal = 0;
+    bool bTerminatorSeen = false;
+    BOOL bLastOk = TRUE;
+
+    // One byte: append it (a 0x00 adds no character but counts), count it, test it.
+    auto take = [&]() {
+        str += buffer;
+        dwTotal += *pdwRead;
+        if (bUseTerminator && buffer[0] == cTerminator)
+            bTerminatorSeen = true;
+        buffer[0] = 0;
+    };
+
+    if (nMaxReads == 0) {
+        for (;;) {
+            bLastOk = CommRead(m_hPort, buffer, 1, pdwRead);
+            if (!bLastOk || *pdwRead == 0)
+                break;
+            take();
+            if (bTerminatorSeen || dwTotal >= kMaxReplyBytes ||
+                Clock::now() - start >= std::chrono::milliseconds(kMaxReplyMs))
+                break;
+        }
+    } else {
+        for (DWORD i = 0; i < nMaxReads; ++i) {
+            bLastOk = CommRead(m_hPort, buffer, 1, pdwRead);
+            if (!bLastOk)
+                continue;
+            if (*pdwRead == 0)
+                break;
+            take();
+            if (bTerminatorSeen)
+                break;
+        }
+    }
+
+    if (dwTotal == 0 && !bLastOk)
+        return FALSE;
+    *pdwRead = dwTotal;
+    if (bUseTerminator)
+        return bTerminatorSeen ? TRUE : FALSE;
+    return TRUE;
+}
+
+BOOL CSerialPort::ReceiveLine(CString& str) {
+    str.Empty();
+    if (m_hPort == INVALID_HANDLE_VALUE)
+        return FALSE;
+    ReadBytes(str, &g_dwBytesRead, 0, true, '\r');
+    return g_dwBytesRead != 0 ? TRUE : FALSE;
+}
+
+BOOL CSerialPort::Close() {
+    if (!CommClose(m_hPort))
+        return FALSE;
+    m_hPort = INVALID_HANDLE_VALUE;
+    return TRUE;
+}
+
+BOOL CSerialPort::Disconnect() {
+    Close();
+    return TRUE;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "core/String.h"
+#include "core/Types.h"
+#include "serial/comm.h"
+
+// Line-setting codes taken by CSerialPort::Open.
+constexpr DWORD PARITY_NONE = 0x0100;
+constexpr DWORD PARITY_ODD = 0x0200;
+constexpr DWORD PARITY_EVEN = 0x0400;
+constexpr DWORD PARITY_MARK = 0x0800;
+constexpr DWORD PARITY_SPACE = 0x1000;
+
+constexpr DWORD DATABITS_5 = 0x0001;
+constexpr DWORD DATABITS_6 = 0x0002;
+constexpr DWORD DATABITS_7 = 0x0004;
+constexpr DWORD DATABITS_8 = 0x0008;
+constexpr DWORD DATABITS_16 = 0x0010;
+constexpr DWORD DATABITS_16X = 0x0020;
+
+constexpr DWORD STOPBITS_10 = 0x0001;
+constexpr DWORD STOPBITS_15 = 0x0002;
+constexpr DWORD STOPBITS_20 = 0x0004;
+
+// One serial device for a line-oriented command protocol. Every operation is synchronous.
+class CSerialPort {
+public:
+    // A reply read without a limit of read calls also ends after this many bytes or this long
+    // since the first read call, so that a device that never stops talking cannot hold us.
+    static constexpr DWORD kMaxReplyBytes = 65536;
+    static constexpr DWORD kMaxReplyMs = 10000;
+
+    CSerialPort();
+    ~CSerialPort();
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+
+    BOOL Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits, DWORD nStopBits);
+    BOOL SetTimeouts(DWORD dwReadInterval, DWORD dwReadMultiplier, DWORD dwReadConstant,
+                     DWORD dwWriteMultiplier, DWORD dwWriteConstant);
+    BOOL Purge();
+    BOOL WriteBytes(const CString& str, DWORD nExpected, DWORD* pdwWritten);
+    BOOL SendString(const CString& str);
+    BOOL ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool bUseTerminator,
+                   char cTerminator);
+    BOOL ReceiveLine(CString& str);
+    BOOL Close();
+    BOOL Disconnect();
+
+    CString m_strPortName;
+    DCB m_dcb;
+    COMMTIMEOUTS m_timeouts;
+    HANDLE m_hPort;
+};

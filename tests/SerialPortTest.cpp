@@ -1,0 +1,385 @@
+#include "serial/SerialPort.h"
+#include "serial/LineSettings.h"
+#include "tests/PtyDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include <dirent.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+BOOL OpenStandard(CSerialPort& port, DWORD nPort = 1, DWORD nBaud = 19200) {
+    return port.Open(nPort, nBaud, PARITY_NONE, DATABITS_8, STOPBITS_10);
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d))
+            ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+TEST(SerialPortOpen, RefusesBadArgumentsWithoutTouchingAnything) {
+    PtyDevice dev(1);
+    CSerialPort port;
+    struct Case {
+        DWORD port, baud, parity, data, stop;
+    };
+    const Case bad[] = {
+        {0, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10},
+        {5, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10},
+        {0xFFFFFFFF, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10}, // -1 from a signed field
+        {1, 1199, PARITY_NONE, DATABITS_8, STOPBITS_10},
+        {1, 115201, PARITY_NONE, DATABITS_8, STOPBITS_10},
+        {1, 19200, 0, DATABITS_8, STOPBITS_10},
+        {1, 19200, PARITY_MARK, DATABITS_8, STOPBITS_10},
+        {1, 19200, PARITY_NONE | PARITY_ODD, DATABITS_8, STOPBITS_10},
+        {1, 19200, PARITY_NONE, DATABITS_16, STOPBITS_10},
+        {1, 19200, PARITY_NONE, 0, STOPBITS_10},
+        {1, 19200, PARITY_NONE, DATABITS_8, 0x0003},
+    };
+    for (const Case& c : bad) {
+        EXPECT_EQ(FALSE, port.Open(c.port, c.baud, c.parity, c.data, c.stop))
+            << c.port << " " << c.baud;
+        EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
+        EXPECT_EQ(CString(""), port.m_strPortName);
+    }
+    // The device was never opened: it has not been claimed by anyone.
+    CSerialPort other;
+    EXPECT_EQ(TRUE, OpenStandard(other));
+
+    // A refused Open leaves an open port as it was.
+    EXPECT_EQ(FALSE, other.Open(5, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10));
+    EXPECT_NE(INVALID_HANDLE_VALUE, other.m_hPort);
+    EXPECT_EQ(CString("COM1:"), other.m_strPortName);
+}
+
+TEST(SerialPortOpen, AppliesRawLineSettingsAndAnyBaudInRange) {
+    PtyDevice dev(2);
+    for (DWORD baud : {1200u, 5000u, 19200u, 115200u}) {
+        CSerialPort port;
+        ASSERT_EQ(TRUE, OpenStandard(port, 2, baud)) << baud;
+        EXPECT_EQ(CString("COM2:"), port.m_strPortName);
+        EXPECT_EQ(28u, port.m_dcb.DCBlength);
+        EXPECT_EQ(baud, port.m_dcb.BaudRate);
+        EXPECT_EQ(DTR_CONTROL_DISABLE, port.m_dcb.fDtrControl);
+        EXPECT_EQ(MAXDWORD, port.m_timeouts.ReadIntervalTimeout);
+        EXPECT_EQ(MAXDWORD, port.m_timeouts.ReadTotalTimeoutMultiplier);
+        EXPECT_EQ(1000u, port.m_timeouts.ReadTotalTimeoutConstant);
+        EXPECT_EQ(50u, port.m_timeouts.WriteTotalTimeoutMultiplier);
+        EXPECT_EQ(0u, port.m_timeouts.WriteTotalTimeoutConstant);
+
+        LineSettings s;
+        ASSERT_TRUE(LineSettings::Read(port.m_hPort, &s));
+        EXPECT_EQ(baud, s.baud);
+        EXPECT_EQ(8, s.byteSize);
+        EXPECT_EQ(0, s.parity);
+        EXPECT_EQ(0, s.stopBits);
+
+        termios tio{};
+        ASSERT_EQ(0, tcgetattr(port.m_hPort, &tio));
+        EXPECT_EQ(0u, tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN));
+        EXPECT_EQ(0u, tio.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP));
+        EXPECT_EQ(0u, tio.c_oflag & OPOST);
+        int lines = 0;
+        // Only real ports have modem lines; a pseudo-terminal has no DTR to check.
+        if (ioctl(port.m_hPort, TIOCMGET, &lines) == 0) {
+            EXPECT_EQ(0, lines & TIOCM_DTR);
+        }
+    }
+    // Settings other than 8N1 are taken too (a pseudo-terminal forces 8N1 back on its own).
+    CSerialPort port;
+    EXPECT_EQ(TRUE, port.Open(2, 9600, PARITY_EVEN, DATABITS_7, STOPBITS_20));
+    EXPECT_EQ(7, port.m_dcb.ByteSize);
+    EXPECT_EQ(EVENPARITY, port.m_dcb.Parity);
+    EXPECT_EQ(TWOSTOPBITS, port.m_dcb.StopBits);
+}
+
+TEST(SerialPortOpen, MissingHeldAndUnconfigurableDevices) {
+    PtyDevice dev(1);
+    dev.Link(3, "/nonexistent/serial-device");
+    dev.Link(4, "/dev/null");
+
+    // Missing: fails closed, but the name records what was tried.
+    CSerialPort missing;
+    EXPECT_EQ(FALSE, OpenStandard(missing, 3));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, missing.m_hPort);
+    EXPECT_EQ(CString("COM3:"), missing.m_strPortName);
+
+    // Held elsewhere: the second opener fails closed, and succeeds once the first lets go.
+    CSerialPort first, second;
+    ASSERT_EQ(TRUE, OpenStandard(first, 1));
+    EXPECT_EQ(FALSE, OpenStandard(second, 1));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, second.m_hPort);
+    EXPECT_EQ(TRUE, first.Close());
+    EXPECT_EQ(TRUE, OpenStandard(second, 1));
+
+    // Not a tty: opened but unconfigured; transfers stay bounded and Close releases it.
+    CSerialPort null;
+    EXPECT_EQ(FALSE, OpenStandard(null, 4));
+    EXPECT_NE(INVALID_HANDLE_VALUE, null.m_hPort);
+    EXPECT_EQ(TRUE, null.SendString("X\r"));
+    CString reply = "old";
+    const auto start = Clock::now();
+    EXPECT_EQ(FALSE, null.ReceiveLine(reply));
+    EXPECT_LT(MsSince(start), 1500);
+    EXPECT_EQ(CString(""), reply);
+    EXPECT_EQ(TRUE, null.Close());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, null.m_hPort);
+}
+
+TEST(SerialPortOpen, NoDescriptorLeaksOverManyCycles) {
+    PtyDevice dev(1);
+    const int before = OpenDescriptors();
+    for (int i = 0; i < 1000; ++i) {
+        CSerialPort port;
+        ASSERT_EQ(TRUE, OpenStandard(port));
+        ASSERT_EQ(TRUE, port.Close());
+    }
+    // Open on a port that still holds a device releases it first.
+    CSerialPort port;
+    ASSERT_EQ(TRUE, OpenStandard(port));
+    ASSERT_EQ(TRUE, OpenStandard(port));
+    EXPECT_EQ(before + 1, OpenDescriptors());
+    port.Disconnect();
+    EXPECT_EQ(before, OpenDescriptors());
+}
+
+TEST(SerialPortClosed, OperationsFailWithoutSideEffects) {
+    CSerialPort port;
+    EXPECT_EQ(FALSE, port.SendString("X\r"));
+    CString reply = "stale";
+    const auto start = Clock::now();
+    EXPECT_EQ(FALSE, port.ReceiveLine(reply));
+    EXPECT_LT(MsSince(start), 100);
+    EXPECT_EQ(CString(""), reply);
+
+    CString out = "keep";
+    DWORD count = 77;
+    EXPECT_EQ(FALSE, port.ReadBytes(out, &count, 0, true, '\r'));
+    EXPECT_EQ(CString("keep"), out);
+    EXPECT_EQ(77u, count);
+
+    EXPECT_EQ(FALSE, port.Close());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
+    EXPECT_EQ(TRUE, port.Disconnect());
+}
+
+class SerialExchange : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(TRUE, OpenStandard(port)); }
+    PtyDevice dev{1};
+    CSerialPort port;
+};
+
+TEST_F(SerialExchange, ReplyEndsAtCarriageReturnAndTheRestIsPurged) {
+    ASSERT_EQ(TRUE, port.SendString("ID?\r"));
+    EXPECT_EQ("ID?\r", dev.Read(1000));
+    dev.Write("OK\r\nLATE");
+    CString reply;
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+    EXPECT_EQ(CString("OK\r"), reply);
+
+    // The LF and what followed wait in the input until the next write discards them.
+    ASSERT_EQ(TRUE, port.SendString("\r"));
+    EXPECT_EQ("\r", dev.Read(1000));
+    dev.Write("\x01\r");
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+    EXPECT_EQ(CString("\x01\r"), reply);
+}
+
+TEST_F(SerialExchange, SilenceEndsTheReplyAfterOneSecond) {
+    CString reply = "stale";
+    auto start = Clock::now();
+    EXPECT_EQ(FALSE, port.ReceiveLine(reply));
+    long long ms = MsSince(start);
+    EXPECT_GE(ms, 950);
+    EXPECT_LT(ms, 1600);
+    EXPECT_EQ(CString(""), reply);
+
+    dev.Write("PART");
+    start = Clock::now();
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+    ms = MsSince(start);
+    EXPECT_GE(ms, 950);
+    EXPECT_LT(ms, 1600);
+    EXPECT_EQ(CString("PART"), reply);
+}
+
+TEST_F(SerialExchange, NulBytesAreCountedButAddNoText) {
+    dev.Write(std::string("\0\0", 2));
+    CString reply = "x";
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+    EXPECT_EQ(CString(""), reply);
+
+    // With 0x00 as the terminator the read stops at it; the rest stays buffered.
+    dev.Write(std::string("A\0B", 3));
+    CString out;
+    DWORD count = 0;
+    EXPECT_EQ(TRUE, port.ReadBytes(out, &count, 0, true, '\0'));
+    EXPECT_EQ(CString("A"), out);
+    EXPECT_EQ(2u, count);
+    EXPECT_EQ(TRUE, port.ReadBytes(out, &count, 1, false, '\0'));
+    EXPECT_EQ(CString("AB"), out);
+    EXPECT_EQ(1u, count);
+}
+
+TEST_F(SerialExchange, ReadBytesResultsAndCountedMode) {
+    // Terminator wanted, silence came first: the bytes and total are kept, the result is FALSE.
+    dev.Write("abc");
+    CString out;
+    DWORD count = 0;
+    EXPECT_EQ(FALSE, port.ReadBytes(out, &count, 0, true, '\r'));
+    EXPECT_EQ(CString("abc"), out);
+    EXPECT_EQ(3u, count);
+
+    // No terminator wanted, silent line: TRUE with a total of 0.
+    out.Empty();
+    count = 9;
+    EXPECT_EQ(TRUE, port.ReadBytes(out, &count, 0, false, '\r'));
+    EXPECT_EQ(0u, count);
+
+    // At most three read calls; two bytes stay buffered.
+    dev.Write("12345");
+    EXPECT_EQ(TRUE, port.ReadBytes(out, &count, 3, false, '\r'));
+    EXPECT_EQ(CString("123"), out);
+    EXPECT_EQ(3u, count);
+    EXPECT_EQ(TRUE, port.ReadBytes(out, &count, 3, false, '\r'));
+    EXPECT_EQ(CString("12345"), out);
+    EXPECT_EQ(2u, count);
+
+    out.Empty();
+    dev.Write("12345");
+    EXPECT_EQ(FALSE, port.ReadBytes(out, &count, 3, true, '\r'));
+    EXPECT_EQ(CString("123"), out);
+    EXPECT_EQ(3u, count);
+}
+
+TEST_F(SerialExchange, HangUpMidReplyEndsTheReadAtOnce) {
+    std::thread device([&] {
+        dev.Write("mid");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        dev.HangUp();
+    });
+    CString reply;
+    const auto start = Clock::now();
+    port.ReceiveLine(reply); // what arrived before the hang-up, if the kernel kept it
+    EXPECT_LT(MsSince(start), 600);
+    device.join();
+    EXPECT_TRUE(reply == CString("mid") || reply == CString("")) << static_cast<const char*>(reply);
+    EXPECT_EQ(TRUE, port.Close());
+}
+
+TEST_F(SerialExchange, HungUpLineFailsAtOnce) {
+    dev.Write("par");
+    CString out;
+    DWORD count = 0;
+    EXPECT_EQ(TRUE, port.ReadBytes(out, &count, 1, false, '\r'));
+    EXPECT_EQ(CString("p"), out);
+    dev.HangUp(); // the kernel drops what was still buffered
+
+    CString reply = "stale";
+    const auto start = Clock::now();
+    EXPECT_EQ(FALSE, port.ReceiveLine(reply));
+    EXPECT_EQ(CString(""), reply);
+
+    // Counted mode: every call fails; the count keeps the 0 of the last failed call.
+    count = 55;
+    out = "keep";
+    EXPECT_EQ(FALSE, port.ReadBytes(out, &count, 3, false, '\r'));
+    EXPECT_EQ(0u, count);
+    EXPECT_EQ(CString("keep"), out);
+    EXPECT_LT(MsSince(start), 500);
+
+    EXPECT_EQ(FALSE, port.SendString("X\r"));
+    EXPECT_EQ(TRUE, port.Close());
+}
+
+TEST_F(SerialExchange, EndlessStreamIsCutByByteCap) {
+    std::atomic<bool> stop{false};
+    std::thread talker([&] {
+        const std::string chunk(1024, 'x');
+        while (!stop)
+            dev.Write(chunk);
+    });
+    CString reply;
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+    stop = true;
+    talker.join();
+    EXPECT_EQ(static_cast<int>(CSerialPort::kMaxReplyBytes), reply.GetLength());
+}
+
+TEST_F(SerialExchange, SlowStreamIsCutByTimeCap) {
+    std::atomic<bool> stop{false};
+    std::thread talker([&] {
+        while (!stop) {
+            dev.Write("y");
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    });
+    CString reply;
+    const auto start = Clock::now();
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+    const long long ms = MsSince(start);
+    stop = true;
+    talker.join();
+    EXPECT_GE(ms, static_cast<long long>(CSerialPort::kMaxReplyMs));
+    EXPECT_LT(ms, CSerialPort::kMaxReplyMs + 1500);
+    EXPECT_GE(reply.GetLength(), 40);
+}
+
+TEST_F(SerialExchange, WritesAreBoundedAndShortWritesFail) {
+    // Nobody reads the master: the kernel buffer fills and the write time-out ends the write.
+    port.SetTimeouts(MAXDWORD, MAXDWORD, 1000, 0, 200);
+    std::string big(1 << 20, 'z');
+    DWORD written = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(FALSE, port.WriteBytes(big.c_str(), static_cast<DWORD>(big.size()), &written));
+    EXPECT_LT(MsSince(start), 1500);
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, big.size());
+}
+
+TEST(SerialPortLifetime, DestructorReleasesTheDevice) {
+    PtyDevice dev(1);
+    {
+        CSerialPort port;
+        ASSERT_EQ(TRUE, OpenStandard(port));
+        CSerialPort other;
+        EXPECT_EQ(FALSE, OpenStandard(other));
+    }
+    EXPECT_TRUE(dev.WaitHangUp(1000));
+    CSerialPort again;
+    EXPECT_EQ(TRUE, OpenStandard(again));
+}
+
+TEST(CommDevicePath, ResolvesPortsFolderThenTtyS) {
+    PtyDevice dev(2);
+    EXPECT_EQ(CString((dev.PortsFolder() + "/COM2").c_str()), CommDevicePath("COM2:"));
+    EXPECT_EQ(CString((dev.PortsFolder() + "/COM2").c_str()), CommDevicePath("COM2"));
+    EXPECT_EQ(CString("/dev/ttyS0"), CommDevicePath("COM1:"));
+    EXPECT_EQ(CString("/dev/ttyS3"), CommDevicePath("COM4:"));
+    EXPECT_EQ(CString(""), CommDevicePath("COM0:"));
+    EXPECT_EQ(CString(""), CommDevicePath("LPT1:"));
+    EXPECT_EQ(CString(""), CommDevicePath("COM1:x"));
+    EXPECT_EQ(CString(""), CommDevicePath("COM:"));
+}
+
+} // namespace
