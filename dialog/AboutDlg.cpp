@@ -1,0 +1,12 @@
+#include "dialog/AboutDlg.h"
+
+CAboutDlg::CAboutDlg() : CDialog(CAboutDlg::IDD) {}
+
+CAboutDlg::~CAboutDlg() = default;
+
+void CAboutDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+}
+
+BEGIN_MESSAGE_MAP(CAboutDlg, CDialog)
+END_MESSAGE_MAP()

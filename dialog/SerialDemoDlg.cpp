@@ -1,0 +1,127 @@
+#include "dialog/SerialDemoDlg.h"
+
+#include "dialog/AboutDlg.h"
+#include "framework/DataExchange.h"
+#include "framework/Menu.h"
+#include "framework/PaintDC.h"
+#include "framework/Resources.h"
+
+CSerialDemoDlg::CSerialDemoDlg(CWnd* pParent) : CDialog(CSerialDemoDlg::IDD, pParent) {
+    m_strCommand = "";
+    m_nPort = 0;
+    m_hIcon = ::LoadIconA(AfxFindResourceHandle(MAKEINTRESOURCE(IDR_MAINFRAME), RT_GROUP_ICON()),
+                          MAKEINTRESOURCE(IDR_MAINFRAME));
+}
+
+CSerialDemoDlg::~CSerialDemoDlg() = default;
+
+void CSerialDemoDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_CLOSE_PORT, m_btnClose);
+    DDX_Control(pDX, IDC_OPEN_PORT, m_btnOpen);
+    DDX_Control(pDX, IDC_RESPONSE_LIST, m_lstResponse);
+    DDX_Text(pDX, IDC_COMMAND, m_strCommand);
+    DDX_Text(pDX, IDC_PORT, m_nPort);
+    DDV_MinMaxInt(pDX, m_nPort, 1, 8);
+}
+
+BEGIN_MESSAGE_MAP(CSerialDemoDlg, CDialog)
+ON_WM_SYSCOMMAND()
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_BN_CLICKED(IDC_OPEN_PORT, OnOpenPort)
+ON_BN_CLICKED(IDC_SEND, OnSend)
+ON_BN_CLICKED(IDC_CLEAR, OnClear)
+ON_BN_CLICKED(IDC_CLOSE_PORT, OnClosePort)
+END_MESSAGE_MAP()
+
+BOOL CSerialDemoDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    // Add "About..." to the system menu.
+    CMenu* pSysMenu = GetSystemMenu(FALSE);
+    if (pSysMenu != nullptr) {
+        CString strAboutMenu;
+        strAboutMenu.LoadString(IDS_ABOUTBOX);
+        if (!strAboutMenu.IsEmpty()) {
+            pSysMenu->AppendMenu(MF_SEPARATOR);
+            pSysMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, strAboutMenu);
+        }
+    }
+
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    m_nPort = 1;
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+void CSerialDemoDlg::OnSysCommand(UINT nID, LPARAM lParam) {
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout;
+        dlgAbout.DoModal();
+    } else {
+        CDialog::OnSysCommand(nID, lParam);
+    }
+}
+
+void CSerialDemoDlg::OnPaint() {
+    if (IsIconic()) {
+        CPaintDC dc(this);
+        SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+
+        // Centre the icon in the client rectangle.
+        const int cxIcon = GetSystemMetrics(SM_CXICON);
+        const int cyIcon = GetSystemMetrics(SM_CYICON);
+        RECT rect;
+        GetClientRect(&rect);
+        const int x = (rect.right - rect.left - cxIcon + 1) / 2;
+        const int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
+        ::DrawIcon(dc.GetSafeHdc(), x, y, m_hIcon);
+    } else {
+        CDialog::OnPaint();
+    }
+}
+
+HCURSOR CSerialDemoDlg::OnQueryDragIcon() {
+    return static_cast<HCURSOR>(m_hIcon);
+}
+
+void CSerialDemoDlg::OnOpenPort() {
+    UpdateData(TRUE);
+    m_port.Disconnect();
+    if (m_port.Open(static_cast<DWORD>(m_nPort), 19200, PARITY_NONE, DATABITS_8, STOPBITS_10)) {
+        m_btnOpen.EnableWindow(FALSE);
+        m_btnClose.EnableWindow(TRUE);
+    } else {
+        m_btnOpen.EnableWindow(TRUE);
+        m_btnClose.EnableWindow(FALSE);
+    }
+}
+
+void CSerialDemoDlg::OnSend() {
+    UpdateData(TRUE);
+    CString strCommand = m_strCommand;
+    strCommand += "\r";
+    m_port.SendString(strCommand);
+
+    CString strReply;
+    m_port.ReceiveLine(strReply);
+    strReply.TrimRight();
+    if (strReply.IsEmpty())
+        strReply = "Serial Error";
+    m_lstResponse.AddString(strReply);
+
+    UpdateData(FALSE);
+}
+
+void CSerialDemoDlg::OnClear() {
+    m_lstResponse.ResetContent();
+}
+
+void CSerialDemoDlg::OnClosePort() {
+    m_port.Disconnect();
+    m_btnOpen.EnableWindow(TRUE);
+    m_btnClose.EnableWindow(FALSE);
+}

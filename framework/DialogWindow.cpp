@@ -1,0 +1,256 @@
+#include "framework/DialogWindow.h"
+
+#include "framework/AnsiCodePage.h"
+#include "framework/Resources.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+
+#include <cstring>
+
+namespace {
+
+const char kIdProperty[] = "afx.id";
+const char kTabStopProperty[] = "afx.tabstop";
+
+// Static text: "&x" marks an access key and "&&" is a literal ampersand; labels here have no
+// buddy to give the key to, so only the text stays.
+QString StaticText(const char* psz, bool bNoPrefix) {
+    const QString text = CAnsiCodePage::ToUnicode(psz);
+    if (bNoPrefix)
+        return text;
+    QString out;
+    for (int i = 0; i < text.size(); ++i) {
+        if (text[i] == '&' && i + 1 < text.size())
+            ++i;
+        out += text[i];
+    }
+    return out;
+}
+
+int QtWeight(WORD weight) {
+    return weight >= 600 ? QFont::Bold : QFont::Normal;
+}
+
+} // namespace
+
+CDialogWindow::CDialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
+    : QDialog(pOwner), m_style(tmpl.style) {
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
+    if ((tmpl.style & WS_CAPTION) == WS_CAPTION)
+        flags |= Qt::WindowTitleHint;
+    if (tmpl.style & WS_SYSMENU)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (!pOwner && (tmpl.exStyle & WS_EX_APPWINDOW))
+        flags = (flags & ~Qt::WindowType_Mask) | Qt::Window; // its own taskbar entry
+    setWindowFlags(flags);
+    setWindowTitle(CAnsiCodePage::ToUnicode(tmpl.caption));
+
+    QFont font(QString::fromLatin1(tmpl.faceName ? tmpl.faceName : "MS Sans Serif"));
+    font.setPointSize(tmpl.pointSize ? tmpl.pointSize : 8);
+    font.setWeight(static_cast<QFont::Weight>(QtWeight(tmpl.weight)));
+    font.setItalic(tmpl.italic);
+    setFont(font);
+    const QFontMetrics metrics(font);
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_baseX = (letters / 26 + 1) / 2;
+    m_baseY = metrics.height();
+    setFixedSize(UnitsToPixelsX(tmpl.cx), UnitsToPixelsY(tmpl.cy));
+
+    QWidget* pPrevious = nullptr;
+    for (int i = 0; i < tmpl.itemCount; ++i) {
+        const DialogTemplate::Item& item = tmpl.items[i];
+        QWidget* pControl = CreateControl(item);
+        pControl->setProperty(kIdProperty, item.id);
+        pControl->move(UnitsToPixelsX(item.x), UnitsToPixelsY(item.y));
+        if (!(std::strcmp(item.cls, "static") == 0 && (item.style & SS_TYPEMASK) == SS_ICON))
+            pControl->resize(UnitsToPixelsX(item.cx), UnitsToPixelsY(item.cy));
+        pControl->setEnabled(!(item.style & WS_DISABLED));
+        // Tab order is template order over the tab stops.
+        if (item.style & WS_TABSTOP) {
+            pControl->setProperty(kTabStopProperty, true);
+            pControl->setFocusPolicy(Qt::StrongFocus);
+            if (pPrevious)
+                QWidget::setTabOrder(pPrevious, pControl);
+            pPrevious = pControl;
+        } else if (pControl->focusPolicy() != Qt::NoFocus) {
+            pControl->setFocusPolicy(Qt::ClickFocus);
+        }
+    }
+
+    if (m_style & WS_SYSMENU) {
+        auto* pShortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+        connect(pShortcut, &QShortcut::activated, this,
+                [this] { PopupSystemMenu(mapToGlobal(QPoint(0, 0))); });
+    }
+}
+
+CDialogWindow::~CDialogWindow() = default;
+
+QWidget* CDialogWindow::CreateControl(const DialogTemplate::Item& item) {
+    const QString cls = QString::fromLatin1(item.cls).toLower();
+    if (cls == "button") {
+        const DWORD type = item.style & BS_TYPEMASK;
+        if (type == BS_GROUPBOX) {
+            auto* pBox = new QGroupBox(StaticText(item.text, false), this);
+            pBox->setFocusPolicy(Qt::NoFocus);
+            return pBox;
+        }
+        auto* pButton = new QPushButton(CAnsiCodePage::ToUnicode(item.text), this);
+        // The dialog decides what Enter does, not the button.
+        pButton->setAutoDefault(false);
+        pButton->setDefault(false);
+        const UINT nID = static_cast<UINT>(item.id);
+        connect(pButton, &QPushButton::clicked, this,
+                [this, nID, pButton] { Command(nID, BN_CLICKED, pButton); });
+        return pButton;
+    }
+    if (cls == "edit") {
+        auto* pEdit = new QLineEdit(this);
+        pEdit->setFrame((item.style & WS_BORDER) != 0);
+        if (item.text)
+            pEdit->setText(CAnsiCodePage::ToUnicode(item.text));
+        return pEdit;
+    }
+    if (cls == "listbox") {
+        auto* pList = new QListWidget(this);
+        pList->setSortingEnabled((item.style & LBS_SORT) != 0);
+        pList->setVerticalScrollBarPolicy((item.style & WS_VSCROLL) ? Qt::ScrollBarAsNeeded
+                                                                    : Qt::ScrollBarAlwaysOff);
+        pList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        if (!(item.style & WS_BORDER))
+            pList->setFrameShape(QFrame::NoFrame);
+        return pList;
+    }
+    // static
+    auto* pLabel = new QLabel(this);
+    pLabel->setFocusPolicy(Qt::NoFocus);
+    if ((item.style & SS_TYPEMASK) == SS_ICON) {
+        // An icon static takes the icon's own size.
+        const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+        if (HICON hIcon = CResources::FindIcon(item.iconId))
+            pLabel->setPixmap(hIcon->pixmap(cx, cy));
+        pLabel->resize(cx, cy);
+        return pLabel;
+    }
+    pLabel->setText(StaticText(item.text, (item.style & SS_NOPREFIX) != 0));
+    pLabel->setTextFormat(Qt::PlainText);
+    pLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    pLabel->setWordWrap(true);
+    return pLabel;
+}
+
+QWidget* CDialogWindow::FirstTabStop() const {
+    for (QWidget* pChild : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (pChild->property(kTabStopProperty).toBool() && pChild->isEnabled())
+            return pChild;
+    }
+    return nullptr;
+}
+
+QMenu* CDialogWindow::SystemMenu(bool bRevert) {
+    if (!(m_style & WS_SYSMENU))
+        return nullptr;
+    if (bRevert && m_pSystemMenu) {
+        delete m_pSystemMenu;
+        m_pSystemMenu = nullptr;
+    }
+    if (!m_pSystemMenu) {
+        m_pSystemMenu = new QMenu(this);
+        AppendMenuA(m_pSystemMenu, MF_STRING, SC_MOVE, "&Move");
+        AppendMenuA(m_pSystemMenu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(m_pSystemMenu, MF_STRING, SC_CLOSE, "&Close\tAlt+F4");
+        // The command arrives once the menu has closed, as the platform's does.
+        connect(m_pSystemMenu, &QMenu::triggered, this, [this](QAction* pAction) {
+            const WPARAM nID = pAction->data().value<quintptr>();
+            QMetaObject::invokeMethod(
+                this, [this, nID] { SendMessageA(this, WM_SYSCOMMAND, nID, 0); },
+                Qt::QueuedConnection);
+        });
+    }
+    return bRevert ? nullptr : m_pSystemMenu;
+}
+
+void CDialogWindow::PopupSystemMenu(const QPoint& globalPos) {
+    if (QMenu* pMenu = SystemMenu(false))
+        pMenu->popup(globalPos);
+}
+
+void CDialogWindow::DefaultPaint() {
+    if (m_pPaintEvent)
+        QDialog::paintEvent(m_pPaintEvent);
+}
+
+void CDialogWindow::End(int nResult) {
+    QDialog::done(nResult);
+}
+
+void CDialogWindow::reject() {
+    Command(IDCANCEL);
+}
+
+void CDialogWindow::accept() {
+    Command(IDOK);
+}
+
+void CDialogWindow::Command(UINT nID, WORD nCode, QWidget* pControl) {
+    SendMessageA(this, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(nID), nCode),
+                 reinterpret_cast<LPARAM>(pControl));
+}
+
+void CDialogWindow::paintEvent(QPaintEvent* pEvent) {
+    m_pPaintEvent = pEvent;
+    SendMessageA(this, WM_PAINT, 0, 0);
+    m_pPaintEvent = nullptr;
+}
+
+void CDialogWindow::keyPressEvent(QKeyEvent* pEvent) {
+    switch (pEvent->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Enter presses the focused push button, else gives OK.
+        if (auto* pButton = dynamic_cast<QPushButton*>(focusWidget())) {
+            if (pButton->isEnabled())
+                pButton->click();
+        } else {
+            Command(IDOK);
+        }
+        return;
+    case Qt::Key_Escape:
+        Command(IDCANCEL);
+        return;
+    case Qt::Key_F1:
+        Command(ID_HELP);
+        return;
+    default:
+        QWidget::keyPressEvent(pEvent);
+    }
+}
+
+void CDialogWindow::closeEvent(QCloseEvent* pEvent) {
+    if (!isVisible()) {
+        pEvent->accept();
+        return;
+    }
+    // The title bar's Close is the system command Close: the program sees it first.
+    pEvent->ignore();
+    SendMessageA(this, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+void CDialogWindow::contextMenuEvent(QContextMenuEvent* pEvent) {
+    QWidget* pChild = childAt(pEvent->pos());
+    if (!pChild || dynamic_cast<QLabel*>(pChild) || dynamic_cast<QGroupBox*>(pChild))
+        PopupSystemMenu(pEvent->globalPos());
+}

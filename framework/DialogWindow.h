@@ -1,0 +1,52 @@
+#pragma once
+
+#include "framework/DialogTemplate.h"
+#include "framework/Win32.h"
+
+#include <QDialog>
+
+class QMenu;
+class QPaintEvent;
+
+// The widget of a dialog built from its template. It turns Qt's events into the messages of
+// the dialog manager: button clicks, keys, painting, Close and the system menu.
+class CDialogWindow : public QDialog {
+public:
+    CDialogWindow(const DialogTemplate& tmpl, QWidget* pOwner);
+    ~CDialogWindow() override;
+
+    // Dialog units to pixels, from the template font's average character size.
+    int UnitsToPixelsX(int x) const { return (x * m_baseX + 2) / 4; }
+    int UnitsToPixelsY(int y) const { return (y * m_baseY + 4) / 8; }
+
+    // The window menu (Move, Close and what the program appends); null without WS_SYSMENU.
+    // bRevert restores the standard entries and returns null.
+    QMenu* SystemMenu(bool bRevert);
+    void PopupSystemMenu(const QPoint& globalPos);
+
+    // The first enabled tab stop in template order, or null.
+    QWidget* FirstTabStop() const;
+
+    void DefaultPaint();
+    // Ends the modal loop with a result.
+    void End(int nResult);
+
+    void reject() override;
+    void accept() override;
+
+protected:
+    void paintEvent(QPaintEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
+    void closeEvent(QCloseEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
+
+private:
+    QWidget* CreateControl(const DialogTemplate::Item& item);
+    void Command(UINT nID, WORD nCode = 0, QWidget* pControl = nullptr);
+
+    DWORD m_style;
+    int m_baseX = 1;
+    int m_baseY = 1;
+    QMenu* m_pSystemMenu = nullptr;
+    QPaintEvent* m_pPaintEvent = nullptr;
+};

@@ -1,0 +1,15 @@
+#include "framework/PaintDC.h"
+
+#include "framework/Wnd.h"
+
+#include <QPainter>
+#include <QWidget>
+
+CPaintDC::CPaintDC(CWnd* pWnd) {
+    if (pWnd && pWnd->m_hWnd) {
+        m_painter = std::make_unique<QPainter>(pWnd->m_hWnd);
+        m_hDC = m_painter.get();
+    }
+}
+
+CPaintDC::~CPaintDC() = default;

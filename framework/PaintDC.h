@@ -1,0 +1,23 @@
+#pragma once
+
+#include "framework/Win32.h"
+
+#include <memory>
+
+class CWnd;
+
+// Painting of a window during its WM_PAINT: begins on construction, ends on destruction.
+class CPaintDC {
+public:
+    explicit CPaintDC(CWnd* pWnd);
+    ~CPaintDC();
+    CPaintDC(const CPaintDC&) = delete;
+    CPaintDC& operator=(const CPaintDC&) = delete;
+
+    HDC GetSafeHdc() const { return m_hDC; }
+
+    HDC m_hDC = nullptr;
+
+private:
+    std::unique_ptr<QPainter> m_painter;
+};

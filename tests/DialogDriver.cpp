@@ -1,0 +1,93 @@
+#include "tests/DialogDriver.h"
+
+#include "dialog/resource.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+INT_PTR DialogDriver::Run(const std::function<void()>& body) {
+    // Answers message boxes as they appear, for as long as the dialog runs.
+    QTimer boxes;
+    boxes.setInterval(20);
+    QObject::connect(&boxes, &QTimer::timeout, [this] {
+        if (auto* box = dynamic_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            m_messages << box->windowTitle() + ": " + box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    boxes.start();
+    QTimer::singleShot(0, [this, body] {
+        QWidget* window = Window();
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window, 2000))
+            ADD_FAILURE() << "the dialog never became active";
+        body();
+        if (m_dlg.m_hWnd && m_dlg.m_hWnd->isVisible())
+            m_dlg.EndDialog(IDCANCEL);
+    });
+    return m_dlg.DoModal();
+}
+
+QWidget* DialogDriver::Window() const {
+    return m_dlg.m_hWnd;
+}
+
+QWidget* DialogDriver::Control(int nID) const {
+    return m_dlg.GetDlgItemHandle(nID);
+}
+
+void DialogDriver::Click(int nID) {
+    auto* button = dynamic_cast<QAbstractButton*>(Control(nID));
+    if (button && button->isEnabled())
+        QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void DialogDriver::SetText(int nID, const QString& text) {
+    if (auto* edit = dynamic_cast<QLineEdit*>(Control(nID)))
+        edit->setText(text);
+}
+
+QString DialogDriver::Text(int nID) const {
+    QWidget* w = Control(nID);
+    return w ? w->property("text").toString() : QString();
+}
+
+bool DialogDriver::Enabled(int nID) const {
+    QWidget* w = Control(nID);
+    return w && w->isEnabled();
+}
+
+QStringList DialogDriver::Lines() const {
+    QStringList lines;
+    if (auto* list = dynamic_cast<QListWidget*>(Control(IDC_RESPONSE_LIST))) {
+        for (int i = 0; i < list->count(); ++i)
+            lines << list->item(i)->text();
+    }
+    return lines;
+}
+
+void DialogDriver::Key(int key) {
+    QWidget* window = Window();
+    QWidget* target = window ? window->focusWidget() : nullptr;
+    QTest::keyClick(target ? target : window, static_cast<Qt::Key>(key));
+}
+
+QStringList DialogDriver::TakeMessages() {
+    QStringList out;
+    out.swap(m_messages);
+    return out;
+}
+
+void DialogDriver::Pump(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}

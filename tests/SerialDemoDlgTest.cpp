@@ -1,0 +1,333 @@
+#include "dialog/SerialDemoDlg.h"
+#include "dialog/resource.h"
+#include "framework/AnsiCodePage.h"
+#include "framework/Resources.h"
+#include "framework/WinApp.h"
+#include "tests/DialogDriver.h"
+#include "tests/PtyDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <chrono>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Exposes the members a user cannot see, for the checks that need them.
+class TestDlg : public CSerialDemoDlg {
+public:
+    using CSerialDemoDlg::m_hIcon;
+    using CSerialDemoDlg::m_port;
+};
+
+class MainDialog : public ::testing::Test {
+protected:
+    PtyDevice dev{2};
+    TestDlg dlg;
+    DialogDriver ui{dlg};
+
+    void Open(int nPort) {
+        ui.SetText(IDC_PORT, QString::number(nPort));
+        ui.Click(IDC_OPEN_PORT);
+    }
+    // "Open Port" disabled and "Close Port" enabled: what a good open shows.
+    bool ShowsOpen() const { return !ui.Enabled(IDC_OPEN_PORT) && ui.Enabled(IDC_CLOSE_PORT); }
+    bool ShowsClosed() const { return ui.Enabled(IDC_OPEN_PORT) && !ui.Enabled(IDC_CLOSE_PORT); }
+};
+
+TEST(MainDialogTemplate, MatchesTheLayoutTable) {
+    const DialogTemplate* t = CResources::FindDialog(IDD_SERIALDEMO_DIALOG);
+    ASSERT_NE(nullptr, t);
+    EXPECT_TRUE(t->extended);
+    EXPECT_STREQ("Morvik Serial Demo", t->caption);
+    EXPECT_EQ(227, t->cx);
+    EXPECT_EQ(199, t->cy);
+    EXPECT_EQ(0, t->x);
+    EXPECT_EQ(0, t->y);
+    EXPECT_EQ(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
+              t->style);
+    EXPECT_EQ(WS_EX_APPWINDOW, t->exStyle);
+    EXPECT_STREQ("MS Sans Serif", t->faceName);
+    EXPECT_EQ(8, t->pointSize);
+
+    struct Row {
+        int id;
+        const char* cls;
+        const char* text;
+        short x, y, cx, cy;
+        DWORD style;
+    };
+    const DWORD edit = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
+    const Row rows[] = {
+        {1000, "button", "Open Port", 35, 15, 45, 15, WS_TABSTOP},
+        {1001, "edit", nullptr, 45, 60, 105, 15, edit},
+        {-1, "static", "Send", 5, 60, 30, 10, WS_GROUP},
+        {-1, "static", "Response", 5, 95, 35, 10, WS_GROUP},
+        {1003, "button", "Send", 170, 60, 50, 15, WS_TABSTOP},
+        {1004, "button", "Clear", 170, 95, 50, 15, WS_TABSTOP},
+        {1005, "listbox", nullptr, 45, 95, 105, 95,
+         LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_BORDER | WS_TABSTOP},
+        {1006, "edit", nullptr, 70, 35, 40, 15, edit},
+        {-1, "static", "Port", 45, 40, 15, 10, WS_GROUP},
+        {1007, "button", "Close Port", 85, 15, 45, 15, WS_TABSTOP | WS_DISABLED},
+        {-1, "button", "Port Settings", 20, 5, 130, 50, BS_GROUPBOX},
+    };
+    ASSERT_EQ(static_cast<int>(std::size(rows)), t->itemCount);
+    for (int i = 0; i < t->itemCount; ++i) {
+        const DialogTemplate::Item& item = t->items[i];
+        const Row& row = rows[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(row.id, item.id);
+        EXPECT_STREQ(row.cls, item.cls);
+        EXPECT_EQ(std::string(row.text ? row.text : ""), std::string(item.text ? item.text : ""));
+        EXPECT_EQ(row.x, item.x);
+        EXPECT_EQ(row.y, item.y);
+        EXPECT_EQ(row.cx, item.cx);
+        EXPECT_EQ(row.cy, item.cy);
+        EXPECT_EQ(row.style, item.style);
+        EXPECT_EQ(0u, item.exStyle);
+        EXPECT_EQ(0u, item.helpId);
+    }
+}
+
+TEST_F(MainDialog, StartsWithPortOneAndTheFocusOnOpenPort) {
+    ui.Run([&] {
+        QWidget* window = ui.Window();
+        EXPECT_EQ(QString("Morvik Serial Demo"), window->windowTitle());
+        EXPECT_EQ(QString("1"), ui.Text(IDC_PORT));
+        EXPECT_EQ(QString(""), ui.Text(IDC_COMMAND));
+        EXPECT_TRUE(ShowsClosed());
+        EXPECT_TRUE(ui.Lines().isEmpty());
+        EXPECT_EQ(ui.Control(IDC_OPEN_PORT), QApplication::focusWidget());
+        EXPECT_FALSE(window->windowIcon().isNull());
+        EXPECT_EQ(1, dlg.m_nPort);
+
+        // Controls sit where the template puts them, in dialog units of the template font.
+        const QWidget* send = ui.Control(IDC_SEND);
+        const QWidget* list = ui.Control(IDC_RESPONSE_LIST);
+        EXPECT_GT(send->x(), list->x() + list->width());
+        EXPECT_EQ(send->y(), ui.Control(IDC_COMMAND)->y());
+        EXPECT_EQ(list->y(), ui.Control(IDC_CLEAR)->y());
+
+        // Tab order: Open Port, command, Send, Clear, list, port (Close Port is disabled).
+        const int order[] = {IDC_COMMAND,       IDC_SEND, IDC_CLEAR,
+                             IDC_RESPONSE_LIST, IDC_PORT, IDC_OPEN_PORT};
+        for (int id : order) {
+            ui.Key(Qt::Key_Tab);
+            EXPECT_EQ(ui.Control(id), QApplication::focusWidget()) << id;
+        }
+    });
+    EXPECT_EQ(reinterpret_cast<LRESULT>(dlg.m_hIcon), dlg.SendMessage(WM_QUERYDRAGICON));
+}
+
+TEST_F(MainDialog, OpenAndCloseShowInTheButtons) {
+    dev.Link(3, "/nonexistent/serial-device");
+    ui.Run([&] {
+        Open(2);
+        EXPECT_TRUE(ShowsOpen());
+        ui.Click(IDC_CLOSE_PORT);
+        EXPECT_TRUE(ShowsClosed());
+        EXPECT_TRUE(dev.WaitHangUp(1000));
+
+        Open(3); // no such device
+        EXPECT_TRUE(ShowsClosed());
+        Open(6); // passes the field's check, refused by the port
+        EXPECT_TRUE(ShowsClosed());
+        EXPECT_TRUE(ui.TakeMessages().isEmpty());
+
+        Open(2);
+        EXPECT_TRUE(ShowsOpen());
+        // The field's check fails for 9, the handler goes on with 9 and the open is refused;
+        // the port held before is released first.
+        ui.SetText(IDC_PORT, "9");
+        dlg.OnOpenPort();
+        EXPECT_EQ(QStringList{QString(AfxGetAppName()) + ": Please enter a number from 1 to 8."},
+                  ui.TakeMessages());
+        EXPECT_EQ(9, dlg.m_nPort);
+        EXPECT_TRUE(ShowsClosed());
+        EXPECT_EQ(ui.Control(IDC_PORT), ui.Window()->focusWidget());
+        EXPECT_TRUE(dev.WaitHangUp(1000));
+    });
+}
+
+TEST_F(MainDialog, AFailedSaveKeepsWhatTheEarlierStepsStored) {
+    ui.Run([&] {
+        ui.SetText(IDC_COMMAND, "FIRST");
+        ui.SetText(IDC_PORT, "x1");
+        EXPECT_EQ(FALSE, dlg.UpdateData(TRUE));
+        EXPECT_EQ(QStringList{QString(AfxGetAppName()) + ": Please enter a whole number."},
+                  ui.TakeMessages());
+        EXPECT_EQ(CString("FIRST"), dlg.m_strCommand);
+        EXPECT_EQ(1, dlg.m_nPort); // not a number: the member keeps its value
+
+        ui.SetText(IDC_COMMAND, "SECOND");
+        ui.SetText(IDC_PORT, " -4 ");
+        EXPECT_EQ(FALSE, dlg.UpdateData(TRUE));
+        EXPECT_EQ(1, ui.TakeMessages().size());
+        EXPECT_EQ(CString("SECOND"), dlg.m_strCommand);
+        EXPECT_EQ(-4, dlg.m_nPort);
+
+        ui.SetText(IDC_PORT, "8");
+        EXPECT_EQ(TRUE, dlg.UpdateData(TRUE));
+        EXPECT_EQ(8, dlg.m_nPort);
+    });
+}
+
+TEST_F(MainDialog, SendShowsTheTrimmedFirstLineOfTheReply) {
+    std::string received;
+    dev.StartResponder([&](const std::string& cmd) -> std::string {
+        received += cmd;
+        if (cmd == "ID?\r")
+            return "  MORVIK,SD1 \r\nEXTRA\r";
+        if (cmd == "BLANK\r")
+            return "   \t\r";
+        if (cmd == "CRFIRST\r")
+            return "\r\nOK\r\n";
+        if (cmd == "\r")
+            return "EMPTY\r";
+        return std::string("EURO \x80\r");
+    });
+    QStringList lines;
+    ui.Run([&] {
+        Open(2);
+        ASSERT_TRUE(ShowsOpen());
+        ui.SetText(IDC_COMMAND, "ID?");
+        ui.Click(IDC_SEND);
+        ui.Click(IDC_SEND); // the field keeps its text: the same command again
+        EXPECT_EQ(QString("ID?"), ui.Text(IDC_COMMAND));
+        for (const char* cmd : {"BLANK", "CRFIRST", "", "X"}) {
+            ui.SetText(IDC_COMMAND, cmd);
+            ui.Click(IDC_SEND);
+        }
+        lines = ui.Lines();
+    });
+    dev.StopResponder();
+    EXPECT_EQ(std::string("ID?\rID?\rBLANK\rCRFIRST\r\rX\r"), received);
+    const QStringList expected = {"  MORVIK,SD1", "  MORVIK,SD1", "Serial Error",
+                                  "Serial Error", "EMPTY",        QString::fromUtf8("EURO \u20AC")};
+    EXPECT_EQ(expected, lines);
+}
+
+TEST_F(MainDialog, SerialErrorForSilenceAndForNoPort) {
+    ui.Run([&] {
+        // No port open: both transfers fail at once.
+        auto start = Clock::now();
+        ui.Click(IDC_SEND);
+        EXPECT_LT(MsSince(start), 300);
+        EXPECT_EQ(QStringList{"Serial Error"}, ui.Lines());
+
+        // An open port on a silent device: one second, then the same line.
+        Open(2);
+        start = Clock::now();
+        ui.Click(IDC_SEND);
+        EXPECT_GE(MsSince(start), 950);
+        EXPECT_EQ(QStringList({"Serial Error", "Serial Error"}), ui.Lines());
+        EXPECT_EQ("\r", dev.Read(200));
+
+        ui.Click(IDC_CLEAR);
+        EXPECT_TRUE(ui.Lines().isEmpty());
+        ui.Click(IDC_CLEAR);
+        EXPECT_TRUE(ui.Lines().isEmpty());
+        EXPECT_TRUE(ShowsOpen()); // Clear leaves the port alone
+    });
+}
+
+TEST_F(MainDialog, EnterPressesTheFocusedButtonElseGivesOk) {
+    dev.StartResponder([](const std::string&) { return std::string("PONG\r"); });
+    QStringList lines;
+    const INT_PTR result = ui.Run([&] {
+        Open(2);
+        ui.SetText(IDC_COMMAND, "PING");
+        ui.Control(IDC_SEND)->setFocus();
+        ui.Key(Qt::Key_Return);
+        EXPECT_EQ(QStringList{"PONG"}, ui.Lines());
+
+        // In a field, Enter is OK: with a bad port number the save fails and the dialog stays.
+        ui.SetText(IDC_PORT, "0");
+        ui.Control(IDC_COMMAND)->setFocus();
+        ui.Key(Qt::Key_Return);
+        EXPECT_EQ(1, ui.TakeMessages().size());
+        ASSERT_NE(nullptr, ui.Window());
+        EXPECT_TRUE(ui.Window()->isVisible());
+        lines = ui.Lines();
+
+        ui.SetText(IDC_PORT, "2");
+        ui.Control(IDC_COMMAND)->setFocus();
+        ui.Key(Qt::Key_Enter);
+    });
+    EXPECT_EQ(IDOK, result);
+    EXPECT_EQ(2, dlg.m_nPort);
+    EXPECT_EQ(QStringList{"PONG"}, lines);
+}
+
+TEST_F(MainDialog, EscapeAndCloseGiveCancel) {
+    EXPECT_EQ(IDCANCEL, ui.Run([&] { ui.Key(Qt::Key_Escape); }));
+    TestDlg second;
+    DialogDriver ui2(second);
+    EXPECT_EQ(IDCANCEL, ui2.Run([&] {
+        ui2.SetText(IDC_PORT, "not checked on Cancel");
+        ui2.Window()->close();
+    }));
+    EXPECT_TRUE(ui2.TakeMessages().isEmpty());
+}
+
+TEST(MainDialogLifetime, TheEndOfTheDialogClosesThePort) {
+    PtyDevice dev(1);
+    {
+        TestDlg dlg;
+        DialogDriver ui(dlg);
+        ui.Run([&] {
+            ui.Click(IDC_OPEN_PORT);
+            EXPECT_FALSE(ui.Enabled(IDC_OPEN_PORT));
+            ui.Key(Qt::Key_Escape);
+        });
+        // The port belongs to the dialog object, which is still alive.
+        EXPECT_NE(INVALID_HANDLE_VALUE, dlg.m_port.m_hPort);
+    }
+    EXPECT_TRUE(dev.WaitHangUp(1000));
+}
+
+TEST(MainDialogPaint, AMinimisedWindowShowsTheIconCentred) {
+    TestDlg dlg;
+    DialogDriver ui(dlg);
+    ui.Run([&] {
+        QWidget* window = ui.Window();
+        window->setWindowState(Qt::WindowMinimized);
+        if (!window->isMinimized())
+            GTEST_SKIP() << "this platform cannot minimise";
+        // The dialog's own painting, without its (hidden while minimised) controls.
+        QImage image(window->size(), QImage::Format_ARGB32);
+        window->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+        const QImage icon = dlg.m_hIcon->pixmap(32, 32).toImage();
+        const int x = (window->width() - 32 + 1) / 2, y = (window->height() - 32 + 1) / 2;
+        // The tile's blue at the icon's centre, the dialog's background at the corner.
+        EXPECT_EQ(icon.pixel(16, 16), image.pixel(x + 16, y + 16));
+        EXPECT_EQ(window->palette().window().color().rgb(), image.pixel(2, 2));
+    });
+}
+
+TEST(AnsiCodePage, MapsWindows1252BothWays) {
+    EXPECT_EQ(QString::fromUtf8("\u20AC\u2122\u00E9A"), CAnsiCodePage::ToUnicode("\x80\x99\xE9"
+                                                                                 "A"));
+    EXPECT_EQ(QByteArray("\x80\x99\xE9"
+                         "A"),
+              CAnsiCodePage::FromUnicode(QString::fromUtf8("\u20AC\u2122\u00E9A")));
+    // Characters outside the code page become one '?' each, also beyond the BMP.
+    EXPECT_EQ(QByteArray("a?b?"),
+              CAnsiCodePage::FromUnicode(QString::fromUtf8("a\u4E2Db\U0001F600")));
+    EXPECT_EQ(QString(QChar(0x81)), CAnsiCodePage::ToUnicode("\x81"));
+}
+} // namespace
