@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# End to end: the real program under Xvfb, talking to the simulated device, driven with the
+# keyboard as a user would. Usage: e2e_test.sh <MorvikSerialDemo> <morvik-simdevice>
+set -euo pipefail
+program=$1
+simdevice=$2
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*"
+    echo "--- device output:"; cat "$work/device.log" || true
+    echo "--- program output:"; cat "$work/program.log" || true
+    exit 1
+}
+# Waits up to 10 s for a pattern in a file.
+wait_for() {
+    local pattern=$1 file=$2
+    for _ in $(seq 100); do
+        grep -q -- "$pattern" "$file" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+display=:$((200 + RANDOM % 300))
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+
+export XDG_CONFIG_HOME=$work/config
+unset QT_QPA_PLATFORM
+"$simdevice" --port 1 >"$work/device.log" 2>&1 &
+device=$!
+pids+=($device)
+wait_for "simulated device on COM1" "$work/device.log" || fail "the device did not start"
+
+"$program" --an-argument-it-ignores >"$work/program.log" 2>&1 &
+program_pid=$!
+pids+=($program_pid)
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvik Serial Demo$' | head -n1)
+[ -n "$window" ] || fail "no dialog window"
+xdotool windowfocus --sync "$window"
+
+# The focus starts on "Open Port": Enter presses it.
+xdotool key --clearmodifiers Return
+wait_for "port opened" "$work/device.log" || fail "the port was not opened"
+# "Open Port" is now disabled and the focus moved on to the command field.
+xdotool type --delay 20 '*IDN?'
+xdotool key Tab Return
+wait_for "command: \*IDN?" "$work/device.log" || fail "the device got no command"
+
+# Escape is Cancel: the dialog ends, the program ends and the port closes.
+xdotool key Escape
+for _ in $(seq 100); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$program_pid" 2>/dev/null && fail "the program did not end"
+status=0
+wait "$program_pid" || status=$?
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+wait_for "port closed" "$work/device.log" || fail "the device did not see the port close"
+
+kill -TERM "$device"
+wait "$device" || fail "the device did not stop cleanly"
+[ ! -e "$XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM1" ] || fail "the device left its link"
+echo "e2e: passed"
