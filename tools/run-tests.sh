@@ -12,6 +12,7 @@ for variant in plain sanitize; do
     if [ "$variant" = sanitize ]; then
         dir=build-asan
         flags=(-DMORVIK_SANITIZE=ON)
+        export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
     fi
     echo "== $variant build ($dir)"
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" >/dev/null
