@@ -3,6 +3,7 @@
 
 #include "dialog/SerialDemoDlg.h"
 #include "tests/PtyDevice.h"
+#include "bench/BenchStats.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -18,16 +19,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Micros(Clock::duration d) {
-    return std::chrono::duration<double, std::micro>(d).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::Clock;
+using bench::Median;
+using bench::Micros;
 
 } // namespace
 

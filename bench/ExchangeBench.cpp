@@ -6,6 +6,7 @@
 
 #include "serial/SerialPort.h"
 #include "tests/PtyDevice.h"
+#include "bench/BenchStats.h"
 
 #include <algorithm>
 #include <chrono>
@@ -21,16 +22,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Micros(Clock::duration d) {
-    return std::chrono::duration<double, std::micro>(d).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::Clock;
+using bench::Median;
+using bench::Micros;
 
 double ThreadCpuMs() {
     timespec ts{};

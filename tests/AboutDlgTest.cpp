@@ -5,6 +5,7 @@
 #include "framework/WinApp.h"
 #include "tests/DialogDriver.h"
 #include "tests/PtyDevice.h"
+#include "tests/TestDlg.h"
 
 #include <gtest/gtest.h>
 
@@ -19,11 +20,6 @@
 #include <string>
 
 namespace {
-
-class TestDlg : public CSerialDemoDlg {
-public:
-    using CSerialDemoDlg::m_port;
-};
 
 QMenu* SystemMenu(const DialogDriver& ui) {
     return ui.Window()->findChild<QMenu*>();

@@ -5,6 +5,7 @@
 #include "framework/WinApp.h"
 #include "tests/DialogDriver.h"
 #include "tests/PtyDevice.h"
+#include "tests/TestDlg.h"
 
 #include <gtest/gtest.h>
 
@@ -25,13 +26,6 @@ using Clock = std::chrono::steady_clock;
 long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
-
-// Exposes the members a user cannot see, for the checks that need them.
-class TestDlg : public CSerialDemoDlg {
-public:
-    using CSerialDemoDlg::m_hIcon;
-    using CSerialDemoDlg::m_port;
-};
 
 class MainDialog : public ::testing::Test {
 protected:
