@@ -152,6 +152,15 @@ QWidget* CDialogWindow::CreateControl(const DialogTemplate::Item& item) {
     return pLabel;
 }
 
+QWidget* CDialogWindow::Control(int nID) const {
+    for (QWidget* pChild : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QVariant id = pChild->property(kIdProperty);
+        if (id.isValid() && id.toInt() == nID)
+            return pChild;
+    }
+    return nullptr;
+}
+
 QWidget* CDialogWindow::FirstTabStop() const {
     for (QWidget* pChild : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
         if (pChild->property(kTabStopProperty).toBool() && pChild->isEnabled())

@@ -24,6 +24,8 @@ public:
     QMenu* SystemMenu(bool bRevert);
     void PopupSystemMenu(const QPoint& globalPos);
 
+    // The control with this identifier, or null.
+    QWidget* Control(int nID) const;
     // The first enabled tab stop in template order, or null.
     QWidget* FirstTabStop() const;
 

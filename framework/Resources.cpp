@@ -62,7 +62,7 @@ HINSTANCE AfxFindResourceHandle(LPCSTR lpszName, LPCSTR /*lpszType*/) {
     if (!IS_INTRESOURCE(lpszName))
         return nullptr;
     const UINT nID = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(lpszName));
-    return (CResources::FindIcon(nID) || CResources::FindDialog(nID)) ? kModule : nullptr;
+    return (Icons().count(nID) || Dialogs().count(nID)) ? kModule : nullptr;
 }
 
 HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {

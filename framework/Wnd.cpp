@@ -15,7 +15,6 @@
 
 namespace {
 const char kWndProperty[] = "afx.cwnd";
-const char kIdProperty[] = "afx.id";
 } // namespace
 
 CWnd::~CWnd() {
@@ -77,14 +76,8 @@ CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
 }
 
 HWND CWnd::GetDlgItemHandle(int nID) const {
-    if (!m_hWnd)
-        return nullptr;
-    for (QWidget* child : m_hWnd->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        const QVariant id = child->property(kIdProperty);
-        if (id.isValid() && id.toInt() == nID)
-            return child;
-    }
-    return nullptr;
+    const auto* pDialog = dynamic_cast<const CDialogWindow*>(m_hWnd);
+    return pDialog ? pDialog->Control(nID) : nullptr;
 }
 
 BOOL CWnd::UpdateData(BOOL bSaveAndValidate) {

@@ -1,6 +1,7 @@
 #include "dialog/SerialDemoDlg.h"
 #include "dialog/resource.h"
 #include "framework/AnsiCodePage.h"
+#include "framework/DialogWindow.h"
 #include "framework/Resources.h"
 #include "framework/WinApp.h"
 #include "tests/DialogDriver.h"
@@ -110,11 +111,20 @@ TEST_F(MainDialog, StartsWithPortOneAndTheFocusOnOpenPort) {
         EXPECT_EQ(1, dlg.m_nPort);
 
         // Controls sit where the template puts them, in dialog units of the template font.
-        const QWidget* send = ui.Control(IDC_SEND);
-        const QWidget* list = ui.Control(IDC_RESPONSE_LIST);
-        EXPECT_GT(send->x(), list->x() + list->width());
-        EXPECT_EQ(send->y(), ui.Control(IDC_COMMAND)->y());
-        EXPECT_EQ(list->y(), ui.Control(IDC_CLEAR)->y());
+        const auto* units = dynamic_cast<CDialogWindow*>(window);
+        ASSERT_NE(nullptr, units);
+        EXPECT_EQ(QSize(units->UnitsToPixelsX(227), units->UnitsToPixelsY(199)), window->size());
+        const DialogTemplate* t = CResources::FindDialog(IDD_SERIALDEMO_DIALOG);
+        for (int i = 0; i < t->itemCount; ++i) {
+            const DialogTemplate::Item& item = t->items[i];
+            if (item.id < 0)
+                continue;
+            EXPECT_EQ(QRect(units->UnitsToPixelsX(item.x), units->UnitsToPixelsY(item.y),
+                            units->UnitsToPixelsX(item.cx), units->UnitsToPixelsY(item.cy)),
+                      ui.Control(item.id)->geometry())
+                << item.id;
+        }
+        EXPECT_GT(ui.Control(IDC_SEND)->x(), ui.Control(IDC_RESPONSE_LIST)->geometry().right());
 
         // Tab order: Open Port, command, Send, Clear, list, port (Close Port is disabled).
         const int order[] = {IDC_COMMAND,       IDC_SEND, IDC_CLEAR,
