@@ -5,13 +5,14 @@
 set -euo pipefail
 build=${1:-build}
 runs=${2:-7}
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+work=$(mktemp -d)
+# Xvfb picks a free display and writes its number once it accepts connections.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true' EXIT
-for _ in $(seq 50); do xdotool -v >/dev/null 2>&1 && DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-export DISPLAY=$display
-export XDG_CONFIG_HOME=$(mktemp -d)
+trap 'kill $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
+export XDG_CONFIG_HOME=$work
 
 # Prints "<ms to window shown> <peak kB>" for one start of a program.
 measure() {

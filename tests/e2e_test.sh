@@ -27,12 +27,11 @@ wait_for() {
     return 1
 }
 
-display=:$((200 + RANDOM % 300))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display and writes its number once it accepts connections.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+wait_for "[0-9]" "$work/display" || fail "Xvfb did not start"
+export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
 
 export XDG_CONFIG_HOME=$work/config
 unset QT_QPA_PLATFORM
