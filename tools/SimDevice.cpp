@@ -190,6 +190,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    // A pty whose slave was never opened does not report a hang-up; open and close it once so
+    // that "nobody holds the port" looks the same before the first program as after one.
+    const int once = open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (once >= 0)
+        close(once);
 
     const std::string entry = folder + "/COM" + std::to_string(port);
     struct stat st {};
