@@ -33,7 +33,7 @@ const Item kMainItems[] = {
 const DialogTemplate kMainDialog = {
     true, "Morvik Serial Demo", 0, 0, 227, 199,
     WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT, WS_EX_APPWINDOW, 0,
-    "MS Sans Serif", 8, 400 /* normal */, false, 0 /* default character set */,
+    "MS Sans Serif", 8, 400 /* normal */, false, 1 /* DEFAULT_CHARSET */,
     kMainItems, static_cast<int>(sizeof kMainItems / sizeof kMainItems[0]),
 };
 

@@ -57,6 +57,9 @@ TEST(MainDialogTemplate, MatchesTheLayoutTable) {
     EXPECT_EQ(WS_EX_APPWINDOW, t->exStyle);
     EXPECT_STREQ("MS Sans Serif", t->faceName);
     EXPECT_EQ(8, t->pointSize);
+    EXPECT_EQ(400, t->weight);
+    EXPECT_FALSE(t->italic);
+    EXPECT_EQ(1, t->charSet); // DEFAULT_CHARSET
 
     struct Row {
         int id;
