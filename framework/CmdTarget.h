@@ -86,7 +86,6 @@ public:                                                                         
 #define ON_WM_SYSCOMMAND() {WM_SYSCOMMAND, 0, 0, &afx::Call_v_ul<&ThisClass::OnSysCommand>},
 #define ON_WM_PAINT() {WM_PAINT, 0, 0, &afx::Call_v_v<&ThisClass::OnPaint>},
 #define ON_WM_QUERYDRAGICON() {WM_QUERYDRAGICON, 0, 0, &afx::Call_h_v<&ThisClass::OnQueryDragIcon>},
-#define ON_WM_CLOSE() {WM_CLOSE, 0, 0, &afx::Call_v_v<&ThisClass::OnClose>},
 #define ON_COMMAND(id, memberFxn) {WM_COMMAND, 0, (id), &afx::Call_v_v<&ThisClass::memberFxn>},
 #define ON_BN_CLICKED(id, memberFxn)                                                               \
     {WM_COMMAND, BN_CLICKED, (id), &afx::Call_v_v<&ThisClass::memberFxn>},

@@ -12,7 +12,6 @@
 
 namespace {
 CWinApp* g_pApp = nullptr;
-bool g_bControlContainer = false;
 } // namespace
 
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
@@ -63,7 +62,7 @@ LPCSTR AfxGetAppName() {
 }
 
 void AfxEnableControlContainer(void*) {
-    g_bControlContainer = true;
+    // Nothing to install: Qt has no ActiveX controls, and no dialog here uses one.
 }
 
 int AfxMessageBox(LPCSTR lpszText, UINT nType) {
