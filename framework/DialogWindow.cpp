@@ -17,8 +17,6 @@
 #include <QPushButton>
 #include <QShortcut>
 
-#include <cstring>
-
 namespace {
 
 const char kIdProperty[] = "afx.id";
@@ -39,7 +37,7 @@ QString StaticText(const char* psz, bool bNoPrefix) {
     return out;
 }
 
-int QtWeight(WORD weight) {
+QFont::Weight QtWeight(WORD weight) {
     return weight >= 600 ? QFont::Bold : QFont::Normal;
 }
 
@@ -59,7 +57,7 @@ CDialogWindow::CDialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
 
     QFont font(QString::fromLatin1(tmpl.faceName ? tmpl.faceName : "MS Sans Serif"));
     font.setPointSize(tmpl.pointSize ? tmpl.pointSize : 8);
-    font.setWeight(static_cast<QFont::Weight>(QtWeight(tmpl.weight)));
+    font.setWeight(QtWeight(tmpl.weight));
     font.setItalic(tmpl.italic);
     setFont(font);
     const QFontMetrics metrics(font);
@@ -74,9 +72,8 @@ CDialogWindow::CDialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
         const DialogTemplate::Item& item = tmpl.items[i];
         QWidget* pControl = CreateControl(item);
         pControl->setProperty(kIdProperty, item.id);
-        pControl->move(UnitsToPixelsX(item.x), UnitsToPixelsY(item.y));
-        if (!(std::strcmp(item.cls, "static") == 0 && (item.style & SS_TYPEMASK) == SS_ICON))
-            pControl->resize(UnitsToPixelsX(item.cx), UnitsToPixelsY(item.cy));
+        pControl->setGeometry(UnitsToPixelsX(item.x), UnitsToPixelsY(item.y),
+                              UnitsToPixelsX(item.cx), UnitsToPixelsY(item.cy));
         pControl->setEnabled(!(item.style & WS_DISABLED));
         // Tab order is template order over the tab stops.
         if (item.style & WS_TABSTOP) {
@@ -142,7 +139,7 @@ QWidget* CDialogWindow::CreateControl(const DialogTemplate::Item& item) {
         const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
         if (HICON hIcon = CResources::FindIcon(item.iconId))
             pLabel->setPixmap(hIcon->pixmap(cx, cy));
-        pLabel->resize(cx, cy);
+        pLabel->setFixedSize(cx, cy); // the template's size does not apply
         return pLabel;
     }
     pLabel->setText(StaticText(item.text, (item.style & SS_NOPREFIX) != 0));
