@@ -372,6 +372,7 @@ class Harness:
             else:
                 self.answer("ms=%.1f" % ((time.time() - self.unplugged_at) * 1000))
         elif word == "REPLUG":
+            self.unplugged_at = None
             self.qmp("device_add", FTDI_DEVICE,
                      lambda msg: self.answer("OK" if "return" in msg else
                                              "device_add failed: " + json.dumps(msg)))
