@@ -134,6 +134,10 @@ public:
         if (m_fd.Get() < 0)
             return false;
         MakeRaw(m_fd.Get(), B115200);
+        // The trace does not say which UART wrote a modem-control register: keep this one's DTR
+        // down so that every DTR edge it shows from now on is the port under test.
+        const int dtr = TIOCM_DTR;
+        ioctl(m_fd.Get(), TIOCMBIC, &dtr);
         return Ask("HELLO") == "OK";
     }
 
