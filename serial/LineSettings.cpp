@@ -3,6 +3,7 @@
 // termios2 and BOTHER; this header clashes with <termios.h> and <sys/ioctl.h>.
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
+#include <linux/serial.h>
 
 #include <cerrno>
 
@@ -121,4 +122,44 @@ bool LineSettings::Apply(int fd, const LineSettings& s) {
 
     // The driver may adjust what it cannot do (a pseudo-terminal keeps 8N1); that is no failure.
     return Ioctl(fd, TCSETS2, &tio) == 0;
+}
+
+namespace {
+
+// An asynchronous line tolerates about 2 % between the two ends' rates.
+bool Near(std::uint64_t made, std::uint32_t wanted) {
+    const std::uint64_t off = made > wanted ? made - wanted : wanted - made;
+    return off * 50 <= wanted;
+}
+
+} // namespace
+
+bool LineSettings::DivisorMakes(std::uint32_t baudBase, std::uint32_t baud) {
+    if (baudBase == 0 || baud == 0)
+        return true;
+    // The 8250 family rounds the divisor to the nearest whole number, at least 1.
+    std::uint64_t divisor = (static_cast<std::uint64_t>(baudBase) + baud / 2) / baud;
+    if (divisor == 0)
+        divisor = 1;
+    return Near(baudBase / divisor, baud);
+}
+
+bool LineSettings::RateTaken(int fd, std::uint32_t baud) {
+    struct termios2 tio {};
+    if (Ioctl(fd, TCGETS2, &tio) < 0)
+        return false;
+    // A driver that cannot make a rate may keep the old one and say nothing.
+    bool ok = Near(tio.c_ospeed, baud);
+    struct serial_struct ss {};
+    // No TIOCGSERIAL (a pseudo-terminal) or no clock to divide: the read-back is all we have.
+    if (ok && Ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.baud_base > 0) {
+        const auto base = static_cast<std::uint32_t>(ss.baud_base);
+        if ((ss.flags & ASYNC_SPD_MASK) == ASYNC_SPD_CUST && baud == 38400 && ss.custom_divisor > 0)
+            ok = Near(base / static_cast<std::uint32_t>(ss.custom_divisor), baud);
+        else
+            ok = DivisorMakes(base, baud);
+    }
+    if (!ok)
+        errno = EINVAL;
+    return ok;
 }

@@ -18,4 +18,11 @@ struct LineSettings {
     static bool Read(int fd, LineSettings* pSettings);
     // Applies the settings on a raw, 8-bit transparent line; false on failure.
     static bool Apply(int fd, const LineSettings& settings);
+
+    // True when a clock of baudBase divided by the nearest whole divisor comes within 2 % of
+    // baud (an asynchronous line tolerates no more); a baudBase of 0 is unknown and passes.
+    static bool DivisorMakes(std::uint32_t baudBase, std::uint32_t baud);
+    // After Apply: true when the driver reads baud back and, where it tells its baud_base
+    // (TIOCGSERIAL), its divisor makes that rate. A tty without TIOCGSERIAL (a pty) passes.
+    static bool RateTaken(int fd, std::uint32_t baud);
 };

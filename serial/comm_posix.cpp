@@ -185,7 +185,8 @@ BOOL CommSetState(HANDLE h, const DCB* pDcb) {
     // Lines without modem control (pseudo-terminals) have no DTR to set.
     if (rc < 0 && errno != ENOTTY && errno != EINVAL)
         return FALSE;
-    return TRUE;
+    // Drivers take rates they cannot make without a word: check what the line really runs at.
+    return LineSettings::RateTaken(h, s.baud) ? TRUE : FALSE;
 }
 
 BOOL CommSetTimeouts(HANDLE h, const COMMTIMEOUTS* pTimeouts) {
