@@ -5,6 +5,7 @@
 #include <asm/termbits.h>
 
 #include <cerrno>
+#include <cstring>
 
 extern "C" int ioctl(int fd, unsigned long request, ...);
 
@@ -89,7 +90,7 @@ bool LineSettings::Apply(int fd, const LineSettings& s) {
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
 
-    // The device's own flow-control and parity-checking choices stay.
+    // Flow control and parity checking as the DCB asks (software flow control only on request).
     if (s.parityCheck)
         tio.c_iflag |= INPCK;
     if (s.xonOut)
@@ -120,5 +121,22 @@ bool LineSettings::Apply(int fd, const LineSettings& s) {
     tio.c_ospeed = s.baud;
 
     // The driver may adjust what it cannot do (a pseudo-terminal keeps 8N1); that is no failure.
+    return Ioctl(fd, TCSETS2, &tio) == 0;
+}
+
+static_assert(sizeof(termios2) <= sizeof(LineSettings::Snapshot), "termios2 fits a snapshot");
+
+bool LineSettings::Save(int fd, Snapshot* pSnapshot) {
+    struct termios2 tio {};
+    if (Ioctl(fd, TCGETS2, &tio) < 0)
+        return false;
+    pSnapshot->fill(0);
+    std::memcpy(pSnapshot->data(), &tio, sizeof tio);
+    return true;
+}
+
+bool LineSettings::Restore(int fd, const Snapshot& snapshot) {
+    struct termios2 tio {};
+    std::memcpy(&tio, snapshot.data(), sizeof tio);
     return Ioctl(fd, TCSETS2, &tio) == 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 // The part of a tty's termios that a DCB carries. Read and written through termios2
@@ -18,4 +19,9 @@ struct LineSettings {
     static bool Read(int fd, LineSettings* pSettings);
     // Applies the settings on a raw, 8-bit transparent line; false on failure.
     static bool Apply(int fd, const LineSettings& settings);
+
+    // The whole of a tty's settings as found, to be put back when the port is let go.
+    using Snapshot = std::array<unsigned char, 64>;
+    static bool Save(int fd, Snapshot* pSnapshot);
+    static bool Restore(int fd, const Snapshot& snapshot);
 };
