@@ -5,6 +5,9 @@
 #include "framework/Menu.h"
 #include "framework/PaintDC.h"
 #include "framework/Resources.h"
+#include "framework/WinApp.h"
+
+#include <cstdio>
 
 CSerialDemoDlg::CSerialDemoDlg(CWnd* pParent) : CDialog(CSerialDemoDlg::IDD, pParent) {
     m_strCommand = "";
@@ -97,6 +100,9 @@ void CSerialDemoDlg::OnOpenPort() {
     } else {
         m_btnOpen.EnableWindow(TRUE);
         m_btnClose.EnableWindow(FALSE);
+        // Why, for the journal: the window itself shows only the buttons.
+        std::fprintf(stderr, "%s: %s\n", AfxGetAppName(),
+                     static_cast<const char*>(CommErrorMessage()));
     }
 }
 

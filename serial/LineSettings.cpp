@@ -6,6 +6,7 @@
 #include <linux/serial.h>
 
 #include <cerrno>
+#include <cstring>
 
 extern "C" int ioctl(int fd, unsigned long request, ...);
 
@@ -90,7 +91,7 @@ bool LineSettings::Apply(int fd, const LineSettings& s) {
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
 
-    // The device's own flow-control and parity-checking choices stay.
+    // Flow control and parity checking as the DCB asks (software flow control only on request).
     if (s.parityCheck)
         tio.c_iflag |= INPCK;
     if (s.xonOut)
@@ -162,4 +163,21 @@ bool LineSettings::RateTaken(int fd, std::uint32_t baud) {
     if (!ok)
         errno = EINVAL;
     return ok;
+}
+
+static_assert(sizeof(termios2) <= sizeof(LineSettings::Snapshot), "termios2 fits a snapshot");
+
+bool LineSettings::Save(int fd, Snapshot* pSnapshot) {
+    struct termios2 tio {};
+    if (Ioctl(fd, TCGETS2, &tio) < 0)
+        return false;
+    pSnapshot->fill(0);
+    std::memcpy(pSnapshot->data(), &tio, sizeof tio);
+    return true;
+}
+
+bool LineSettings::Restore(int fd, const Snapshot& snapshot) {
+    struct termios2 tio {};
+    std::memcpy(&tio, snapshot.data(), sizeof tio);
+    return Ioctl(fd, TCSETS2, &tio) == 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 // The part of a tty's termios that a DCB carries. Read and written through termios2
@@ -25,4 +26,9 @@ struct LineSettings {
     // After Apply: true when the driver reads baud back and, where it tells its baud_base
     // (TIOCGSERIAL), its divisor makes that rate. A tty without TIOCGSERIAL (a pty) passes.
     static bool RateTaken(int fd, std::uint32_t baud);
+
+    // The whole of a tty's settings as found, to be put back when the port is let go.
+    using Snapshot = std::array<unsigned char, 64>;
+    static bool Save(int fd, Snapshot* pSnapshot);
+    static bool Restore(int fd, const Snapshot& snapshot);
 };

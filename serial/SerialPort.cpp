@@ -17,10 +17,14 @@ CSerialPort::~CSerialPort() {
 }
 
 BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits, DWORD nStopBits) {
-    if (nPort < 1 || nPort > 4)
+    if (nPort < 1 || nPort > 4) {
+        CommSetLastError(COMM_ERROR_PORT_NUMBER, nPort);
         return FALSE;
-    if (nBaud < 1200 || nBaud > 115200)
+    }
+    if (nBaud < 1200 || nBaud > 115200) {
+        CommSetLastError(COMM_ERROR_SETTINGS, nPort);
         return FALSE;
+    }
 
     BYTE parity;
     switch (nParity) {
@@ -34,6 +38,7 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         parity = EVENPARITY;
         break;
     default:
+        CommSetLastError(COMM_ERROR_SETTINGS, nPort);
         return FALSE;
     }
     BYTE stopBits;
@@ -48,6 +53,7 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         stopBits = TWOSTOPBITS;
         break;
     default:
+        CommSetLastError(COMM_ERROR_SETTINGS, nPort);
         return FALSE;
     }
     BYTE byteSize;
@@ -65,6 +71,7 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         byteSize = 8;
         break;
     default:
+        CommSetLastError(COMM_ERROR_SETTINGS, nPort);
         return FALSE;
     }
 
@@ -181,10 +188,11 @@ BOOL CSerialPort::ReceiveLine(CString& str) {
 }
 
 BOOL CSerialPort::Close() {
-    if (!CommClose(m_hPort))
-        return FALSE;
+    // The system releases the descriptor even when close() fails; a number kept would later
+    // name whatever file is opened next.
+    const BOOL bOk = CommClose(m_hPort);
     m_hPort = INVALID_HANDLE_VALUE;
-    return TRUE;
+    return bOk;
 }
 
 BOOL CSerialPort::Disconnect() {

@@ -53,12 +53,13 @@ constexpr DWORD PURGE_RXABORT = 0x0002;
 constexpr DWORD PURGE_TXCLEAR = 0x0004;
 constexpr DWORD PURGE_RXCLEAR = 0x0008;
 
-// Where a port name such as "COM1:" leads: the entry COMn in
-// $XDG_CONFIG_HOME/MorvikSerialDemo/ports/ (~/.config when unset) when it exists, else
-// /dev/ttyS<n-1>. Empty for a name that is not COMn or COMn:.
+// Where a port name such as "COM1:" leads (see PortResolver): the user's entry COMn, else the
+// n-th serial port of the machine; empty for a name that is not COMn or COMn:, and when the port
+// number names nothing that may be opened (no such port, a kernel console, a failed lookup).
 CString CommDevicePath(const char* pszPortName);
 
 // Opens the device for reading and writing, held exclusively; INVALID_HANDLE_VALUE on failure.
+// Only character devices are opened. The settings found are put back by CommClose.
 HANDLE CommOpen(const char* pszPortName);
 BOOL CommGetState(HANDLE h, DCB* pDcb);
 BOOL CommSetState(HANDLE h, const DCB* pDcb);
@@ -68,3 +69,22 @@ BOOL CommPurge(HANDLE h, DWORD dwFlags);
 BOOL CommRead(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead);
 BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten);
 BOOL CommClose(HANDLE h);
+
+// Why the last CommOpen, CommGetState or CommSetState failed, kept as the platform keeps its
+// last-error value; CommErrorMessage turns it into words.
+constexpr DWORD COMM_ERROR_NONE = 0;
+constexpr DWORD COMM_ERROR_PORT_NUMBER = 1; // a port number the program does not open
+constexpr DWORD COMM_ERROR_SETTINGS = 2;    // the line settings were refused
+constexpr DWORD COMM_ERROR_NO_DEVICE = 3;
+constexpr DWORD COMM_ERROR_ACCESS = 4;
+constexpr DWORD COMM_ERROR_BUSY = 5;
+constexpr DWORD COMM_ERROR_NOT_SERIAL = 6;
+constexpr DWORD COMM_ERROR_CONSOLE = 7;
+constexpr DWORD COMM_ERROR_LOOKUP = 8; // the ports entry could not be looked up
+constexpr DWORD COMM_ERROR_SYSTEM = 9; // anything else the system reported
+
+DWORD CommGetLastError();
+// For refusals made before any device is looked for.
+void CommSetLastError(DWORD dwError, DWORD nPort);
+// One line for the user: the port, the device path, the reason and a hint where one helps.
+CString CommErrorMessage();

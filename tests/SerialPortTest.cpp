@@ -1,5 +1,6 @@
 #include "serial/SerialPort.h"
 #include "serial/LineSettings.h"
+#include "tests/FakeMachine.h"
 #include "tests/PtyDevice.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +11,14 @@
 #include <cstdlib>
 #include <thread>
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -36,6 +43,20 @@ int OpenDescriptors() {
         closedir(d);
     }
     return n;
+}
+
+// Bytes waiting in the driver for the port's descriptor.
+int DriverHolds(HANDLE h) {
+    int n = -1;
+    ioctl(h, FIONREAD, &n);
+    return n;
+}
+
+// Waits until the driver holds n bytes for the port (the pty delivers asynchronously).
+bool WaitDriverHolds(HANDLE h, int n) {
+    for (int i = 0; i < 200 && DriverHolds(h) < n; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return DriverHolds(h) == n;
 }
 
 TEST(SerialPortOpen, RefusesBadArgumentsWithoutTouchingAnything) {
@@ -291,14 +312,17 @@ TEST_F(SerialExchange, HangUpMidReplyEndsTheReadAtOnce) {
 
 TEST_F(SerialExchange, HungUpLineFailsAtOnce) {
     dev.Write("par");
+    ASSERT_TRUE(WaitDriverHolds(port.m_hPort, 3));
     CString out;
     DWORD count = 0;
     EXPECT_EQ(TRUE, port.ReadBytes(out, &count, 1, false, '\r'));
     EXPECT_EQ(CString("p"), out);
-    dev.HangUp(); // the kernel drops what was still buffered
+    dev.HangUp(); // the kernel drops what it still held; the port already took "ar" in
 
     CString reply = "stale";
     const auto start = Clock::now();
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply)); // what arrived before the hang-up, at once
+    EXPECT_EQ(CString("ar"), reply);
     EXPECT_EQ(FALSE, port.ReceiveLine(reply));
     EXPECT_EQ(CString(""), reply);
 
@@ -372,12 +396,18 @@ TEST(SerialPortLifetime, DestructorReleasesTheDevice) {
     EXPECT_EQ(TRUE, OpenStandard(again));
 }
 
-TEST(CommDevicePath, ResolvesPortsFolderThenTtyS) {
+TEST(CommDevicePath, ResolvesPortsFolderThenMachinePorts) {
     PtyDevice dev(2);
+    FakeMachine machine;
+    machine.AddTty("ttyS0");
+    machine.AddTty("ttyUSB0");
+    machine.SetConsoles("ttyS0", "");
     EXPECT_EQ(CString((dev.PortsFolder() + "/COM2").c_str()), CommDevicePath("COM2:"));
     EXPECT_EQ(CString((dev.PortsFolder() + "/COM2").c_str()), CommDevicePath("COM2"));
-    EXPECT_EQ(CString("/dev/ttyS0"), CommDevicePath("COM1:"));
-    EXPECT_EQ(CString("/dev/ttyS3"), CommDevicePath("COM4:"));
+    EXPECT_EQ(CString(machine.DevPath("ttyUSB0").c_str()), CommDevicePath("COM1:"));
+    // Past the machine's ports nothing is named.
+    EXPECT_EQ(CString(""), CommDevicePath("COM3:"));
+    EXPECT_EQ(CString(""), CommDevicePath("COM4:"));
     EXPECT_EQ(CString(""), CommDevicePath("COM0:"));
     EXPECT_EQ(CString(""), CommDevicePath("LPT1:"));
     EXPECT_EQ(CString(""), CommDevicePath("COM1:x"));
@@ -422,6 +452,325 @@ TEST(LineSettingsRate, ReadBackDecidesWhereTheDriverTellsNoDivisor) {
     ASSERT_GE(fd, 0);
     EXPECT_FALSE(LineSettings::RateTaken(fd, 19200));
     close(fd);
+}
+
+termios SettingsOf(int fd) {
+    termios tio{};
+    EXPECT_EQ(0, tcgetattr(fd, &tio));
+    return tio;
+}
+
+// The test's own descriptor on a pty's slave side, held while it lives so that the kernel
+// keeps the tty (and its settings) between the port's opens.
+class SlaveView {
+public:
+    explicit SlaveView(const std::string& path)
+        : m_fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
+        EXPECT_GE(m_fd, 0);
+    }
+    ~SlaveView() { close(m_fd); }
+    SlaveView(const SlaveView&) = delete;
+    SlaveView& operator=(const SlaveView&) = delete;
+    termios Settings() const { return SettingsOf(m_fd); }
+
+private:
+    int m_fd;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(SerialPortLine, FlowControlBytesPassBothWaysOnAKernelDefaultTty) {
+    PtyDevice dev(1);
+    // A fresh pseudo-terminal starts as the kernel starts every tty: XON/XOFF on.
+    ASSERT_NE(0u, SlaveView(dev.SlavePath()).Settings().c_iflag & IXON);
+    CSerialPort port;
+    ASSERT_EQ(TRUE, OpenStandard(port));
+
+    ASSERT_EQ(TRUE, port.SendString("a\x11\x13z\r"));
+    EXPECT_EQ("a\x11\x13z\r", dev.Read(1000));
+    dev.Write("\x13\x11ok\r");
+    CString reply;
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+    EXPECT_EQ(CString("\x13\x11ok\r"), reply);
+    // A received 0x13 has not stopped our output.
+    ASSERT_EQ(TRUE, port.SendString("again\r"));
+    EXPECT_EQ("again\r", dev.Read(1000));
+
+    // Every byte value but 0x00 (which a string cannot carry) goes out and comes back.
+    std::string all;
+    for (int b = 1; b < 256; ++b)
+        all += static_cast<char>(b);
+    ASSERT_EQ(TRUE, port.SendString(all.c_str()));
+    EXPECT_EQ(all, dev.Read(1000));
+    dev.Write(std::string(1, '\0') + all);
+    CString back;
+    DWORD count = 0;
+    EXPECT_EQ(TRUE, port.ReadBytes(back, &count, 256, false, '\r'));
+    EXPECT_EQ(256u, count);
+    EXPECT_EQ(CString(all.c_str()), back);
+}
+
+TEST(SerialPortLine, ClosePutsBackTheSettingsFoundAtOpen) {
+    PtyDevice dev(1);
+    const SlaveView view(dev.SlavePath());
+    const termios before = view.Settings();
+    CSerialPort port;
+    ASSERT_EQ(TRUE, OpenStandard(port, 1, 57600));
+    const termios during = SettingsOf(port.m_hPort);
+    EXPECT_EQ(0u, during.c_iflag & (IXON | IXOFF | IXANY));
+    EXPECT_EQ(B57600, cfgetospeed(&during));
+    ASSERT_EQ(TRUE, port.Close());
+
+    const termios after = view.Settings();
+    EXPECT_EQ(before.c_iflag, after.c_iflag);
+    EXPECT_EQ(before.c_oflag, after.c_oflag);
+    EXPECT_EQ(before.c_cflag, after.c_cflag);
+    EXPECT_EQ(before.c_lflag, after.c_lflag);
+    EXPECT_EQ(0, std::memcmp(before.c_cc, after.c_cc, sizeof before.c_cc));
+    EXPECT_EQ(cfgetospeed(&before), cfgetospeed(&after));
+}
+
+TEST(SerialPortOpen, OnlyCharacterDevicesAreOpened) {
+    PtyDevice dev(1);
+    char folder[] = "/tmp/morvik-files-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(folder));
+    const std::string file = std::string(folder) + "/notes.txt";
+    const std::string fifo = std::string(folder) + "/fifo";
+    const std::string content = "precious data\nline two\n";
+    std::ofstream(file, std::ios::binary) << content;
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    const int fifoReader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fifoReader, 0);
+
+    for (const std::string& target : {file, fifo, std::string(folder)}) {
+        dev.Link(3, target);
+        const int before = OpenDescriptors();
+        CSerialPort port;
+        EXPECT_EQ(FALSE, OpenStandard(port, 3)) << target;
+        EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort) << target;
+        EXPECT_EQ(before, OpenDescriptors()) << target;
+        EXPECT_EQ(FALSE, port.SendString("OVERWRITE\r"));
+        EXPECT_EQ(COMM_ERROR_NOT_SERIAL, CommGetLastError()) << target;
+    }
+    EXPECT_EQ(content, ReadFile(file));
+    char c;
+    EXPECT_EQ(0, read(fifoReader, &c, 1)); // nothing was ever written into the FIFO
+    close(fifoReader);
+    unlink(file.c_str());
+    unlink(fifo.c_str());
+    rmdir(folder);
+}
+
+TEST(SerialPortOpen, MachinePortsAndConsolesFollowThePortRule) {
+    PtyDevice adapter(4); // COM4 linked; COM1..COM3 are the machine's
+    PtyDevice console(5);
+    FakeMachine machine;
+    machine.AddTty("ttyS0");
+    machine.AddTty("ttyUSB0");
+    machine.AddNode("ttyS0", console.SlavePath());
+    machine.AddNode("ttyUSB0", adapter.SlavePath());
+    machine.SetConsoles("tty0 ttyS0", "");
+
+    CSerialPort port;
+    ASSERT_EQ(TRUE, OpenStandard(port, 1)); // the adapter, the console left out
+    ASSERT_EQ(TRUE, port.SendString("HI\r"));
+    EXPECT_EQ("HI\r", adapter.Read(1000));
+    port.Close();
+
+    // The console: refused without being opened (a pty never opened shows no hang-up yet).
+    EXPECT_EQ(FALSE, OpenStandard(port, 2));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
+    EXPECT_EQ(COMM_ERROR_CONSOLE, CommGetLastError());
+    EXPECT_FALSE(console.WaitHangUp(50));
+    EXPECT_EQ(FALSE, OpenStandard(port, 3));
+    EXPECT_EQ(COMM_ERROR_NO_DEVICE, CommGetLastError());
+
+    // Linked by the user, the console is a port like any other (the newest ports folder is
+    // the one in use).
+    console.Link(2, machine.DevPath("ttyS0"));
+    EXPECT_EQ(TRUE, OpenStandard(port, 2));
+}
+
+TEST(SerialPortOpen, EachFailureSaysWhyInOneLine) {
+    PtyDevice dev(2);
+    FakeMachine machine;
+    machine.AddTty("ttyS0");
+    machine.AddNode("ttyS0", "/dev/null");
+    machine.SetConsoles("ttyS0", "");
+    const std::string folder = dev.PortsFolder();
+    dev.Link(3, "/nonexistent/serial-device");
+    dev.Link(4, "/dev/null");
+    CSerialPort holder;
+    ASSERT_EQ(TRUE, OpenStandard(holder, 2));
+
+    const std::string hint = "; run morvik-ports to see the serial ports and assign one";
+    const struct {
+        DWORD port;
+        std::string line;
+    } cases[] = {
+        {5, "cannot open COM5: port number outside 1 to 4"},
+        {0xFFFFFFFC, "cannot open COM-4: port number outside 1 to 4"},
+        {1, "cannot open COM1: " + machine.DevPath("ttyS0") +
+                ": the kernel console, left alone; to use it anyway: morvik-ports --assign 1 " +
+                machine.DevPath("ttyS0")},
+        {2, "cannot open COM2: " + folder + "/COM2 -> " + dev.SlavePath() +
+                ": busy, held by another program"},
+        {3, "cannot open COM3: " + folder + "/COM3 -> /nonexistent/serial-device: no such device" +
+                hint},
+        {4, "cannot open COM4: " + folder +
+                "/COM4 -> /dev/null: not a serial device; point COM4 "
+                "at one with morvik-ports --assign 4 DEVICE"},
+    };
+    for (const auto& c : cases) {
+        CSerialPort port;
+        EXPECT_EQ(FALSE, OpenStandard(port, c.port));
+        EXPECT_EQ(c.line, std::string(CommErrorMessage())) << c.port;
+    }
+
+    // Nothing at all for the number; and an entry that cannot be looked up.
+    unlink((folder + "/COM3").c_str());
+    CSerialPort port;
+    EXPECT_EQ(FALSE, OpenStandard(port, 3));
+    EXPECT_EQ("cannot open COM3: no such device (no " + folder +
+                  "/COM3, and no 3rd serial port on this machine)" + hint,
+              std::string(CommErrorMessage()));
+    setenv("XDG_CONFIG_HOME", "/dev/null", 1);
+    EXPECT_EQ(FALSE, OpenStandard(port, 2));
+    EXPECT_EQ("cannot open COM2: /dev/null/MorvikSerialDemo/ports/COM2: cannot look up the entry "
+              "(Not a directory)",
+              std::string(CommErrorMessage()));
+    EXPECT_EQ(COMM_ERROR_LOOKUP, CommGetLastError());
+}
+
+TEST(SerialPortOpen, NoPermissionPointsAtTheDialoutGroup) {
+    PtyDevice dev(1);
+    const std::string expected = "cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " +
+                                 dev.SlavePath() +
+                                 ": permission denied; is your user in the dialout group? (sudo "
+                                 "adduser $USER dialout, then log in again)";
+    int pipeFds[2];
+    ASSERT_EQ(0, pipe2(pipeFds, O_CLOEXEC));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Root opens anything: the child gives up its rights (the ports folder stays readable),
+        // an ordinary user takes the rights away from its own pseudo-terminal.
+        if (geteuid() == 0) {
+            for (std::string p = dev.PortsFolder(); p.size() > 5; p = p.substr(0, p.rfind('/')))
+                chmod(p.c_str(), 0755);
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(3);
+        } else if (chmod(dev.SlavePath().c_str(), 0) != 0) {
+            _exit(3);
+        }
+        CSerialPort port;
+        const BOOL ok = OpenStandard(port);
+        const std::string line(CommErrorMessage());
+        if (write(pipeFds[1], line.data(), line.size()) < 0)
+            _exit(4);
+        _exit(ok ? 1 : 0);
+    }
+    close(pipeFds[1]);
+    std::string line;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(pipeFds[0], buf, sizeof buf)) > 0)
+        line.append(buf, static_cast<std::size_t>(n));
+    close(pipeFds[0]);
+    int status = -1;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_EQ(expected, line);
+}
+
+TEST(SerialPortLifetime, AFailedCloseStillLetsGoOfTheDescriptor) {
+    PtyDevice dev(1);
+    CSerialPort port;
+    ASSERT_EQ(TRUE, OpenStandard(port));
+    const HANDLE h = port.m_hPort;
+    close(h); // released behind the port's back: its own close() fails
+    EXPECT_EQ(FALSE, port.Close());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
+    // The number comes again for the next file opened; the port must not write into it.
+    char name[] = "/tmp/morvik-reuse-XXXXXX";
+    const int other = mkostemp(name, O_CLOEXEC);
+    ASSERT_EQ(h, other);
+    EXPECT_EQ(FALSE, port.SendString("NOT INTO THE FILE\r"));
+    EXPECT_EQ("", ReadFile(name));
+    close(other);
+    unlink(name);
+}
+
+// Open at exit: closed by its destructor after every other static object may be gone.
+CSerialPort g_portOpenAtExit;
+
+TEST(SerialPortLifetime, AStaticPortOpenAtExitClosesCleanly) {
+    EXPECT_EXIT(
+        {
+            {
+                PtyDevice dev(1);
+                if (!OpenStandard(g_portOpenAtExit))
+                    std::_Exit(3);
+                g_portOpenAtExit.SendString("BYE\r");
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+class SerialBuffering : public SerialExchange {};
+
+TEST_F(SerialBuffering, OneReadTakesWhatTheDriverHolds) {
+    const std::string burst(100, 'b');
+    dev.Write(burst + "\r");
+    ASSERT_TRUE(WaitDriverHolds(port.m_hPort, 101));
+    CString out;
+    DWORD count = 0;
+    EXPECT_EQ(TRUE, port.ReadBytes(out, &count, 1, false, '\r'));
+    EXPECT_EQ(1u, count);
+    EXPECT_EQ(0, DriverHolds(port.m_hPort)); // the rest came along in the same call
+    CString reply;
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+    EXPECT_EQ(CString((burst.substr(1) + "\r").c_str()), reply);
+}
+
+TEST_F(SerialBuffering, PurgeDiscardsBufferedBytes) {
+    dev.Write("STALE");
+    ASSERT_TRUE(WaitDriverHolds(port.m_hPort, 5));
+    CString out;
+    DWORD count = 0;
+    ASSERT_EQ(TRUE, port.ReadBytes(out, &count, 1, false, '\r'));
+    ASSERT_EQ(0, DriverHolds(port.m_hPort));
+    port.Purge();
+    port.SetTimeouts(MAXDWORD, 0, 0, 50, 0); // reads return at once
+    out.Empty();
+    EXPECT_EQ(TRUE, port.ReadBytes(out, &count, 10, false, '\r'));
+    EXPECT_EQ(0u, count);
+    EXPECT_EQ(CString(""), out);
+}
+
+TEST_F(SerialBuffering, ReplySplitAcrossReadsAndTheRestDiscardedBySend) {
+    std::thread device([&] {
+        dev.Write("SPL");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        dev.Write("IT\rAFTER");
+    });
+    CString reply;
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+    device.join();
+    EXPECT_EQ(CString("SPLIT\r"), reply);
+
+    // "AFTER" waits in the buffer until the next Send discards it.
+    ASSERT_TRUE(WaitDriverHolds(port.m_hPort, 0));
+    ASSERT_EQ(TRUE, port.SendString("NEXT\r"));
+    EXPECT_EQ("NEXT\r", dev.Read(1000));
+    dev.Write("NEW\r");
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+    EXPECT_EQ(CString("NEW\r"), reply);
 }
 
 } // namespace

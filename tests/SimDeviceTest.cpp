@@ -5,8 +5,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <stdlib.h>
 
 #include <spawn.h>
 #include <sys/stat.h>
@@ -18,6 +24,12 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+std::string LinkOf(const std::string& entry) {
+    char target[4096];
+    const ssize_t n = readlink(entry.c_str(), target, sizeof target);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
 
 // The simulated device as a child process, publishing COM3 in a private config folder.
 class SimDevice : public ::testing::Test {
@@ -96,4 +108,99 @@ TEST_F(SimDevice, StopsCleanlyAndRemovesItsLink) {
     EXPECT_NE(0, lstat(m_link.c_str(), &st));
 }
 
+TEST_F(SimDevice, HangUpSignalAlsoEndsItCleanly) {
+    port.Close();
+    ASSERT_EQ(0, kill(m_pid, SIGHUP));
+    int status = -1;
+    ASSERT_EQ(m_pid, waitpid(m_pid, &status, 0));
+    m_pid = -1;
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    struct stat st {};
+    EXPECT_NE(0, lstat(m_link.c_str(), &st));
+}
+
+// Runs the device with its output in a file; returns its exit status, or -1 while it still
+// runs after ms (then it is stopped).
+int RunDevice(std::vector<const char*> args, const std::string& output, int ms) {
+    args.insert(args.begin(), MORVIK_SIMDEVICE);
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, MORVIK_SIMDEVICE, &actions, nullptr,
+                               const_cast<char**>(args.data()), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return -2;
+    int status = -1;
+    for (int waited = 0; waited < ms; waited += 20) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGTERM);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(SimDeviceStart, ReplacesStaleLinksAndLeavesLiveOnesAlone) {
+    char root[] = "/tmp/morvik-stale-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(root));
+    const std::string folder = std::string(root) + "/ports";
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    const std::string entry = folder + "/COM2";
+    const std::string output = std::string(root) + "/out";
+
+    // A pty still served by its master: someone's live port.
+    const int live = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(live >= 0 && grantpt(live) == 0 && unlockpt(live) == 0);
+    char liveSlave[128];
+    ASSERT_EQ(0, ptsname_r(live, liveSlave, sizeof liveSlave));
+    ASSERT_EQ(0, symlink(liveSlave, entry.c_str()));
+    EXPECT_EQ(1, RunDevice({"--port", "2", "--ports", folder.c_str()}, output, 5000));
+    EXPECT_EQ(liveSlave, LinkOf(entry));
+
+    // A pty whose master is gone (its slave still open somewhere, so the node stays), and a
+    // link that leads nowhere: leftovers, replaced.
+    const int gone = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(gone >= 0 && grantpt(gone) == 0 && unlockpt(gone) == 0);
+    char goneSlave[128];
+    ASSERT_EQ(0, ptsname_r(gone, goneSlave, sizeof goneSlave));
+    const int goneSlaveFd = open(goneSlave, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(goneSlaveFd, 0);
+    close(gone);
+    for (const char* stale : {static_cast<const char*>(goneSlave), "/dev/pts/999999"}) {
+        unlink(entry.c_str());
+        ASSERT_EQ(0, symlink(stale, entry.c_str()));
+        EXPECT_EQ(-1, RunDevice({"--port", "2", "--ports", folder.c_str()}, output, 1000)) << stale;
+        EXPECT_NE(std::string::npos, Slurp(output).find("simulated device on COM2")) << stale;
+        struct stat st {};
+        EXPECT_NE(0, lstat(entry.c_str(), &st)) << stale; // its own link, removed at the end
+    }
+    close(goneSlaveFd);
+    close(live);
+    unlink(output.c_str());
+    rmdir(folder.c_str());
+    rmdir(root);
+}
+
+TEST(SimDeviceStart, HelpGoesToStandardOutput) {
+    char root[] = "/tmp/morvik-help-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(root));
+    const std::string output = std::string(root) + "/out";
+    EXPECT_EQ(0, RunDevice({"--help"}, output, 5000));
+    EXPECT_EQ(0u, Slurp(output).find("Usage: "));
+    EXPECT_EQ(2, RunDevice({"--no-such-option"}, output, 5000));
+    EXPECT_EQ("", Slurp(output));
+    unlink(output.c_str());
+    rmdir(root);
+}
 } // namespace

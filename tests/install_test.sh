@@ -6,7 +6,7 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$1" --prefix "$prefix" >/dev/null
 id=com.morvik.MorvikSerialDemo
-for f in bin/MorvikSerialDemo share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+for f in bin/MorvikSerialDemo bin/morvik-ports bin/morvik-simdevice share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
          share/icons/hicolor/16x16/apps/$id.png share/icons/hicolor/32x32/apps/$id.png; do
     [ -s "$prefix/$f" ] || { echo "FAIL: $f not installed"; exit 1; }
 done

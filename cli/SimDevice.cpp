@@ -8,8 +8,8 @@
 //   SILENT       no answer at all
 //   STREAM       digits for 12 seconds, never a carriage return
 //   anything else: "OK"
-// It prints every command it receives and when the port is opened or closed. SIGINT or
-// SIGTERM end it and remove its ports entry.
+// It prints every command it receives and when the port is opened or closed. SIGINT, SIGTERM
+// or SIGHUP end it and remove its ports entry.
 
 #include <cerrno>
 #include <chrono>
@@ -35,12 +35,43 @@ constexpr int kMaxDelayMs = 5000;
 // again after this pause instead of in a loop.
 constexpr int kIdleCheckMs = 50;
 
-void Usage(const char* self) {
-    std::fprintf(stderr,
-                 "usage: %s [--port N] [--ports DIR]\n"
+void Usage(FILE* out, const char* self) {
+    std::fprintf(out,
+                 "Usage: %s [--port N] [--ports DIR]\n"
                  "Publishes a simulated device as COMN (default 1) in DIR (default "
-                 "$XDG_CONFIG_HOME/MorvikSerialDemo/ports).\n",
+                 "$XDG_CONFIG_HOME/MorvikSerialDemo/ports).\n"
+                 "\n"
+                 "  --port N     the port number, 1 to 99\n"
+                 "  --ports DIR  the ports folder\n"
+                 "  --help       show this help and exit\n"
+                 "\n"
+                 "It answers commands ended by a carriage return: *IDN?, ECHO text, DELAY ms,\n"
+                 "CRLF, SILENT, STREAM, anything else with OK. Ctrl+C ends it.\n",
                  self);
+}
+
+// True when the entry leads to a pseudo-terminal that no program serves any more (its
+// master side is closed), or nowhere at all: a leftover that may be replaced. A link to
+// anything else is someone's port and is never probed, since opening a real serial port
+// changes its modem lines.
+bool IsStale(const std::string& entry) {
+    struct stat st {};
+    if (stat(entry.c_str(), &st) != 0)
+        return errno == ENOENT;
+    char target[4096] = {};
+    if (readlink(entry.c_str(), target, sizeof target - 1) <= 0 ||
+        std::strncmp(target, "/dev/pts/", 9) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    int fd;
+    do {
+        fd = open(entry.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+        close(fd);
+        return false;
+    }
+    // A slave whose master is gone refuses to open with EIO; a held one answers EBUSY.
+    return errno == EIO;
 }
 
 std::string DefaultPortsFolder() {
@@ -176,8 +207,11 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--ports" && i + 1 < argc) {
             folder = argv[++i];
+        } else if (arg == "--help") {
+            Usage(stdout, argv[0]);
+            return 0;
         } else {
-            Usage(argv[0]);
+            Usage(stderr, argv[0]);
             return 2;
         }
     }
@@ -196,6 +230,17 @@ int main(int argc, char** argv) {
     if (once >= 0)
         close(once);
 
+    // Signals are taken from here on, so that an end always removes the link; a reader of our
+    // output that went away must not end us before that either.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    const int sigfd = signalfd(-1, &signals, SFD_CLOEXEC);
+
     const std::string entry = folder + "/COM" + std::to_string(port);
     struct stat st {};
     if (!MakeFolders(folder)) {
@@ -203,9 +248,9 @@ int main(int argc, char** argv) {
                      std::strerror(errno));
         return 1;
     }
-    // A dangling link is a leftover; anything that still leads somewhere is someone's port.
+    // A leftover of a device that is gone is replaced; a live port is left alone.
     if (lstat(entry.c_str(), &st) == 0) {
-        if (stat(entry.c_str(), &st) == 0) {
+        if (!IsStale(entry)) {
             std::fprintf(stderr, "%s: %s is taken; choose another --port\n", argv[0],
                          entry.c_str());
             return 1;
@@ -217,13 +262,6 @@ int main(int argc, char** argv) {
                      std::strerror(errno));
         return 1;
     }
-
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
-    const int sigfd = signalfd(-1, &signals, SFD_CLOEXEC);
 
     std::printf("simulated device on COM%d (%s -> %s); Ctrl+C ends it\n", port, entry.c_str(),
                 slave);

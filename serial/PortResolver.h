@@ -1,0 +1,65 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// What port number n names on this machine, in this order: the entry COMn in the user's ports
+// folder when it exists; else the n-th serial port the kernel reports in sysfs (built-in UARTs
+// of known type, then USB and ACM adapters, each by number), leaving out every tty that is an
+// active kernel console. Where it looks is given in Sources, so tests can stand up a machine
+// of their own.
+class PortResolver {
+public:
+    struct Sources {
+        // Empty: $XDG_CONFIG_HOME/MorvikSerialDemo/ports (~/.config when unset), read at lookup.
+        std::string portsFolder;
+        std::string sysClassTty = "/sys/class/tty";
+        // The console list in sysfs ("ttyS0 tty0") and the kernel's /proc/consoles table.
+        std::string consoleActive = "/sys/class/tty/console/active";
+        std::string procConsoles = "/proc/consoles";
+        std::string devFolder = "/dev";
+        std::string byIdFolder = "/dev/serial/by-id";
+    };
+
+    enum class How {
+        Link,       // the user's entry: path is the entry, target where a symlink points
+        Found,      // a machine port: path is the device node, target its by-id name or empty
+        Console,    // the port would be a kernel console: path is its node, never opened
+        Nothing,    // no entry and no such machine port: path is the entry looked for
+        LookupError // the entry could not be looked up: path is the entry, error says why
+    };
+    struct Port {
+        How how = How::Nothing;
+        std::string path;
+        std::string target;
+        int error = 0;
+    };
+
+    PortResolver() : PortResolver(SystemSources()) {}
+    explicit PortResolver(Sources sources) : m_sources(std::move(sources)) {}
+
+    // nPort >= 1.
+    Port Resolve(unsigned nPort) const;
+
+    // The machine's serial ttys in port order ("ttyS1", "ttyUSB0"), consoles left out.
+    std::vector<std::string> MachinePorts() const;
+    // Active kernel consoles among the machine's serial ttys, in port order.
+    std::vector<std::string> SkippedConsoles() const;
+    // Names of active consoles as the kernel lists them.
+    std::vector<std::string> ActiveConsoles() const;
+    // The /dev/serial/by-id entry that leads to the device node, or empty.
+    std::string ByIdName(const std::string& devicePath) const;
+    std::string PortsFolder() const;
+    std::string EntryPath(unsigned nPort) const;
+    const Sources& GetSources() const { return m_sources; }
+
+    // Where the serial layer looks; the machine's own unless a test says otherwise.
+    static Sources SystemSources();
+    static void SetSystemSources(const Sources& sources);
+
+private:
+    std::vector<std::string> SerialTtys() const;
+
+    Sources m_sources;
+};

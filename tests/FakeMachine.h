@@ -1,0 +1,32 @@
+#pragma once
+
+#include "serial/PortResolver.h"
+
+#include <string>
+
+// A machine of the test's own for the port resolver: a sysfs tty class, console lists, a /dev
+// folder and a by-id folder in a temporary tree. While the object lives the serial layer looks
+// there instead of at the real machine, so no test ever reaches a real serial port.
+class FakeMachine {
+public:
+    FakeMachine();
+    ~FakeMachine();
+    FakeMachine(const FakeMachine&) = delete;
+    FakeMachine& operator=(const FakeMachine&) = delete;
+
+    // A tty in the sysfs class; a built-in UART (ttyS*) gets its type, 0 meaning unknown.
+    void AddTty(const std::string& name, int uartType = 4, bool withDevice = true);
+    void SetConsoles(const std::string& active, const std::string& procConsoles);
+    // /dev/<name> as a link to a real device node (a pseudo-terminal stands in for a port).
+    void AddNode(const std::string& name, const std::string& target);
+    void AddById(const std::string& name, const std::string& target);
+
+    const PortResolver::Sources& Sources() const { return m_sources; }
+    std::string DevPath(const std::string& name) const { return m_sources.devFolder + "/" + name; }
+    const std::string& Root() const { return m_root; }
+
+private:
+    std::string m_root;
+    PortResolver::Sources m_sources;
+    PortResolver::Sources m_saved;
+};
