@@ -42,13 +42,15 @@ using bench::Clock;
 using bench::Median;
 using bench::Micros;
 
-// Reply sizes in bytes, the CR included, and how many exchanges a round times at each size.
+// Reply sizes in bytes, the CR included; how many rounds each size gets and how many exchanges
+// a round times. Short rounds let the contenders take turns often.
 struct Size {
     int bytes;
+    int rounds;
     int perRound;
     const char* label;
 };
-const Size kSizes[] = {{3, 60, "3 B"}, {4096, 10, "4 KiB"}, {65536, 2, "64 KiB"}};
+const Size kSizes[] = {{3, 80, 5, "3 B"}, {4096, 24, 3, "4 KiB"}, {65536, 10, 1, "64 KiB"}};
 
 // The untimed first exchange of a round asks for a short reply.
 constexpr int kWarmUpBytes = 3;
@@ -325,11 +327,27 @@ private:
     std::string m_pending;
 };
 
+class SlaveHolder {
+public:
+    explicit SlaveHolder(const std::string& path)
+        : m_fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
+    ~SlaveHolder() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    SlaveHolder(const SlaveHolder&) = delete;
+    SlaveHolder& operator=(const SlaveHolder&) = delete;
+
+private:
+    int m_fd;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 6;
+    // An argument scales the number of rounds, e.g. 0.5 for a quick look.
+    const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
 
     std::map<int, std::string> replies;
     for (const Size& size : kSizes)
@@ -340,6 +358,9 @@ int main(int argc, char** argv) {
         return it != replies.end() ? it->second : std::string("?\r");
     });
     const std::string slave = dev.SlavePath();
+    // The slave stays open for the whole run, so the peer never sees the line hang up between
+    // rounds and answers a round's first command at once.
+    const SlaveHolder holder(slave);
 
     PySerialChild python(slave);
     std::vector<Contender> contenders = {
@@ -358,8 +379,14 @@ int main(int argc, char** argv) {
     std::vector<std::vector<std::vector<double>>> samples(nContenders,
                                                           std::vector<std::vector<double>>(nSizes));
 
-    for (int r = 0; r < rounds; ++r) {
+    std::vector<int> rounds;
+    for (const Size& size : kSizes)
+        rounds.push_back(std::max(1, static_cast<int>(size.rounds * scale + 0.5)));
+    const int mostRounds = *std::max_element(rounds.begin(), rounds.end());
+    for (int r = 0; r < mostRounds; ++r) {
         for (std::size_t s = 0; s < nSizes; ++s) {
+            if (r >= rounds[s])
+                continue;
             for (std::size_t k = 0; k < nContenders; ++k) {
                 const std::size_t c = (k + static_cast<std::size_t>(r) + s) % nContenders;
                 if (!contenders[c].skipped.empty())
@@ -374,16 +401,17 @@ int main(int argc, char** argv) {
     }
 
     std::printf("per-exchange medians on a pty with an instantly answering peer "
-                "(%d interleaved rounds); x = time / bare calls' time\n",
-                rounds);
-    std::printf("%-8s", "reply");
+                "(interleaved rounds); x = time / bare calls' time\n");
+    std::printf("%-12s", "reply (n)");
     for (const Contender& c : contenders)
         std::printf("  %22s", c.name.c_str());
     std::printf("\n");
     double shortRatio = 0;
     for (std::size_t s = 0; s < nSizes; ++s) {
         const double bare = Median(samples[0][s]);
-        std::printf("%-8s", kSizes[s].label);
+        char label[32];
+        std::snprintf(label, sizeof label, "%s (%zu)", kSizes[s].label, samples[0][s].size());
+        std::printf("%-12s", label);
         for (std::size_t c = 0; c < nContenders; ++c) {
             if (!contenders[c].skipped.empty()) {
                 std::printf("  %22s", "skipped");
