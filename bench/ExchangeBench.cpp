@@ -350,6 +350,8 @@ private:
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
+    // A python child that died must not take the run with it.
+    signal(SIGPIPE, SIG_IGN);
     // An argument scales the number of rounds, e.g. 0.5 for a quick look.
     const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
 
