@@ -1,22 +1,38 @@
-// Exchange cost of CSerialPort against the bare kernel calls it stands on, in one run.
+// Cost of one command-and-reply exchange through CSerialPort, QtSerialPort's blocking calls and
+// pyserial, each against the fewest kernel calls that do the same exchange, in one run.
 //
-// A peer thread on a pseudo-terminal answers each CR-terminated command at once with a short
-// CR-terminated reply. The baseline makes the same calls directly: flush input, one write,
-// one poll + read per reply byte.
+// A peer thread on the master side of a pseudo-terminal answers each CR-terminated command at
+// once. Contenders take turns in short rounds (the starting one rotates), so that whatever else
+// the machine does at a moment hits all of them alike. Each round opens the port, makes one
+// untimed exchange and then times the rest one by one; the figures are per-exchange medians.
 
 #include "serial/SerialPort.h"
 #include "tests/PtyDevice.h"
 #include "bench/BenchStats.h"
 
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QSerialPort>
+#include <QString>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -26,74 +42,412 @@ using bench::Clock;
 using bench::Median;
 using bench::Micros;
 
+// Reply sizes in bytes, the CR included; how many rounds each size gets, how many exchanges a
+// round times, and in which rounds a slow contender takes its turn (every n-th, to keep the run
+// short). Short rounds let the contenders take turns often.
+struct Size {
+    int bytes;
+    int rounds;
+    int perRound;
+    int slowEvery;
+    const char* label;
+};
+const Size kSizes[] = {
+    {3, 80, 5, 1, "3 B"}, {4096, 24, 3, 2, "4 KiB"}, {65536, 20, 1, 2, "64 KiB"}};
+
+// The untimed first exchange of a round asks for a short reply.
+constexpr int kWarmUpBytes = 3;
+
+std::string Command(int bytes) {
+    return "READ " + std::to_string(bytes) + "\r";
+}
+
+// The peer's reply to "READ n": n - 1 printable bytes and the CR.
+std::string Reply(int bytes) {
+    std::string s;
+    s.reserve(static_cast<std::size_t>(bytes));
+    for (int i = 0; i + 1 < bytes; ++i)
+        s += static_cast<char>('A' + i % 26);
+    return s + '\r';
+}
+
 double ThreadCpuMs() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
-void PortRound(int n, std::vector<double>& out) {
+// One way of making the exchange. Run opens the port, makes one untimed short exchange, appends
+// the times of n more (in microseconds) and closes; false when an exchange did not bring the
+// reply.
+struct Contender {
+    std::string name;
+    std::function<bool(int bytes, int n, std::vector<double>& out)> run;
+    std::string skipped; // why it could not run, if so
+    bool slow = false;   // takes its turn only every slowEvery-th round
+};
+
+bool PortRun(int bytes, int n, std::vector<double>& out) {
     CSerialPort port;
-    if (!port.Open(1, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10)) {
-        std::fprintf(stderr, "cannot open the port\n");
-        std::exit(1);
-    }
+    if (!port.Open(1, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10))
+        return false;
+    const CString warmUp = Command(kWarmUpBytes).c_str(), command = Command(bytes).c_str();
     CString reply;
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i <= n; ++i) {
         const auto t0 = Clock::now();
-        port.SendString("MEAS?\r");
+        port.SendString(i > 0 ? command : warmUp);
         port.ReceiveLine(reply);
-        out.push_back(Micros(Clock::now() - t0));
+        const auto t1 = Clock::now();
+        if (reply.GetLength() != (i > 0 ? bytes : kWarmUpBytes))
+            return false;
+        if (i > 0)
+            out.push_back(Micros(t1 - t0));
     }
+    return true;
 }
 
-void BaselineRound(const std::string& slave, int n, std::vector<double>& out) {
+// The fewest kernel calls: flush, one write, then poll + read() of whatever is there into a
+// 4 KiB buffer until the CR has come.
+bool BareRun(const std::string& slave, int bytes, int n, std::vector<double>& out) {
     const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
     termios tio{};
     tcgetattr(fd, &tio);
     cfmakeraw(&tio);
+    cfsetspeed(&tio, B19200);
     tcsetattr(fd, TCSANOW, &tio);
-    static const char kCommand[] = "MEAS?\r";
-    for (int i = 0; i < n; ++i) {
+    const std::string warmUp = Command(kWarmUpBytes), timed = Command(bytes);
+    std::string reply;
+    reply.reserve(static_cast<std::size_t>(bytes));
+    bool ok = true;
+    for (int i = 0; i <= n && ok; ++i) {
+        const std::string& command = i > 0 ? timed : warmUp;
         const auto t0 = Clock::now();
         tcflush(fd, TCIFLUSH);
-        if (write(fd, kCommand, sizeof kCommand - 1) < 0)
-            break;
-        std::string reply;
-        for (;;) {
+        ok = write(fd, command.data(), command.size()) == static_cast<ssize_t>(command.size());
+        reply.clear();
+        for (bool done = false; ok && !done;) {
             pollfd pfd{fd, POLLIN, 0};
-            if (poll(&pfd, 1, 1000) <= 0)
+            if (poll(&pfd, 1, 1000) <= 0) {
+                ok = false;
                 break;
-            char c;
-            if (read(fd, &c, 1) != 1)
+            }
+            char buf[4096];
+            const ssize_t got = read(fd, buf, sizeof buf);
+            if (got < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (got <= 0) {
+                ok = false;
                 break;
-            reply += c;
-            if (c == '\r')
-                break;
+            }
+            reply.append(buf, static_cast<std::size_t>(got));
+            done = std::memchr(buf, '\r', static_cast<std::size_t>(got)) != nullptr;
         }
-        out.push_back(Micros(Clock::now() - t0));
+        const auto t1 = Clock::now();
+        ok = ok && reply.size() == static_cast<std::size_t>(i > 0 ? bytes : kWarmUpBytes);
+        if (ok && i > 0)
+            out.push_back(Micros(t1 - t0));
     }
     close(fd);
+    return ok;
 }
+
+// QtSerialPort's blocking pattern: clear input, write, waitForBytesWritten, then
+// waitForReadyRead + readAll until the CR has come.
+bool QtRun(const std::string& slave, int bytes, int n, std::vector<double>& out) {
+    QSerialPort port;
+    port.setPortName(QString::fromStdString(slave));
+    if (!port.open(QIODevice::ReadWrite))
+        return false;
+    port.setBaudRate(19200);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    const QByteArray warmUp = QByteArray::fromStdString(Command(kWarmUpBytes));
+    const QByteArray command = QByteArray::fromStdString(Command(bytes));
+    QByteArray reply;
+    for (int i = 0; i <= n; ++i) {
+        const auto t0 = Clock::now();
+        port.clear(QSerialPort::Input);
+        port.write(i > 0 ? command : warmUp);
+        port.waitForBytesWritten(1000);
+        reply.clear();
+        for (;;) {
+            if (!port.waitForReadyRead(1000))
+                break;
+            const QByteArray chunk = port.readAll();
+            reply += chunk;
+            if (chunk.contains('\r'))
+                break;
+        }
+        const auto t1 = Clock::now();
+        if (reply.size() != (i > 0 ? bytes : kWarmUpBytes))
+            return false;
+        if (i > 0)
+            out.push_back(Micros(t1 - t0));
+    }
+    return true;
+}
+
+// pyserial in a python3 child: reset_input_buffer, write, read_until(CR). The child times each
+// exchange itself (time.perf_counter_ns) and is driven round by round over a pipe, so that it
+// takes its turn with the others.
+const char kPySerialScript[] = R"PY(
+import sys, time
+try:
+    import serial
+except Exception as e:
+    print("skipped: no serial module (%s)" % type(e).__name__, flush=True)
+    sys.exit(0)
+print("ready", flush=True)
+path = sys.argv[1]
+while True:
+    line = sys.stdin.readline()
+    if not line:
+        break
+    warm_up, size, n = map(int, line.split())
+    times = []
+    # read_until's time-out bounds the whole reply: give it the class's 10 s cap, not 1 s.
+    with serial.Serial(path, 19200, timeout=10) as port:
+        for i in range(n + 1):
+            want = size if i > 0 else warm_up
+            command = b"READ %d\r" % want
+            t0 = time.perf_counter_ns()
+            port.reset_input_buffer()
+            port.write(command)
+            reply = port.read_until(b"\r")
+            t1 = time.perf_counter_ns()
+            if len(reply) != want:
+                times = None
+                break
+            if i > 0:
+                times.append(t1 - t0)
+    print("fail" if times is None else " ".join(map(str, times)), flush=True)
+)PY";
+
+class PySerialChild {
+public:
+    explicit PySerialChild(const std::string& slave) {
+        int toChild[2], fromChild[2];
+        if (pipe2(toChild, O_CLOEXEC) != 0)
+            return;
+        if (pipe2(fromChild, O_CLOEXEC) != 0) {
+            close(toChild[0]);
+            close(toChild[1]);
+            return;
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(toChild[0], STDIN_FILENO);
+            dup2(fromChild[1], STDOUT_FILENO);
+            execl("/usr/bin/python3", "python3", "-I", "-c", kPySerialScript, slave.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(toChild[0]);
+        close(fromChild[1]);
+        m_in = toChild[1];
+        m_out = fromChild[0];
+        if (m_pid < 0) {
+            m_status = "skipped: cannot start /usr/bin/python3";
+            return;
+        }
+        const std::string hello = ReadLine(10000);
+        if (hello == "ready")
+            m_ready = true;
+        else
+            m_status = hello.empty() ? "skipped: /usr/bin/python3 did not start" : hello;
+    }
+
+    ~PySerialChild() {
+        if (m_in >= 0)
+            close(m_in); // end of input: the child leaves its loop
+        if (m_pid > 0) {
+            ReadLine(2000); // waits for its end of output, at most 2 s
+            if (waitpid(m_pid, nullptr, WNOHANG) == 0) {
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, nullptr, 0);
+            }
+        }
+        if (m_out >= 0)
+            close(m_out);
+    }
+
+    PySerialChild(const PySerialChild&) = delete;
+    PySerialChild& operator=(const PySerialChild&) = delete;
+
+    bool Ready() const { return m_ready; }
+    const std::string& Status() const { return m_status; }
+
+    bool Run(int bytes, int n, std::vector<double>& out) {
+        const std::string request = std::to_string(kWarmUpBytes) + " " + std::to_string(bytes) +
+                                    " " + std::to_string(n) + "\n";
+        if (write(m_in, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
+            return false;
+        std::istringstream times(ReadLine(60000));
+        long long ns = 0;
+        int count = 0;
+        while (times >> ns) {
+            out.push_back(ns / 1000.0);
+            ++count;
+        }
+        return count == n;
+    }
+
+private:
+    // One line from the child without its newline; empty on end of output or after ms.
+    std::string ReadLine(int ms) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            const std::size_t eol = m_pending.find('\n');
+            if (eol != std::string::npos) {
+                std::string line = m_pending.substr(0, eol);
+                m_pending.erase(0, eol + 1);
+                return line;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
+            pollfd pfd{m_out, POLLIN, 0};
+            if (left <= 0 || poll(&pfd, 1, static_cast<int>(left)) <= 0)
+                return std::string();
+            char buf[4096];
+            const ssize_t got = read(m_out, buf, sizeof buf);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return std::string();
+            m_pending.append(buf, static_cast<std::size_t>(got));
+        }
+    }
+
+    pid_t m_pid = -1;
+    int m_in = -1;
+    int m_out = -1;
+    bool m_ready = false;
+    std::string m_status = "skipped: no pipe";
+    std::string m_pending;
+};
+
+class SlaveHolder {
+public:
+    explicit SlaveHolder(const std::string& path)
+        : m_fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
+    ~SlaveHolder() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    SlaveHolder(const SlaveHolder&) = delete;
+    SlaveHolder& operator=(const SlaveHolder&) = delete;
+
+private:
+    int m_fd;
+};
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = 10;
-    const int perRound = argc > 1 ? std::atoi(argv[1]) : 200;
+    QCoreApplication application(argc, argv);
+    // A python child that died must not take the run with it.
+    signal(SIGPIPE, SIG_IGN);
+    // An argument scales the number of rounds, e.g. 0.5 for a quick look.
+    const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
+
+    std::map<int, std::string> replies;
+    for (const Size& size : kSizes)
+        replies[size.bytes] = Reply(size.bytes);
     PtyDevice dev(1);
-    dev.StartResponder([](const std::string&) { return std::string("+1.2345E+00\r"); });
+    dev.StartResponder([&replies](const std::string& command) {
+        const auto it = replies.find(std::atoi(command.c_str() + 5));
+        return it != replies.end() ? it->second : std::string("?\r");
+    });
+    const std::string slave = dev.SlavePath();
+    // The slave stays open for the whole run, so the peer never sees the line hang up between
+    // rounds and answers a round's first command at once.
+    const SlaveHolder holder(slave);
 
-    std::vector<double> port, base;
-    for (int r = 0; r < rounds; ++r) {
-        PortRound(perRound, port);
-        BaselineRound(dev.SlavePath(), perRound, base);
+    PySerialChild python(slave);
+    std::vector<Contender> contenders = {
+        {"bare calls",
+         [&](int b, int n, std::vector<double>& o) { return BareRun(slave, b, n, o); },
+         {}},
+        {"CSerialPort", PortRun, {}},
+        {"QtSerialPort",
+         [&](int b, int n, std::vector<double>& o) { return QtRun(slave, b, n, o); },
+         {}},
+        {"pyserial", [&](int b, int n, std::vector<double>& o) { return python.Run(b, n, o); },
+         python.Ready() ? std::string() : python.Status(), true},
+    };
+    const std::size_t nSizes = sizeof kSizes / sizeof kSizes[0];
+    const std::size_t nContenders = contenders.size();
+    std::vector<std::vector<std::vector<double>>> samples(nContenders,
+                                                          std::vector<std::vector<double>>(nSizes));
+
+    std::vector<int> rounds;
+    for (const Size& size : kSizes)
+        rounds.push_back(std::max(1, static_cast<int>(size.rounds * scale + 0.5)));
+    const int mostRounds = *std::max_element(rounds.begin(), rounds.end());
+    for (int r = 0; r < mostRounds; ++r) {
+        for (std::size_t s = 0; s < nSizes; ++s) {
+            if (r >= rounds[s])
+                continue;
+            for (std::size_t k = 0; k < nContenders; ++k) {
+                const std::size_t c = (k + static_cast<std::size_t>(r) + s) % nContenders;
+                if (!contenders[c].skipped.empty() ||
+                    (contenders[c].slow && r % kSizes[s].slowEvery != 0))
+                    continue;
+                if (!contenders[c].run(kSizes[s].bytes, kSizes[s].perRound, samples[c][s])) {
+                    std::fprintf(stderr, "%s: the %s exchange did not bring the reply\n",
+                                 contenders[c].name.c_str(), kSizes[s].label);
+                    return 1;
+                }
+            }
+        }
     }
-    const double mp = Median(port), mb = Median(base);
-    std::printf("exchange: CSerialPort median %.1f us, bare kernel calls median %.1f us, "
-                "ratio %.3f (%d exchanges each)\n",
-                mp, mb, mp / mb, rounds * perRound);
 
+    std::printf("per-exchange medians on a pty with an instantly answering peer "
+                "(interleaved rounds); x = time / bare calls' time\n");
+    std::printf("%-12s", "reply (n)");
+    for (const Contender& c : contenders)
+        std::printf("  %22s", c.name.c_str());
+    std::printf("\n");
+    double shortRatio = 0;
+    for (std::size_t s = 0; s < nSizes; ++s) {
+        const double bare = Median(samples[0][s]);
+        char label[32];
+        std::snprintf(label, sizeof label, "%s (%zu)", kSizes[s].label, samples[0][s].size());
+        std::printf("%-12s", label);
+        for (std::size_t c = 0; c < nContenders; ++c) {
+            if (!contenders[c].skipped.empty()) {
+                std::printf("  %22s", "skipped");
+                continue;
+            }
+            const double m = Median(samples[c][s]);
+            char cell[64];
+            if (c == 0)
+                std::snprintf(cell, sizeof cell, "%.1f us", m);
+            else
+                std::snprintf(cell, sizeof cell, "%.1f us x%.2f", m, m / bare);
+            std::printf("  %22s", cell);
+            if (c == 1 && s == 0)
+                shortRatio = m / bare;
+        }
+        std::printf("\n");
+    }
+    for (std::size_t c = 0; c < nContenders; ++c) {
+        if (!contenders[c].skipped.empty()) {
+            std::printf("%s: %s\n", contenders[c].name.c_str(), contenders[c].skipped.c_str());
+        } else if (contenders[c].slow) {
+            std::printf("%s, fewer exchanges to keep the run short:", contenders[c].name.c_str());
+            for (std::size_t s = 0; s < nSizes; ++s)
+                std::printf(" %zu", samples[c][s].size());
+            std::printf("\n");
+        }
+    }
+
+    // A silent line: the wait for the first byte must sleep, not spin.
     dev.StopResponder();
     CSerialPort silent;
     silent.Open(1, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10);
@@ -101,8 +455,9 @@ int main(int argc, char** argv) {
     const double cpu0 = ThreadCpuMs();
     const auto t0 = Clock::now();
     silent.ReceiveLine(reply);
-    const double wallMs = Micros(Clock::now() - t0) / 1000.0;
-    std::printf("silent line: ReceiveLine wall %.1f ms, CPU %.3f ms\n", wallMs,
-                ThreadCpuMs() - cpu0);
+    std::printf("silent line: ReceiveLine wall %.1f ms, CPU %.3f ms\n",
+                Micros(Clock::now() - t0) / 1000.0, ThreadCpuMs() - cpu0);
+
+    std::printf("ratio %.3f\n", shortRatio);
     return 0;
 }
