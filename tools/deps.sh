@@ -1,8 +1,19 @@
 # Sourced by the run and test scripts: installs the Debian packages the project needs.
-morvik_packages=(cmake make g++ libgtest-dev qt6-base-dev xvfb xdotool x11-utils desktop-file-utils appstream)
-if ! dpkg -s "${morvik_packages[@]}" >/dev/null 2>&1; then
-    sudo=()
+# Building and running the program, and the tests' display and GUI tools:
+morvik_packages=(cmake make g++ libgtest-dev qt6-base-dev qt6-svg-dev xvfb xdotool x11-utils
+                 desktop-file-utils appstream)
+# What the install and package tests check with (their recommendations are not needed):
+morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian)
+
+# morvik_install [--no-install-recommends] PACKAGE...: installs those not yet installed,
+# through sudo when not root.
+morvik_install() {
+    local options=()
+    [ "$1" = --no-install-recommends ] && { options=("$1"); shift; }
+    dpkg -s "$@" >/dev/null 2>&1 && return 0
+    local sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${morvik_packages[@]}"
-fi
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${options[@]}" \
+        -o DPkg::Lock::Timeout=300 "$@"
+}
