@@ -3,7 +3,7 @@
 morvik_packages=(cmake make g++ libgtest-dev qt6-base-dev qt6-svg-dev xvfb xdotool x11-utils
                  desktop-file-utils appstream)
 # What the install and package tests check with (their recommendations are not needed):
-morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian)
+morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps)
 
 # morvik_install [--no-install-recommends] PACKAGE...: installs those not yet installed,
 # through sudo when not root.
