@@ -1,5 +1,7 @@
 #include "app/VersionInfo.h"
 
+#include "app/ProjectVersion.h"
+
 #include <cstring>
 
 namespace {
@@ -8,20 +10,20 @@ const CVersionInfo::StringEntry kStrings[] = {
     {"Comments", ""},
     {"CompanyName", "Morvik"},
     {"FileDescription", "MorvikSerialDemo MFC Application"},
-    {"FileVersion", "1, 0, 0, 1"},
+    {"FileVersion", MORVIK_VERSION_COMMAS},
     {"InternalName", "MorvikSerialDemo"},
     {"LegalCopyright", "Copyright (C) 2026 Morvik"},
     {"LegalTrademarks", ""},
     {"OriginalFilename", "MorvikSerialDemo.EXE"},
     {"PrivateBuild", ""},
     {"ProductName", "MorvikSerialDemo Application"},
-    {"ProductVersion", "1, 0, 0, 1"},
+    {"ProductVersion", MORVIK_VERSION_COMMAS},
     {"SpecialBuild", ""},
 };
 
 const CVersionInfo kVersion = {
-    {1, 0, 0, 1},
-    {1, 0, 0, 1},
+    {MORVIK_VERSION_MAJOR, MORVIK_VERSION_MINOR, MORVIK_VERSION_PATCH, MORVIK_VERSION_TWEAK},
+    {MORVIK_VERSION_MAJOR, MORVIK_VERSION_MINOR, MORVIK_VERSION_PATCH, MORVIK_VERSION_TWEAK},
     0x3F,
     0,
     0x4, // 32-bit Windows

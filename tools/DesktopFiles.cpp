@@ -1,13 +1,17 @@
 // Writes what a Linux desktop needs to list and launch the program, from the program's own
-// version block and icon: the .desktop entry, the AppStream metainfo and the icon images.
-// Usage: desktop-files <output folder>
+// version block and icons: the .desktop entry, the AppStream metainfo and the icon images
+// (16 and 32 pixels from the program's bitmaps, larger sizes drawn from the scalable icon).
+// Usage: desktop-files <output folder> <scalable icon.svg>
 
+#include "app/ProjectVersion.h"
 #include "app/VersionInfo.h"
 
 #include "dialog/res/MainFrame16.xpm"
 #include "dialog/res/MainFrame32.xpm"
 
 #include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
 
 #include <cstdio>
 #include <fstream>
@@ -37,11 +41,23 @@ std::string Xml(const char* text) {
     return out;
 }
 
+bool SaveScalable(const char* svg, int size, const std::string& file) {
+    QSvgRenderer renderer{QString::fromLocal8Bit(svg)};
+    if (!renderer.isValid())
+        return false;
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    painter.end();
+    return image.save(QString::fromStdString(file));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s <output folder> <scalable icon.svg>\n", argv[0]);
         return 2;
     }
     const std::string dir = argv[1];
@@ -61,6 +77,8 @@ int main(int argc, char** argv) {
             << kId
             << "\n"
                "Terminal=false\n"
+               // The window's WM_CLASS, so that docks match the window to this entry.
+               "StartupWMClass=MorvikSerialDemo\n"
                "Categories=Development;Electronics;\n"
                "Keywords=serial;COM;RS-232;tty;terminal;\n";
 
@@ -71,36 +89,51 @@ int main(int argc, char** argv) {
          << kId
          << "</id>\n"
             "  <metadata_license>CC0-1.0</metadata_license>\n"
-            "  <project_license>LicenseRef-proprietary</project_license>\n"
+            "  <project_license>MIT</project_license>\n"
             "  <name>Morvik Serial Demo</name>\n"
             "  <summary>Send commands to a serial device and read its replies</summary>\n"
             "  <developer_name>"
          << Xml(v.Find("CompanyName"))
          << "</developer_name>\n"
             "  <description>\n"
-            "    <p>"
-         << Xml(v.Find("ProductName")) << " " << version << ": " << Xml(v.Find("FileDescription"))
-         << ". Open a serial port, type a command and press "
-            "Send: the device's one-line reply is added to a list, or \"Serial Error\" when none "
-            "comes.</p>\n"
+            "    <p>Morvik Serial Demo talks to an instrument or another device on a serial "
+            "line, one command at a time. Choose a port, open it, type a command and press "
+            "Send: the device's one-line reply is added to a list, or \"Serial Error\" when "
+            "none comes within a second.</p>\n"
+            "    <p>The line runs at 19200 baud, 8 data bits, no parity and one stop bit; "
+            "commands and replies end with a carriage return. Ports 1 to 4 are the machine's "
+            "serial ports, built-in ones first and then USB adapters, unless you pin a port "
+            "to a device with the morvik-ports command. The morvik-simdevice command plays a "
+            "device to try the program without hardware.</p>\n"
             "  </description>\n"
             "  <launchable type=\"desktop-id\">"
          << kId
          << ".desktop</launchable>\n"
+            "  <url type=\"homepage\">" MORVIK_HOMEPAGE_URL "</url>\n"
+            "  <screenshots>\n"
+            "    <screenshot type=\"default\">\n"
+            "      <caption>The main window with replies from the simulated device</caption>\n"
+            "      <image>" MORVIK_HOMEPAGE_URL "/docs/dialog.png</image>\n"
+            "    </screenshot>\n"
+            "  </screenshots>\n"
             "  <provides>\n"
             "    <binary>MorvikSerialDemo</binary>\n"
+            "    <binary>morvik-ports</binary>\n"
+            "    <binary>morvik-simdevice</binary>\n"
             "  </provides>\n"
             "  <content_rating type=\"oars-1.1\"/>\n"
             "  <releases>\n"
             "    <release version=\""
          << version
-         << "\" date=\"2026-12-07\"/>\n"
+         << "\" date=\"" MORVIK_RELEASE_DATE "\"/>\n"
             "  </releases>\n"
             "</component>\n";
 
-    const bool ok =
-        desktop.good() && meta.good() &&
-        QImage(MainFrame16_xpm).save(QString::fromStdString(dir + "/" + kId + "-16.png")) &&
-        QImage(MainFrame32_xpm).save(QString::fromStdString(dir + "/" + kId + "-32.png"));
+    bool ok = desktop.good() && meta.good() &&
+              QImage(MainFrame16_xpm).save(QString::fromStdString(dir + "/" + kId + "-16.png")) &&
+              QImage(MainFrame32_xpm).save(QString::fromStdString(dir + "/" + kId + "-32.png"));
+    for (int size : {48, 64, 128, 256})
+        ok = ok &&
+             SaveScalable(argv[2], size, dir + "/" + kId + "-" + std::to_string(size) + ".png");
     return ok ? 0 : 1;
 }

@@ -1,11 +1,23 @@
 # Sourced by the run and test scripts: installs the Debian packages the project needs.
-# qt6-serialport-dev is for the exchange benchmark only (QtSerialPort is one of its contenders);
-# qemu-system-x86, busybox-static, cpio and kmod run the real-driver test's emulated machine.
-morvik_packages=(cmake make g++ libgtest-dev qt6-base-dev qt6-serialport-dev xvfb xdotool x11-utils
-    desktop-file-utils appstream qemu-system-x86 busybox-static cpio kmod python3)
-if ! dpkg -s "${morvik_packages[@]}" >/dev/null 2>&1; then
-    sudo=()
+# Building and running the program, and the tests' display and GUI tools:
+morvik_packages=(cmake make g++ libgtest-dev qt6-base-dev qt6-svg-dev xvfb xdotool x11-utils
+                 desktop-file-utils appstream)
+# QtSerialPort is one of the exchange benchmark's contenders (the program does not use it):
+morvik_packages+=(qt6-serialport-dev)
+# What the install and package tests check with (their recommendations are not needed):
+morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps)
+# The real-driver test's emulated machine:
+morvik_check_packages+=(qemu-system-x86 busybox-static cpio kmod python3)
+
+# morvik_install [--no-install-recommends] PACKAGE...: installs those not yet installed,
+# through sudo when not root.
+morvik_install() {
+    local options=()
+    [ "$1" = --no-install-recommends ] && { options=("$1"); shift; }
+    dpkg -s "$@" >/dev/null 2>&1 && return 0
+    local sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${morvik_packages[@]}"
-fi
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${options[@]}" \
+        -o DPkg::Lock::Timeout=300 "$@"
+}
