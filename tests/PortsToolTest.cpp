@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -90,7 +91,8 @@ TEST(PortsTool, AssignLinksThePortByItsStableName) {
     EXPECT_NE(std::string::npos,
               RunTool(machine, {}).out.find("COM2  " + plain.SlavePath() + "  link " + entry));
 
-    std::system(("rm -rf " + std::string(root)).c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
 }
 
 TEST(PortsTool, RefusesWhatIsNoPortAndBadCommandLines) {
