@@ -1,7 +1,5 @@
 #include "serial/SerialPort.h"
 
-#include <chrono>
-
 namespace {
 // Shared by every port object: the counts of the last reads and the last write.
 DWORD g_dwBytesRead = 0;
@@ -132,8 +130,7 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
     if (m_hPort == INVALID_HANDLE_VALUE)
         return FALSE;
 
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
+    const DWORD dwStart = CommTickCount();
     char buffer[2] = {0, 0};
     DWORD dwTotal = 0;
     bool bTerminatorSeen = false;
@@ -141,7 +138,8 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
 
     // One byte: append it (a 0x00 adds no character but counts), count it, test it.
     auto take = [&]() {
-        str += buffer;
+        if (buffer[0] != 0)
+            str += buffer[0];
         dwTotal += *pdwRead;
         if (bUseTerminator && buffer[0] == cTerminator)
             bTerminatorSeen = true;
@@ -155,7 +153,7 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
                 break;
             take();
             if (bTerminatorSeen || dwTotal >= kMaxReplyBytes ||
-                Clock::now() - start >= std::chrono::milliseconds(kMaxReplyMs))
+                CommTickCount() - dwStart >= kMaxReplyMs)
                 break;
         }
     } else {

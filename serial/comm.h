@@ -69,6 +69,9 @@ BOOL CommPurge(HANDLE h, DWORD dwFlags);
 BOOL CommRead(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead);
 BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten);
 BOOL CommClose(HANDLE h);
+// Milliseconds on a monotonic clock that wraps after 49 days; coarse (a few ms) but cheap
+// enough to read once per byte received.
+DWORD CommTickCount();
 
 // Why the last CommOpen, CommGetState or CommSetState failed, kept as the platform keeps its
 // last-error value; CommErrorMessage turns it into words.

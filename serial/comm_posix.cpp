@@ -6,6 +6,7 @@
 #include "serial/LineSettings.h"
 #include "serial/PortResolver.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -22,6 +23,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -66,13 +68,33 @@ Device* DeviceOf(HANDLE h) {
     return it == t.devices.end() ? nullptr : it->second.get();
 }
 
-Device& DeviceFor(HANDLE h) {
+// Bumped whenever a device leaves the table, so that no thread keeps using a stale lookup.
+std::atomic<unsigned> g_tableGeneration{0};
+
+// The last device this thread looked up. Replies are read one byte per call, and the table's
+// lock and search would otherwise cost more than handing out the byte.
+struct RecentDevice {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    unsigned generation = 0;
+    Device* pDevice = nullptr;
+};
+thread_local RecentDevice t_recent;
+
+Device& LookUpDevice(HANDLE h, unsigned generation) {
     DeviceTable& t = Devices();
     std::lock_guard<std::mutex> lock(t.lock);
     std::unique_ptr<Device>& d = t.devices[h];
     if (!d)
         d.reset(new Device());
+    t_recent = {h, generation, d.get()};
     return *d;
+}
+
+inline Device& DeviceFor(HANDLE h) {
+    const unsigned generation = g_tableGeneration.load(std::memory_order_acquire);
+    if (t_recent.pDevice && t_recent.h == h && t_recent.generation == generation)
+        return *t_recent.pDevice;
+    return LookUpDevice(h, generation);
 }
 
 struct LastError {
@@ -381,6 +403,12 @@ BOOL CommRead(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead) {
         return TRUE;
     Device& d = DeviceFor(h);
     auto* const buffer = static_cast<unsigned char*>(pBuffer);
+    // The common case, one byte of a reply already buffered: no time-out can matter.
+    if (nToRead == 1 && d.head < d.tail) {
+        buffer[0] = d.buffer[d.head++];
+        *pdwRead = 1;
+        return TRUE;
+    }
     const COMMTIMEOUTS& t = d.timeouts;
     const bool atOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
                         t.ReadTotalTimeoutConstant == 0;
@@ -479,6 +507,12 @@ BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten)
     return TRUE;
 }
 
+DWORD CommTickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<DWORD>(ts.tv_sec * 1000 + ts.tv_nsec / 1000000);
+}
+
 BOOL CommClose(HANDLE h) {
     if (h < 0) {
         errno = EBADF;
@@ -492,6 +526,7 @@ BOOL CommClose(HANDLE h) {
         if (it != t.devices.end()) {
             d = std::move(it->second);
             t.devices.erase(it);
+            g_tableGeneration.fetch_add(1, std::memory_order_release);
         }
     }
     if (d && d->restore) {
