@@ -5,6 +5,7 @@
 #include "dialog/resource.h"
 #include "framework/DialogWindow.h"
 #include "framework/GroupBoxControl.h"
+#include "framework/Resources.h"
 #include "tests/DialogDriver.h"
 #include "tests/PtyDevice.h"
 #include "tests/TestDlg.h"
@@ -18,6 +19,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -156,6 +158,45 @@ TEST_F(Pointer, MenuKeyAndShiftF10OpenTheWindowMenuExceptInAField) {
         ui.Key(Qt::Key_F10);
         EXPECT_EQ(nullptr, OpenPopup());
     });
+}
+
+// A template whose controls overlap: the first item must lie on top, whatever comes after.
+const DialogTemplate::Item kOverlapItems[] = {
+    {501, "button", "First", 10, 10, 40, 14, BS_PUSHBUTTON | WS_TABSTOP, 0, 0, 0},
+    {502, "button", "Second", 30, 10, 40, 14, BS_PUSHBUTTON | WS_TABSTOP, 0, 0, 0},
+    {503, "static", "Notifying text", 5, 30, 60, 10, SS_LEFT | SS_NOTIFY, 0, 0, 0},
+    {-1, "static", "Plain text over the third button", 60, 30, 60, 10, SS_LEFT, 0, 0, 0},
+    {504, "button", "Third", 70, 28, 40, 14, BS_PUSHBUTTON | WS_TABSTOP, 0, 0, 0},
+};
+const DialogTemplate kOverlapDialog = {
+    false, "Overlap", 0, 0, 130, 50, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT, 0, 0,
+    "MS Sans Serif", 8, 400, false, 0,
+    kOverlapItems, static_cast<int>(sizeof kOverlapItems / sizeof kOverlapItems[0]),
+};
+const CResources::DialogEntry g_overlapDialog(900, &kOverlapDialog);
+
+TEST(Stacking, TheFirstTemplateItemLiesOnTopAndPlainStaticsLetTheMouseThrough) {
+    CDialog dlg(900);
+    DialogDriver ui(dlg);
+    std::vector<int> clicked;
+    ui.Run([&] {
+        for (int nID : {501, 502, 504})
+            QObject::connect(dynamic_cast<QPushButton*>(ui.Control(nID)), &QPushButton::clicked,
+                             [&clicked, nID] { clicked.push_back(nID); });
+        ui.ClickAt(ui.ItemCentre(0));
+        ui.ClickAt(ui.ItemCentre(1));
+        // Where the first two overlap, the first gets it.
+        const auto* window = dynamic_cast<CDialogWindow*>(ui.Window());
+        ui.ClickAt(QPoint(window->UnitsToPixelsX(40), window->UnitsToPixelsY(17)));
+        // The plain static lies above the third button and lets the click through to it.
+        ui.ClickAt(QPoint(window->UnitsToPixelsX(75), window->UnitsToPixelsY(35)));
+        EXPECT_EQ(ui.Control(504), window->childAt(ui.ItemCentre(3)));
+        // A notifying static takes its clicks: no window menu from a right click on it.
+        ui.ClickAt(ui.ItemCentre(2), Qt::RightButton);
+        EXPECT_EQ(nullptr, OpenPopup());
+        ClosePopups();
+    });
+    EXPECT_EQ((std::vector<int>{501, 502, 501, 504}), clicked);
 }
 
 TEST(AboutPointer, EveryItemOfTheAboutBoxAnswersAClickAtItsTemplateCentre) {
