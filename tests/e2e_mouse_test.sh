@@ -79,7 +79,17 @@ wait_popup() {
 blank() {
     local x y w h
     read -r x y w h < <(awk -v i="$3" '$1 == i { print $3 + 3, $4 + 3, $5 - 6, $6 - 6 }' "$2")
-    "$probe" blank "$1" "$x" "$y" "$w" "$h"
+    "$probe" blank "$1" "$x" "$y" "$w" "$h" 2>/dev/null
+}
+# Waits up to 5 s for an item to become blank ($1 = yes) or not ($1 = no).
+wait_blank() {
+    local want=$1
+    shift
+    for _ in $(seq 25); do
+        if blank "$@"; then [ "$want" = yes ] && return 0; else [ "$want" = no ] && return 0; fi
+        sleep 0.2
+    done
+    return 1
 }
 
 # Main dialog items: 0 Open Port, 1 command, 3 "Response", 4 Send, 5 Clear, 6 list, 7 port,
@@ -113,15 +123,14 @@ scenario() {
     blank "$window" "$work/main.items" 6 || fail "$label: the list is not empty at the start"
     click "$window" "$work/main.items" 4
     wait_for 'command: \*IDN?' "$work/device.log" || fail "$label: Send sent nothing"
-    sleep 0.3
-    ! blank "$window" "$work/main.items" 6 || fail "$label: no reply in the list"
+    wait_blank no "$window" "$work/main.items" 6 || fail "$label: no reply in the list"
 
     click "$window" "$work/main.items" 9
     wait_for "port closed" "$work/device.log" || fail "$label: Close Port did not close"
     click "$window" "$work/main.items" 0
     wait_for "port opened" "$work/device.log" 2 || fail "$label: Open Port did not open again"
     click "$window" "$work/main.items" 5
-    blank "$window" "$work/main.items" 6 || fail "$label: Clear left lines in the list"
+    wait_blank yes "$window" "$work/main.items" 6 || fail "$label: Clear left lines in the list"
 
     # A right click on a button opens nothing; on the background (through the "Response"
     # text) the window menu, whose last entry is the About box.
