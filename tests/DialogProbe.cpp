@@ -53,7 +53,6 @@ int main(int argc, char** argv) {
     if (argc == 7 && QByteArray(argv[1]) == "blank")
         return Blank(static_cast<WId>(std::strtoull(argv[2], nullptr, 0)), std::atoi(argv[3]),
                      std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
-    std::fprintf(stderr, "usage: %s items <dialog id> | blank <window> <x> <y> <w> <h>\n",
-                 argv[0]);
+    std::fprintf(stderr, "usage: %s items <dialog id> | blank <window> <x> <y> <w> <h>\n", argv[0]);
     return 2;
 }

@@ -161,6 +161,7 @@ TEST_F(Pointer, MenuKeyAndShiftF10OpenTheWindowMenuExceptInAField) {
 }
 
 // A template whose controls overlap: the first item must lie on top, whatever comes after.
+// clang-format off
 const DialogTemplate::Item kOverlapItems[] = {
     {501, "button", "First", 10, 10, 40, 14, BS_PUSHBUTTON | WS_TABSTOP, 0, 0, 0},
     {502, "button", "Second", 30, 10, 40, 14, BS_PUSHBUTTON | WS_TABSTOP, 0, 0, 0},
@@ -173,6 +174,7 @@ const DialogTemplate kOverlapDialog = {
     "MS Sans Serif", 8, 400, false, 0,
     kOverlapItems, static_cast<int>(sizeof kOverlapItems / sizeof kOverlapItems[0]),
 };
+// clang-format on
 const CResources::DialogEntry g_overlapDialog(900, &kOverlapDialog);
 
 TEST(Stacking, TheFirstTemplateItemLiesOnTopAndPlainStaticsLetTheMouseThrough) {

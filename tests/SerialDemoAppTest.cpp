@@ -104,7 +104,8 @@ TEST(Application, WithoutAReachableDisplaySaysSoInOneLineAndEndsWithTwo) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.env.join(' ').toStdString());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE"})
+        for (const char* var :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE"})
             env.remove(var);
         for (const QString& pair : c.env)
             env.insert(pair.section('=', 0, 0), pair.section('=', 1));
