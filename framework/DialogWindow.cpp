@@ -1,20 +1,21 @@
 #include "framework/DialogWindow.h"
 
 #include "framework/AnsiCodePage.h"
+#include "framework/GroupBoxControl.h"
+#include "framework/PushButtonControl.h"
 #include "framework/Resources.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFontMetrics>
-#include <QGroupBox>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QPushButton>
 #include <QShortcut>
 
 namespace {
@@ -44,7 +45,7 @@ QFont::Weight QtWeight(WORD weight) {
 } // namespace
 
 CDialogWindow::CDialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
-    : QDialog(pOwner), m_style(tmpl.style) {
+    : QDialog(pOwner), m_template(tmpl), m_style(tmpl.style) {
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
     if ((tmpl.style & WS_CAPTION) == WS_CAPTION)
         flags |= Qt::WindowTitleHint;
@@ -75,6 +76,9 @@ CDialogWindow::CDialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
         pControl->setGeometry(UnitsToPixelsX(item.x), UnitsToPixelsY(item.y),
                               UnitsToPixelsX(item.cx), UnitsToPixelsY(item.cy));
         pControl->setEnabled(!(item.style & WS_DISABLED));
+        // The first template item lies on top: each new control goes below those before it.
+        pControl->lower();
+        m_controls.push_back(pControl);
         // Tab order is template order over the tab stops.
         if (item.style & WS_TABSTOP) {
             pControl->setProperty(kTabStopProperty, true);
@@ -100,15 +104,10 @@ QWidget* CDialogWindow::CreateControl(const DialogTemplate::Item& item) {
     const QString cls = QString::fromLatin1(item.cls).toLower();
     if (cls == "button") {
         const DWORD type = item.style & BS_TYPEMASK;
-        if (type == BS_GROUPBOX) {
-            auto* pBox = new QGroupBox(StaticText(item.text, false), this);
-            pBox->setFocusPolicy(Qt::NoFocus);
-            return pBox;
-        }
-        auto* pButton = new QPushButton(CAnsiCodePage::ToUnicode(item.text), this);
-        // The dialog decides what Enter does, not the button.
-        pButton->setAutoDefault(false);
-        pButton->setDefault(false);
+        if (type == BS_GROUPBOX)
+            return new CGroupBoxControl(StaticText(item.text, false), this);
+        auto* pButton = new CPushButtonControl(CAnsiCodePage::ToUnicode(item.text),
+                                               type == BS_DEFPUSHBUTTON, this);
         const UINT nID = static_cast<UINT>(item.id);
         connect(pButton, &QPushButton::clicked, this,
                 [this, nID, pButton] { Command(nID, BN_CLICKED, pButton); });
@@ -127,6 +126,10 @@ QWidget* CDialogWindow::CreateControl(const DialogTemplate::Item& item) {
         pList->setVerticalScrollBarPolicy((item.style & WS_VSCROLL) ? Qt::ScrollBarAsNeeded
                                                                     : Qt::ScrollBarAlwaysOff);
         pList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // A long line is cut at the edge: an added ellipsis would read as part of the reply.
+        pList->setTextElideMode(Qt::ElideNone);
+        // Every line is one text line high, so adding one need not measure all the others.
+        pList->setUniformItemSizes(true);
         if (!(item.style & WS_BORDER))
             pList->setFrameShape(QFrame::NoFrame);
         return pList;
@@ -134,6 +137,9 @@ QWidget* CDialogWindow::CreateControl(const DialogTemplate::Item& item) {
     // static
     auto* pLabel = new QLabel(this);
     pLabel->setFocusPolicy(Qt::NoFocus);
+    // A static control without SS_NOTIFY lets the mouse through to what lies under it.
+    if (!(item.style & SS_NOTIFY))
+        pLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
     if ((item.style & SS_TYPEMASK) == SS_ICON) {
         // An icon static takes the icon's own size.
         const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
@@ -150,16 +156,15 @@ QWidget* CDialogWindow::CreateControl(const DialogTemplate::Item& item) {
 }
 
 QWidget* CDialogWindow::Control(int nID) const {
-    for (QWidget* pChild : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        const QVariant id = pChild->property(kIdProperty);
-        if (id.isValid() && id.toInt() == nID)
+    for (QWidget* pChild : m_controls) {
+        if (pChild->property(kIdProperty).toInt() == nID)
             return pChild;
     }
     return nullptr;
 }
 
 QWidget* CDialogWindow::FirstTabStop() const {
-    for (QWidget* pChild : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    for (QWidget* pChild : m_controls) {
         if (pChild->property(kTabStopProperty).toBool() && pChild->isEnabled())
             return pChild;
     }
@@ -240,9 +245,30 @@ void CDialogWindow::keyPressEvent(QKeyEvent* pEvent) {
     case Qt::Key_F1:
         Command(ID_HELP);
         return;
+    case Qt::Key_Menu:
+        KeyboardContextMenu();
+        return;
+    case Qt::Key_F10:
+        if (pEvent->modifiers() == Qt::ShiftModifier) {
+            KeyboardContextMenu();
+            return;
+        }
+        break;
     default:
-        QWidget::keyPressEvent(pEvent);
+        break;
     }
+    QWidget::keyPressEvent(pEvent);
+}
+
+void CDialogWindow::KeyboardContextMenu() {
+    // In a field the key is the field's: its own menu, where its cursor is.
+    if (auto* pEdit = dynamic_cast<QLineEdit*>(focusWidget())) {
+        const QPoint pos = pEdit->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, pos, pEdit->mapToGlobal(pos));
+        QCoreApplication::sendEvent(pEdit, &event);
+        return;
+    }
+    PopupSystemMenu(mapToGlobal(QPoint(0, 0)));
 }
 
 void CDialogWindow::closeEvent(QCloseEvent* pEvent) {
@@ -256,7 +282,11 @@ void CDialogWindow::closeEvent(QCloseEvent* pEvent) {
 }
 
 void CDialogWindow::contextMenuEvent(QContextMenuEvent* pEvent) {
-    QWidget* pChild = childAt(pEvent->pos());
-    if (!pChild || dynamic_cast<QLabel*>(pChild) || dynamic_cast<QGroupBox*>(pChild))
+    // A control that has no menu of its own passes the event up to here. From the mouse only
+    // the background (statics and group boxes are transparent) opens the window menu; a
+    // right click on a button or the list does nothing.
+    if (pEvent->reason() == QContextMenuEvent::Keyboard)
+        PopupSystemMenu(mapToGlobal(QPoint(0, 0)));
+    else if (!childAt(pEvent->pos()))
         PopupSystemMenu(pEvent->globalPos());
 }

@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+#include <vector>
+
 class QMenu;
 class QPaintEvent;
 
@@ -19,6 +21,8 @@ public:
     int UnitsToPixelsX(int x) const { return (x * m_baseX + 2) / 4; }
     int UnitsToPixelsY(int y) const { return (y * m_baseY + 4) / 8; }
 
+    const DialogTemplate& Template() const { return m_template; }
+
     // The window menu (Move, Close and what the program appends); null without WS_SYSMENU.
     // bRevert restores the standard entries and returns null.
     QMenu* SystemMenu(bool bRevert);
@@ -26,6 +30,8 @@ public:
 
     // The control with this identifier, or null.
     QWidget* Control(int nID) const;
+    // The controls in template order.
+    const std::vector<QWidget*>& Controls() const { return m_controls; }
     // The first enabled tab stop in template order, or null.
     QWidget* FirstTabStop() const;
 
@@ -45,10 +51,14 @@ protected:
 private:
     QWidget* CreateControl(const DialogTemplate::Item& item);
     void Command(UINT nID, WORD nCode = 0, QWidget* pControl = nullptr);
+    // The context-menu key or Shift+F10: a field's own menu, else the window menu.
+    void KeyboardContextMenu();
 
+    const DialogTemplate& m_template; // static data, lives as long as the program
     DWORD m_style;
     int m_baseX = 1;
     int m_baseY = 1;
+    std::vector<QWidget*> m_controls; // template order
     QMenu* m_pSystemMenu = nullptr;
     QPaintEvent* m_pPaintEvent = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "tests/DialogDriver.h"
 
 #include "dialog/resource.h"
+#include "framework/DialogWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -44,10 +45,30 @@ QWidget* DialogDriver::Control(int nID) const {
     return m_dlg.GetDlgItemHandle(nID);
 }
 
+QPoint DialogDriver::ItemCentre(int index) const {
+    const auto* pWindow = dynamic_cast<const CDialogWindow*>(Window());
+    if (!pWindow || index < 0 || index >= pWindow->Template().itemCount)
+        return QPoint(-1, -1);
+    const DialogTemplate::Item& item = pWindow->Template().items[index];
+    return QPoint(pWindow->UnitsToPixelsX(item.x) + pWindow->UnitsToPixelsX(item.cx) / 2,
+                  pWindow->UnitsToPixelsY(item.y) + pWindow->UnitsToPixelsY(item.cy) / 2);
+}
+
+void DialogDriver::ClickAt(const QPoint& pos, Qt::MouseButton button) {
+    if (QWidget* window = Window())
+        QTest::mouseClick(window->windowHandle(), button, Qt::NoModifier, pos);
+}
+
 void DialogDriver::Click(int nID) {
-    auto* button = dynamic_cast<QAbstractButton*>(Control(nID));
-    if (button && button->isEnabled())
-        QTest::mouseClick(button, Qt::LeftButton);
+    if (QWidget* control = Control(nID))
+        ClickAt(control->geometry().center());
+}
+
+void DialogDriver::Type(const QString& text) {
+    if (QWidget* window = Window()) {
+        for (QChar c : text)
+            QTest::keyClick(window->windowHandle(), c.toLatin1());
+    }
 }
 
 void DialogDriver::SetText(int nID, const QString& text) {
@@ -74,10 +95,9 @@ QStringList DialogDriver::Lines() const {
     return lines;
 }
 
-void DialogDriver::Key(int key) {
-    QWidget* window = Window();
-    QWidget* target = window ? window->focusWidget() : nullptr;
-    QTest::keyClick(target ? target : window, static_cast<Qt::Key>(key));
+void DialogDriver::Key(int key, Qt::KeyboardModifiers modifiers) {
+    if (QWidget* window = Window())
+        QTest::keyClick(window->windowHandle(), static_cast<Qt::Key>(key), modifiers);
 }
 
 QStringList DialogDriver::TakeMessages() {

@@ -2,6 +2,7 @@
 
 #include "framework/Dialog.h"
 
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 
@@ -20,13 +21,19 @@ public:
 
     QWidget* Control(int nID) const;
     QWidget* Window() const;
+    // The centre of template item `index` in the window, as the template places it.
+    QPoint ItemCentre(int index) const;
+    // A mouse click addressed to the dialog's window at a position: Qt decides who gets it.
+    void ClickAt(const QPoint& pos, Qt::MouseButton button = Qt::LeftButton);
+    // Clicks the middle of the control with this identifier, through the window.
     void Click(int nID);
+    // Keys and text addressed to the dialog's window, delivered to whatever has the focus.
+    void Type(const QString& text);
+    void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     void SetText(int nID, const QString& text);
     QString Text(int nID) const;
     bool Enabled(int nID) const;
     QStringList Lines() const; // the response list
-    // Sends a key to the widget that has the focus.
-    void Key(int key);
     // Message boxes that came up (and were answered with OK) since the last call.
     QStringList TakeMessages();
 

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # End to end: the real program under Xvfb, talking to the simulated device, driven with the
-# keyboard as a user would. Usage: e2e_test.sh <MorvikSerialDemo> <morvik-simdevice>
+# keyboard as a user would. Exits 77 (skipped) when a tool it needs is missing.
+# Usage: e2e_test.sh <MorvikSerialDemo> <morvik-simdevice>
 set -euo pipefail
 program=$1
 simdevice=$2
+for tool in Xvfb xdotool; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
 work=$(mktemp -d)
 pids=()
 cleanup() {

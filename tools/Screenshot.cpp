@@ -54,11 +54,14 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
     PtyDevice dev(1);
+    // Replies as the simulated device gives them (morvik-simdevice's command table).
     dev.StartResponder([](const std::string& cmd) -> std::string {
         if (cmd == "*IDN?\r")
             return "MORVIK,SIM-1,0001,1.0\r";
-        if (cmd == "MEAS?\r")
-            return "+2.4817E+01\r\n";
+        if (cmd.rfind("ECHO ", 0) == 0)
+            return cmd.substr(5);
+        if (cmd == "SILENT\r")
+            return "";
         return "OK\r";
     });
 
@@ -68,13 +71,12 @@ int main(int argc, char** argv) {
     bool ok = true;
     QTimer::singleShot(0, [&] {
         Click(dlg, IDC_OPEN_PORT);
-        for (const char* cmd : {"*IDN?", "MEAS?", "NOREPLY"}) {
-            if (std::string(cmd) == "NOREPLY")
-                dev.StopResponder();
+        for (const char* cmd : {"*IDN?", "ECHO Hello from the bench", "SILENT",
+                                "ECHO A reply too long for the list is cut at its edge"}) {
             Type(dlg, IDC_COMMAND, cmd);
             Click(dlg, IDC_SEND);
         }
-        Type(dlg, IDC_COMMAND, "MEAS?");
+        Type(dlg, IDC_COMMAND, "*IDN?");
         const QImage main = Framed(dlg.m_hWnd);
         ok &= main.save(argv[1]);
 

@@ -1,7 +1,7 @@
 # Sourced by the run and test scripts: installs the Debian packages the project needs.
 # Building and running the program, and the tests' display and GUI tools:
 morvik_packages=(cmake make g++ libgtest-dev qt6-base-dev qt6-svg-dev xvfb xdotool x11-utils
-                 desktop-file-utils appstream)
+                 openbox desktop-file-utils appstream)
 # QtSerialPort is one of the exchange benchmark's contenders (the program does not use it):
 morvik_packages+=(qt6-serialport-dev)
 # What the install and package tests check with (their recommendations are not needed):

@@ -1,0 +1,58 @@
+// Helper of the end-to-end test, run on the same display as the program:
+//   dialog_probe items <dialog id>
+//       prints "index id x y width height" per template item: where the template places it
+//       in the window, in pixels of this display's fonts
+//   dialog_probe blank <window id> <x> <y> <width> <height>
+//       exit status 0 when that rectangle of the window is one colour, 1 when it is not
+
+#include "framework/DialogWindow.h"
+#include "framework/Resources.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+int Items(UINT nID) {
+    const DialogTemplate* pTemplate = CResources::FindDialog(nID);
+    if (!pTemplate)
+        return 2;
+    const CDialogWindow window(*pTemplate, nullptr);
+    for (int i = 0; i < pTemplate->itemCount; ++i) {
+        const DialogTemplate::Item& item = pTemplate->items[i];
+        std::printf("%d %d %d %d %d %d\n", i, item.id, window.UnitsToPixelsX(item.x),
+                    window.UnitsToPixelsY(item.y), window.UnitsToPixelsX(item.cx),
+                    window.UnitsToPixelsY(item.cy));
+    }
+    return 0;
+}
+
+int Blank(WId window, int x, int y, int cx, int cy) {
+    const QImage image =
+        QGuiApplication::primaryScreen()->grabWindow(window, x, y, cx, cy).toImage();
+    if (image.isNull())
+        return 2;
+    for (int j = 0; j < image.height(); ++j)
+        for (int i = 0; i < image.width(); ++i)
+            if (image.pixel(i, j) != image.pixel(0, 0))
+                return 1;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "items")
+        return Items(static_cast<UINT>(std::atoi(argv[2])));
+    if (argc == 7 && QByteArray(argv[1]) == "blank")
+        return Blank(static_cast<WId>(std::strtoull(argv[2], nullptr, 0)), std::atoi(argv[3]),
+                     std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
+    std::fprintf(stderr, "usage: %s items <dialog id> | blank <window> <x> <y> <w> <h>\n", argv[0]);
+    return 2;
+}

@@ -1,0 +1,327 @@
+// The dialogs as a person with a mouse meets them: clicks addressed to the window at the
+// centre of each template item, so that Qt's own hit-testing decides who gets them.
+
+#include "dialog/AboutDlg.h"
+#include "dialog/resource.h"
+#include "framework/DialogWindow.h"
+#include "framework/GroupBoxControl.h"
+#include "framework/Resources.h"
+#include "tests/DialogDriver.h"
+#include "tests/PtyDevice.h"
+#include "tests/TestDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// Template 102's items by position in the template.
+enum MainItem {
+    kOpenPort,
+    kCommand,
+    kSendLabel,
+    kResponseLabel,
+    kSend,
+    kClear,
+    kList,
+    kPort,
+    kPortLabel,
+    kClosePort,
+    kGroupBox,
+};
+
+QMenu* OpenPopup() {
+    DialogDriver::Pump(30);
+    return dynamic_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+// The window menu is the dialog's own QMenu; a field's menu is another one.
+QMenu* WindowMenu(const DialogDriver& ui) {
+    return GetSystemMenu(ui.Window(), FALSE);
+}
+
+void ClosePopups() {
+    while (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+}
+
+class Pointer : public ::testing::Test {
+protected:
+    PtyDevice dev{2};
+    TestDlg dlg;
+    DialogDriver ui{dlg};
+
+    bool ShowsOpen() const { return !ui.Enabled(IDC_OPEN_PORT) && ui.Enabled(IDC_CLOSE_PORT); }
+};
+
+TEST_F(Pointer, EveryControlOfTheMainDialogAnswersAClickAtItsTemplateCentre) {
+    dev.StartResponder([](const std::string& cmd) { return "got " + cmd; });
+    ui.Run([&] {
+        // The port field takes the focus and what is typed.
+        ui.ClickAt(ui.ItemCentre(kPort));
+        EXPECT_EQ(ui.Control(IDC_PORT), QApplication::focusWidget());
+        ui.Key(Qt::Key_End);
+        ui.Key(Qt::Key_Backspace);
+        ui.Type("2");
+        EXPECT_EQ(QString("2"), ui.Text(IDC_PORT));
+
+        ui.ClickAt(ui.ItemCentre(kOpenPort));
+        EXPECT_TRUE(ShowsOpen());
+
+        ui.ClickAt(ui.ItemCentre(kCommand));
+        EXPECT_EQ(ui.Control(IDC_COMMAND), QApplication::focusWidget());
+        ui.Type("PING");
+        EXPECT_EQ(QString("PING"), ui.Text(IDC_COMMAND));
+
+        ui.ClickAt(ui.ItemCentre(kSend));
+        EXPECT_EQ(QStringList{"got PING"}, ui.Lines());
+
+        ui.ClickAt(ui.ItemCentre(kList));
+        EXPECT_EQ(ui.Control(IDC_RESPONSE_LIST), QApplication::focusWidget());
+
+        ui.ClickAt(ui.ItemCentre(kClosePort));
+        EXPECT_FALSE(ShowsOpen());
+        EXPECT_TRUE(dev.WaitHangUp(1000));
+
+        ui.ClickAt(ui.ItemCentre(kClear));
+        EXPECT_TRUE(ui.Lines().isEmpty());
+
+        // Static texts and the group box let the click through to the dialog's background:
+        // no control takes the focus, and a right click there opens the window menu.
+        ui.Control(IDC_PORT)->setFocus();
+        for (int item : {kSendLabel, kResponseLabel, kPortLabel, kGroupBox}) {
+            SCOPED_TRACE(item);
+            ui.ClickAt(ui.ItemCentre(item));
+            EXPECT_EQ(ui.Control(IDC_PORT), QApplication::focusWidget());
+            ui.ClickAt(ui.ItemCentre(item), Qt::RightButton);
+            EXPECT_EQ(WindowMenu(ui), OpenPopup());
+            ClosePopups();
+        }
+    });
+}
+
+TEST_F(Pointer, ARightClickOnAControlIsThatControlsOwn) {
+    ui.Run([&] {
+        // Buttons (enabled or not) and the list have no menu: nothing opens.
+        for (int item : {kOpenPort, kSend, kClear, kList, kClosePort}) {
+            SCOPED_TRACE(item);
+            ui.ClickAt(ui.ItemCentre(item), Qt::RightButton);
+            EXPECT_EQ(nullptr, OpenPopup());
+            ClosePopups();
+        }
+        // A field opens its own editing menu.
+        for (int item : {kCommand, kPort}) {
+            SCOPED_TRACE(item);
+            ui.ClickAt(ui.ItemCentre(item), Qt::RightButton);
+            QMenu* menu = OpenPopup();
+            ASSERT_NE(nullptr, menu);
+            EXPECT_NE(WindowMenu(ui), menu);
+            ClosePopups();
+        }
+    });
+}
+
+TEST_F(Pointer, MenuKeyAndShiftF10OpenTheWindowMenuExceptInAField) {
+    ui.Run([&] {
+        struct Case {
+            int nID;
+            int key;
+            Qt::KeyboardModifiers modifiers;
+            bool windowMenu;
+        };
+        const Case cases[] = {
+            {IDC_OPEN_PORT, Qt::Key_Menu, Qt::NoModifier, true},
+            {IDC_SEND, Qt::Key_F10, Qt::ShiftModifier, true},
+            {IDC_RESPONSE_LIST, Qt::Key_Menu, Qt::NoModifier, true},
+            {IDC_COMMAND, Qt::Key_Menu, Qt::NoModifier, false},
+            {IDC_PORT, Qt::Key_F10, Qt::ShiftModifier, false},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.nID);
+            ui.Control(c.nID)->setFocus();
+            ui.Key(c.key, c.modifiers);
+            QMenu* menu = OpenPopup();
+            ASSERT_NE(nullptr, menu);
+            EXPECT_EQ(c.windowMenu, menu == WindowMenu(ui));
+            ClosePopups();
+        }
+        // F10 alone is nothing of the dialog's.
+        ui.Control(IDC_SEND)->setFocus();
+        ui.Key(Qt::Key_F10);
+        EXPECT_EQ(nullptr, OpenPopup());
+    });
+}
+
+// A template whose controls overlap: the first item must lie on top, whatever comes after.
+// clang-format off
+const DialogTemplate::Item kOverlapItems[] = {
+    {501, "button", "First", 10, 10, 40, 14, BS_PUSHBUTTON | WS_TABSTOP, 0, 0, 0},
+    {502, "button", "Second", 30, 10, 40, 14, BS_PUSHBUTTON | WS_TABSTOP, 0, 0, 0},
+    {503, "static", "Notifying text", 5, 30, 60, 10, SS_LEFT | SS_NOTIFY, 0, 0, 0},
+    {-1, "static", "Plain text over the third button", 60, 30, 60, 10, SS_LEFT, 0, 0, 0},
+    {504, "button", "Third", 70, 28, 40, 14, BS_PUSHBUTTON | WS_TABSTOP, 0, 0, 0},
+};
+const DialogTemplate kOverlapDialog = {
+    false, "Overlap", 0, 0, 130, 50, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT, 0, 0,
+    "MS Sans Serif", 8, 400, false, 0,
+    kOverlapItems, static_cast<int>(sizeof kOverlapItems / sizeof kOverlapItems[0]),
+};
+// clang-format on
+const CResources::DialogEntry g_overlapDialog(900, &kOverlapDialog);
+
+TEST(Stacking, TheFirstTemplateItemLiesOnTopAndPlainStaticsLetTheMouseThrough) {
+    CDialog dlg(900);
+    DialogDriver ui(dlg);
+    std::vector<int> clicked;
+    ui.Run([&] {
+        for (int nID : {501, 502, 504})
+            QObject::connect(dynamic_cast<QPushButton*>(ui.Control(nID)), &QPushButton::clicked,
+                             [&clicked, nID] { clicked.push_back(nID); });
+        ui.ClickAt(ui.ItemCentre(0));
+        ui.ClickAt(ui.ItemCentre(1));
+        // Where the first two overlap, the first gets it.
+        const auto* window = dynamic_cast<CDialogWindow*>(ui.Window());
+        ui.ClickAt(QPoint(window->UnitsToPixelsX(40), window->UnitsToPixelsY(17)));
+        // The plain static lies above the third button and lets the click through to it.
+        ui.ClickAt(QPoint(window->UnitsToPixelsX(75), window->UnitsToPixelsY(35)));
+        EXPECT_EQ(ui.Control(504), window->childAt(ui.ItemCentre(3)));
+        // A notifying static takes its clicks: no window menu from a right click on it.
+        ui.ClickAt(ui.ItemCentre(2), Qt::RightButton);
+        EXPECT_EQ(nullptr, OpenPopup());
+        ClosePopups();
+    });
+    EXPECT_EQ((std::vector<int>{501, 502, 501, 504}), clicked);
+}
+
+TEST(AboutPointer, EveryItemOfTheAboutBoxAnswersAClickAtItsTemplateCentre) {
+    CAboutDlg about;
+    DialogDriver ui(about);
+    const INT_PTR result = ui.Run([&] {
+        auto* ok = dynamic_cast<QPushButton*>(ui.Control(IDOK));
+        ASSERT_NE(nullptr, ok);
+        // The icon and the two texts let the mouse through to the background.
+        for (int item : {0, 1, 2}) {
+            SCOPED_TRACE(item);
+            ui.ClickAt(ui.ItemCentre(item), Qt::RightButton);
+            EXPECT_EQ(WindowMenu(ui), OpenPopup());
+            ClosePopups();
+        }
+        ui.ClickAt(ui.ItemCentre(3));
+    });
+    EXPECT_EQ(IDOK, result);
+}
+
+TEST(AboutPointer, OkIsDrawnAsTheDefaultWhileEnterStaysTheDialogs) {
+    TestDlg main;
+    DialogDriver mainUi(main);
+    mainUi.Run([&] {
+        for (auto* button : mainUi.Window()->findChildren<QPushButton*>())
+            EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
+    });
+
+    CAboutDlg about;
+    DialogDriver ui(about);
+    bool wasDefault = false;
+    const INT_PTR result = ui.Run([&] {
+        auto* ok = dynamic_cast<QPushButton*>(ui.Control(IDOK));
+        ASSERT_NE(nullptr, ok);
+        wasDefault = ok->isDefault();
+        EXPECT_EQ(ok, QApplication::focusWidget());
+        ui.Key(Qt::Key_Return);
+    });
+    EXPECT_TRUE(wasDefault);
+    EXPECT_EQ(IDOK, result);
+}
+
+// A pixel clearly darker than the dialog's background: the frame's shadow line or text.
+bool Dark(const QImage& image, int x, int y, QRgb background) {
+    return qGray(image.pixel(x, y)) + 24 < qGray(background);
+}
+
+TEST(GroupBoxLook, TheFrameLineRunsThroughTheTitleAndClearOfTheButtons) {
+    TestDlg dlg;
+    DialogDriver ui(dlg);
+    ui.Run([&] {
+        QWidget* window = ui.Window();
+        const QImage image = window->grab().toImage();
+        const QRgb background = window->palette().window().color().rgb();
+        const auto* dialog = dynamic_cast<CDialogWindow*>(window);
+        ASSERT_NE(nullptr, dialog);
+        auto* box = dynamic_cast<CGroupBoxControl*>(dialog->Controls().at(kGroupBox));
+        ASSERT_NE(nullptr, box);
+        const QRect frame = box->geometry();
+        const QRect title = box->TitleRect().translated(frame.topLeft());
+
+        // The top line, found just inside the frame's left edge, left of the title.
+        int line = -1;
+        for (int y = frame.top(); y < frame.bottom() && line < 0; ++y)
+            if (Dark(image, frame.left() + 2, y, background))
+                line = y;
+        ASSERT_GE(line, 0);
+        // It passes through the title's middle third...
+        EXPECT_GE(line, title.top() + title.height() / 3);
+        EXPECT_LE(line, title.bottom() - title.height() / 3);
+        // ...runs on after it...
+        for (int x = title.right() + 4; x < frame.right() - 2; ++x)
+            ASSERT_TRUE(Dark(image, x, line, background)) << x;
+        // ...and the title breaks it: background just before and just after the title, and
+        // a gap of background inside it (the space between the words).
+        EXPECT_EQ(background, image.pixel(title.left() - 1, line));
+        EXPECT_EQ(background, image.pixel(title.right() + 2, line));
+        int run = 0, longest = 0;
+        for (int x = title.left(); x <= title.right(); ++x) {
+            run = image.pixel(x, line) == background ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        EXPECT_GE(longest, 2);
+
+        // Both buttons lie wholly below the line, with a gap of background above them.
+        for (int nID : {IDC_OPEN_PORT, IDC_CLOSE_PORT}) {
+            const QRect button = ui.Control(nID)->geometry();
+            EXPECT_GT(button.top(), line + 2) << nID;
+            // A column of the button clear of the title's letters.
+            const int x = button.right() - 3;
+            ASSERT_GT(x, title.right()) << nID;
+            for (int y = line + 2; y < button.top(); ++y)
+                EXPECT_EQ(background, image.pixel(x, y)) << nID << " " << y;
+        }
+        // No shaded panel: inside the frame, away from any control, is the background.
+        EXPECT_EQ(background, image.pixel(frame.left() + 6, frame.bottom() - 6));
+        EXPECT_EQ(background, image.pixel(frame.left() + 6, line + 6));
+    });
+}
+
+TEST(ResponseListLook, ALongLineIsCutAtTheEdgeWithoutAnEllipsis) {
+    PtyDevice dev(1);
+    dev.StartResponder([](const std::string&) { return std::string(200, 'H') + "\r"; });
+    TestDlg dlg;
+    DialogDriver ui(dlg);
+    ui.Run([&] {
+        ui.Click(IDC_OPEN_PORT);
+        ui.Click(IDC_SEND);
+        auto* list = dynamic_cast<QListWidget*>(ui.Control(IDC_RESPONSE_LIST));
+        ASSERT_NE(nullptr, list);
+        ASSERT_EQ(1, list->count());
+        QWidget* viewport = list->viewport();
+        const QImage image = viewport->grab().toImage();
+        const QRect row = list->visualItemRect(list->item(0));
+        const QRgb base = image.pixel(viewport->width() / 2, row.bottom() + 8);
+        // The letters' stems reach the last few columns at mid-height; an ellipsis would
+        // leave only dots on the baseline and blank space there.
+        const int y = row.center().y();
+        int stems = 0;
+        for (int x = viewport->width() - 8; x < viewport->width(); ++x)
+            stems += qGray(image.pixel(x, y)) + 48 < qGray(base);
+        EXPECT_GT(stems, 0);
+    });
+}
+
+} // namespace

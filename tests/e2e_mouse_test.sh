@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# End to end with the real pointer: the program under Xvfb, talking to the simulated device,
+# driven by mouse clicks at the screen positions where its templates put the controls; once
+# without a window manager and once under openbox. Also the case of a display that is set
+# but cannot be reached. Exits 77 (skipped) when a tool it needs is missing.
+# Usage: e2e_mouse_test.sh <MorvikSerialDemo> <morvik-simdevice> <dialog_probe>
+set -euo pipefail
+program=$1
+simdevice=$2
+probe=$3
+for tool in Xvfb xdotool openbox xprop; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*"
+    echo "--- device output:"; cat "$work/device.log" || true
+    echo "--- program output:"; cat "$work/program.log" || true
+    exit 1
+}
+# Waits up to 10 s for a pattern to occur at least $3 times (default once) in a file.
+wait_for() {
+    local pattern=$1 file=$2 count=${3:-1}
+    for _ in $(seq 100); do
+        [ "$(grep -c -- "$pattern" "$file" 2>/dev/null)" -ge "$count" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Xvfb picks a free display and writes its number once it accepts connections.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for "[0-9]" "$work/display" || fail "Xvfb did not start"
+number=$(tr -d '[:space:]' <"$work/display")
+export DISPLAY=:$number
+export XDG_CONFIG_HOME=$work/config
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY XDG_SESSION_TYPE
+
+# A display that is set but has no server: one line naming it, status 2.
+free=$((number + 1))
+while [ -e "/tmp/.X11-unix/X$free" ] || [ -e "/tmp/.X$free-lock" ]; do free=$((free + 1)); done
+status=0
+DISPLAY=:$free "$program" >"$work/nodisplay.out" 2>"$work/nodisplay.err" || status=$?
+[ "$status" -eq 2 ] || fail "unreachable display: status $status, not 2"
+[ "$(wc -l <"$work/nodisplay.err")" -eq 1 ] || fail "unreachable display: $(cat "$work/nodisplay.err")"
+grep -q "DISPLAY=:$free" "$work/nodisplay.err" || fail "the line does not name :$free"
+
+# Where each template item lies in its window, in this display's pixels.
+"$probe" items 102 >"$work/main.items" || fail "no layout of the main dialog"
+"$probe" items 100 >"$work/about.items" || fail "no layout of the About box"
+# centre <items file> <index>: "x y" of the item's centre.
+centre() { awk -v i="$2" '$1 == i { print int($3 + $5 / 2), int($4 + $6 / 2) }' "$1"; }
+# click <window> <items file> <index> [button [repeat]]
+click() {
+    # shellcheck disable=SC2046
+    xdotool mousemove --sync --window "$1" $(centre "$2" "$3") click --repeat "${5:-1}" "${4:-1}"
+    sleep 0.2
+}
+# The program's visible windows other than $1 (its popup menus).
+popups() {
+    xdotool search --onlyvisible --pid "$program_pid" 2>/dev/null | grep -v -x "$1" || true
+}
+wait_popup() {
+    for _ in $(seq 50); do
+        menu=$(popups "$1" | head -n1)
+        [ -n "$menu" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+# Whether the inside of a template item (3 pixels in from its edges) is one colour.
+blank() {
+    local x y w h
+    read -r x y w h < <(awk -v i="$3" '$1 == i { print $3 + 3, $4 + 3, $5 - 6, $6 - 6 }' "$2")
+    "$probe" blank "$1" "$x" "$y" "$w" "$h" 2>/dev/null
+}
+# Waits up to 5 s for an item to become blank ($1 = yes) or not ($1 = no).
+wait_blank() {
+    local want=$1
+    shift
+    for _ in $(seq 25); do
+        if blank "$@"; then [ "$want" = yes ] && return 0; else [ "$want" = no ] && return 0; fi
+        sleep 0.2
+    done
+    return 1
+}
+
+# Main dialog items: 0 Open Port, 1 command, 3 "Response", 4 Send, 5 Clear, 6 list, 7 port,
+# 9 Close Port. About box: 3 OK.
+scenario() {
+    local label=$1
+    : >"$work/device.log"
+    "$simdevice" --port 2 >"$work/device.log" 2>&1 &
+    local device=$!
+    pids+=($device)
+    wait_for "simulated device on COM2" "$work/device.log" || fail "$label: the device did not start"
+
+    # Qt's own options must change nothing: a title, a mirrored layout, another geometry.
+    "$program" -qwindowtitle Wrong -reverse -qwindowgeometry 120x80+600+500 \
+        >"$work/program.log" 2>&1 &
+    program_pid=$!
+    pids+=($program_pid)
+    local window
+    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvik Serial Demo$' | head -n1)
+    [ -n "$window" ] || fail "$label: no dialog window"
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+
+    # Port 2 into the port field: a double click selects the 1 there, typing replaces it.
+    click "$window" "$work/main.items" 7 1 2
+    xdotool type --delay 30 2
+    click "$window" "$work/main.items" 0
+    wait_for "port opened" "$work/device.log" || fail "$label: Open Port did not open port 2"
+
+    click "$window" "$work/main.items" 1
+    xdotool type --delay 30 '*IDN?'
+    blank "$window" "$work/main.items" 6 || fail "$label: the list is not empty at the start"
+    click "$window" "$work/main.items" 4
+    wait_for 'command: \*IDN?' "$work/device.log" || fail "$label: Send sent nothing"
+    wait_blank no "$window" "$work/main.items" 6 || fail "$label: no reply in the list"
+
+    click "$window" "$work/main.items" 9
+    wait_for "port closed" "$work/device.log" || fail "$label: Close Port did not close"
+    click "$window" "$work/main.items" 0
+    wait_for "port opened" "$work/device.log" 2 || fail "$label: Open Port did not open again"
+    click "$window" "$work/main.items" 5
+    wait_blank yes "$window" "$work/main.items" 6 || fail "$label: Clear left lines in the list"
+
+    # A right click on a button opens nothing; on the background (through the "Response"
+    # text) the window menu, whose last entry is the About box.
+    click "$window" "$work/main.items" 4 3
+    sleep 0.3
+    [ -z "$(popups "$window")" ] || fail "$label: a right click on Send opened a menu"
+    click "$window" "$work/main.items" 3 3
+    wait_popup "$window" || fail "$label: no window menu from the background"
+    local height
+    height=$(xdotool getwindowgeometry --shell "$menu" | sed -n 's/^HEIGHT=//p')
+    xdotool mousemove --sync --window "$menu" 20 $((height - 8)) click 1
+    local about
+    about=$(timeout 10 xdotool search --sync --onlyvisible --name '^About Morvik Serial Demo$' \
+        | head -n1)
+    [ -n "$about" ] || fail "$label: the About box did not open"
+    click "$about" "$work/about.items" 3
+    for _ in $(seq 50); do
+        xdotool search --onlyvisible --name '^About Morvik Serial Demo$' >/dev/null || break
+        sleep 0.1
+    done
+    ! xdotool search --onlyvisible --name '^About Morvik Serial Demo$' >/dev/null \
+        || fail "$label: OK did not close the About box"
+
+    # The Menu key on a button opens the window menu too; Escape closes it.
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    click "$window" "$work/main.items" 5
+    xdotool key Menu
+    wait_popup "$window" || fail "$label: the Menu key opened no window menu"
+    xdotool key Escape
+    sleep 0.3
+
+    # Escape ends the program, which closes the port.
+    xdotool key Escape
+    for _ in $(seq 100); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$program_pid" 2>/dev/null && fail "$label: the program did not end"
+    status=0
+    wait "$program_pid" || status=$?
+    [ "$status" -eq 0 ] || fail "$label: the program ended with status $status"
+    wait_for "port closed" "$work/device.log" 2 || fail "$label: the port stayed open"
+    kill -TERM "$device"
+    wait "$device" || fail "$label: the device did not stop cleanly"
+    echo "e2e mouse ($label): passed"
+}
+
+scenario "no window manager"
+
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+    sleep 0.1
+done
+xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id" || fail "openbox did not start"
+scenario "openbox"
