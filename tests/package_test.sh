@@ -2,11 +2,10 @@
 # Builds the Debian package, checks it with lintian, installs it with apt-get as a user would,
 # runs the installed programs and removes the package again. Changes the system: only CI (and
 # builds configured with -DMORVIK_PACKAGE_TEST=ON) run it, as root.
-# Usage: package_test.sh <build folder> <1 when morvik-ports is built, else 0>
+# Usage: package_test.sh <build folder>
 # Exits 77 (skipped) when not root or a Debian tool is missing.
 set -euo pipefail
 build=$(cd "$1" && pwd)
-with_ports=$2
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: installing a package needs root"; exit 77; }
 for tool in cpack dpkg-deb dpkg-shlibdeps apt-get lintian; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
@@ -51,12 +50,9 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM /usr/bin/MorvikSerialDemo \
 [ "$(wc -l <"$work/err")" -eq 1 ] && grep -qi 'display' "$work/err" ||
     { echo "FAIL: without a display the program wrote:"; cat "$work/err"; exit 1; }
 
-if [ "$with_ports" = 1 ]; then
-    /usr/bin/morvik-ports --version >"$work/version" ||
-        { echo "FAIL: morvik-ports --version"; exit 1; }
-    grep -q "$(dpkg-deb -f "$deb" Version)" "$work/version" ||
-        { echo "FAIL: morvik-ports --version printed: $(cat "$work/version")"; exit 1; }
-fi
+/usr/bin/morvik-ports --version >"$work/version" || { echo "FAIL: morvik-ports --version"; exit 1; }
+grep -q "$(dpkg-deb -f "$deb" Version)" "$work/version" ||
+    { echo "FAIL: morvik-ports --version printed: $(cat "$work/version")"; exit 1; }
 man -w MorvikSerialDemo >/dev/null 2>&1 || ! command -v man >/dev/null ||
     { echo "FAIL: man finds no page for MorvikSerialDemo"; exit 1; }
 

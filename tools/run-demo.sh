@@ -20,8 +20,8 @@ morvik_install "${morvik_packages[@]}"
 build=${MORVIK_BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target MorvikSerialDemo morvik-simdevice
-program=$(find "$build" -maxdepth 2 -type f -name MorvikSerialDemo -perm -u+x | head -n1)
-simdevice=$(find "$build" -maxdepth 2 -type f -name morvik-simdevice -perm -u+x | head -n1)
+program=$build/MorvikSerialDemo
+simdevice=$build/morvik-simdevice
 
 config=$(mktemp -d)
 device=
@@ -46,5 +46,5 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 status=0
-XDG_CONFIG_HOME=$config "$program" "$@" || status=$?
+XDG_CONFIG_HOME=$config "$program" || status=$?
 exit "$status"
