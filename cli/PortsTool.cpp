@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include <stdio.h>
 #include <sys/stat.h>
@@ -36,14 +37,11 @@ int UsageError(std::ostream& err, const std::string& what) {
 }
 
 bool MakeFolders(const std::string& path) {
-    for (std::size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') {
-            const std::string part = path.substr(0, i);
-            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-                return false;
-        }
-    }
-    return true;
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error)
+        errno = error.value(); // the caller reports it
+    return !error;
 }
 
 } // namespace

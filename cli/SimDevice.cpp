@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <fcntl.h>
@@ -83,14 +84,11 @@ std::string DefaultPortsFolder() {
 }
 
 bool MakeFolders(const std::string& path) {
-    for (std::size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') {
-            const std::string part = path.substr(0, i);
-            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-                return false;
-        }
-    }
-    return true;
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error)
+        errno = error.value(); // the caller reports it
+    return !error;
 }
 
 class Device {

@@ -8,38 +8,17 @@ set -euo pipefail
 program=$1
 simdevice=$2
 probe=$3
-for tool in Xvfb xdotool openbox xprop; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/xvfb_lib.sh"
+need Xvfb xdotool openbox xprop
 fail() {
     echo "FAIL: $*"
     echo "--- device output:"; cat "$work/device.log" || true
     echo "--- program output:"; cat "$work/program.log" || true
     exit 1
 }
-# Waits up to 10 s for a pattern to occur at least $3 times (default once) in a file.
-wait_for() {
-    local pattern=$1 file=$2 count=${3:-1}
-    for _ in $(seq 100); do
-        [ "$(grep -c -- "$pattern" "$file" 2>/dev/null)" -ge "$count" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
-# Xvfb picks a free display and writes its number once it accepts connections.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for "[0-9]" "$work/display" || fail "Xvfb did not start"
-number=$(tr -d '[:space:]' <"$work/display")
-export DISPLAY=:$number
+start_xvfb || fail "Xvfb did not start"
+number=${DISPLAY#:}
 export XDG_CONFIG_HOME=$work/config
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY XDG_SESSION_TYPE
 

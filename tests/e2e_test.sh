@@ -5,37 +5,16 @@
 set -euo pipefail
 program=$1
 simdevice=$2
-for tool in Xvfb xdotool; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/xvfb_lib.sh"
+need Xvfb xdotool
 fail() {
     echo "FAIL: $*"
     echo "--- device output:"; cat "$work/device.log" || true
     echo "--- program output:"; cat "$work/program.log" || true
     exit 1
 }
-# Waits up to 10 s for a pattern in a file.
-wait_for() {
-    local pattern=$1 file=$2
-    for _ in $(seq 100); do
-        grep -q -- "$pattern" "$file" 2>/dev/null && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
-# Xvfb picks a free display and writes its number once it accepts connections.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for "[0-9]" "$work/display" || fail "Xvfb did not start"
-export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
+start_xvfb || fail "Xvfb did not start"
 
 export XDG_CONFIG_HOME=$work/config
 unset QT_QPA_PLATFORM

@@ -7,16 +7,8 @@
 set -euo pipefail
 source_dir=$1
 build=$2
-for tool in Xvfb xdotool xdpyinfo setsid pgrep perl; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/xvfb_lib.sh"
+need Xvfb xdotool xdpyinfo setsid pgrep perl
 failures=0
 fail() {
     echo "FAIL: $*"
@@ -36,10 +28,7 @@ for display in "" ":65000"; do
     [ $((SECONDS - start)) -lt 10 ] || fail "DISPLAY='$display': took $((SECONDS - start)) s"
 done
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do grep -q '[0-9]' "$work/display" 2>/dev/null && break; sleep 0.1; done
-export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
+start_xvfb || fail "Xvfb did not start"
 # Qt's runtime folder would otherwise land in the temporary folder watched below.
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"

@@ -1,0 +1,39 @@
+# Sourced by the end-to-end scripts: the tools check, a work folder and background processes
+# that go away on every way out, waiting for a pattern, and a private Xvfb display.
+
+# need TOOL...: exits 77 (skipped) when one of them is missing.
+need() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+    done
+}
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# wait_for PATTERN FILE [COUNT]: waits up to 10 s for PATTERN to occur COUNT times (default 1).
+wait_for() {
+    local pattern=$1 file=$2 count=${3:-1}
+    for _ in $(seq 100); do
+        [ "$(grep -c -- "$pattern" "$file" 2>/dev/null)" -ge "$count" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# start_xvfb: a display of our own, chosen by Xvfb among the free ones; exported as DISPLAY once
+# it accepts connections. Returns 1 when it did not start.
+start_xvfb() {
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    pids+=($!)
+    wait_for "[0-9]" "$work/display" || return 1
+    DISPLAY=:$(tr -d '[:space:]' <"$work/display")
+    export DISPLAY
+}
