@@ -3,6 +3,7 @@
 // repainted), with 10 to 100,000 lines already listed, against the dialog's own port making the
 // bare SendString + ReceiveLine exchange in the same run.
 
+#include "framework/ListBoxControl.h"
 #include "tests/PtyDevice.h"
 #include "tests/TestDlg.h"
 #include "bench/BenchStats.h"
@@ -10,7 +11,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QStringList>
 #include <QTest>
 #include <QTimer>
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         QWidget* window = dlg.m_hWnd;
         auto* open = dynamic_cast<QAbstractButton*>(dlg.GetDlgItemHandle(IDC_OPEN_PORT));
         auto* send = dynamic_cast<QAbstractButton*>(dlg.GetDlgItemHandle(IDC_SEND));
-        auto* list = dynamic_cast<QListWidget*>(dlg.GetDlgItemHandle(IDC_RESPONSE_LIST));
+        auto* list = dynamic_cast<CListBoxControl*>(dlg.GetDlgItemHandle(IDC_RESPONSE_LIST));
         dynamic_cast<QLineEdit*>(dlg.GetDlgItemHandle(IDC_COMMAND))->setText("MEAS?");
         if (!QTest::qWaitForWindowExposed(window, 5000)) {
             failure = "the dialog was never shown";
@@ -104,20 +104,20 @@ int main(int argc, char** argv) {
         const QStringList filler(kFills[nFills - 1].lines, QString::fromLatin1(kReply));
 
         for (int r = 0; r < rounds && !failure; ++r) {
-            list->clear();
+            list->ResetContent();
             for (std::size_t f = 0; f < nFills && !failure; ++f) {
-                if (list->count() < kFills[f].lines)
-                    list->addItems(filler.mid(0, kFills[f].lines - list->count()));
+                if (list->Count() < kFills[f].lines)
+                    list->AddStrings(filler.mid(0, kFills[f].lines - list->Count()));
                 RunUntilIdle(events);
                 for (int i = 0; i < kFills[f].perRound; ++i) {
-                    const int before = list->count();
+                    const int before = list->Count();
                     const auto t0 = Clock::now();
                     QTest::mouseClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier,
                                       sendAt);
                     const auto t1 = RunUntilIdle(events);
                     clicks[f].push_back(Micros(t1 - t0));
-                    if (list->count() != before + 1 ||
-                        list->item(before)->text() != QLatin1String(kReply)) {
+                    if (list->Count() != before + 1 ||
+                        list->Text(before) != QLatin1String(kReply)) {
                         failure = "a click did not list the reply";
                         break;
                     }

@@ -2,6 +2,7 @@
 
 #include "framework/AnsiCodePage.h"
 #include "framework/GroupBoxControl.h"
+#include "framework/ListBoxControl.h"
 #include "framework/PushButtonControl.h"
 #include "framework/Resources.h"
 
@@ -14,7 +15,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QShortcut>
 
@@ -121,15 +121,10 @@ QWidget* CDialogWindow::CreateControl(const DialogTemplate::Item& item) {
         return pEdit;
     }
     if (cls == "listbox") {
-        auto* pList = new QListWidget(this);
-        pList->setSortingEnabled((item.style & LBS_SORT) != 0);
+        auto* pList = new CListBoxControl((item.style & LBS_SORT) != 0, this);
         pList->setVerticalScrollBarPolicy((item.style & WS_VSCROLL) ? Qt::ScrollBarAsNeeded
                                                                     : Qt::ScrollBarAlwaysOff);
         pList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        // A long line is cut at the edge: an added ellipsis would read as part of the reply.
-        pList->setTextElideMode(Qt::ElideNone);
-        // Every line is one text line high, so adding one need not measure all the others.
-        pList->setUniformItemSizes(true);
         if (!(item.style & WS_BORDER))
             pList->setFrameShape(QFrame::NoFrame);
         return pList;

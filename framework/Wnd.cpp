@@ -3,11 +3,11 @@
 #include "framework/AnsiCodePage.h"
 #include "framework/DataExchange.h"
 #include "framework/DialogWindow.h"
+#include "framework/ListBoxControl.h"
 #include "framework/Menu.h"
 #include "framework/WinApp.h"
 
 #include <QIcon>
-#include <QListWidget>
 #include <QPainter>
 #include <QVariant>
 #include <QWidget>
@@ -173,14 +173,12 @@ LRESULT AfxDefWindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
     case LB_ADDSTRING:
-        if (auto* list = dynamic_cast<QListWidget*>(hWnd)) {
-            list->addItem(CAnsiCodePage::ToUnicode(reinterpret_cast<const char*>(lParam)));
-            return list->count() - 1;
-        }
+        if (auto* list = dynamic_cast<CListBoxControl*>(hWnd))
+            return list->AddString(CAnsiCodePage::ToUnicode(reinterpret_cast<const char*>(lParam)));
         return -1;
     case LB_RESETCONTENT:
-        if (auto* list = dynamic_cast<QListWidget*>(hWnd))
-            list->clear();
+        if (auto* list = dynamic_cast<CListBoxControl*>(hWnd))
+            list->ResetContent();
         return 0;
     default:
         return 0;

@@ -2,12 +2,12 @@
 
 #include "dialog/resource.h"
 #include "framework/DialogWindow.h"
+#include "framework/ListBoxControl.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEventLoop>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -88,9 +88,9 @@ bool DialogDriver::Enabled(int nID) const {
 
 QStringList DialogDriver::Lines() const {
     QStringList lines;
-    if (auto* list = dynamic_cast<QListWidget*>(Control(IDC_RESPONSE_LIST))) {
-        for (int i = 0; i < list->count(); ++i)
-            lines << list->item(i)->text();
+    if (auto* list = dynamic_cast<CListBoxControl*>(Control(IDC_RESPONSE_LIST))) {
+        for (int i = 0; i < list->Count(); ++i)
+            lines << list->Text(i);
     }
     return lines;
 }

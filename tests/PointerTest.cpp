@@ -5,6 +5,7 @@
 #include "dialog/resource.h"
 #include "framework/DialogWindow.h"
 #include "framework/GroupBoxControl.h"
+#include "framework/ListBoxControl.h"
 #include "framework/Resources.h"
 #include "tests/DialogDriver.h"
 #include "tests/PtyDevice.h"
@@ -14,7 +15,6 @@
 
 #include <QApplication>
 #include <QImage>
-#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 
@@ -307,12 +307,12 @@ TEST(ResponseListLook, ALongLineIsCutAtTheEdgeWithoutAnEllipsis) {
     ui.Run([&] {
         ui.Click(IDC_OPEN_PORT);
         ui.Click(IDC_SEND);
-        auto* list = dynamic_cast<QListWidget*>(ui.Control(IDC_RESPONSE_LIST));
+        auto* list = dynamic_cast<CListBoxControl*>(ui.Control(IDC_RESPONSE_LIST));
         ASSERT_NE(nullptr, list);
-        ASSERT_EQ(1, list->count());
+        ASSERT_EQ(1, list->Count());
         QWidget* viewport = list->viewport();
         const QImage image = viewport->grab().toImage();
-        const QRect row = list->visualItemRect(list->item(0));
+        const QRect row = list->visualRect(list->model()->index(0, 0));
         const QRgb base = image.pixel(viewport->width() / 2, row.bottom() + 8);
         // The letters' stems reach the last few columns at mid-height; an ellipsis would
         // leave only dots on the baseline and blank space there.
