@@ -22,11 +22,6 @@ CString& CString::operator+=(const char* psz) {
     return *this;
 }
 
-CString& CString::operator+=(char ch) {
-    m_str += ch;
-    return *this;
-}
-
 void CString::Format(const char* pszFormat, ...) {
     va_list args;
     va_start(args, pszFormat);

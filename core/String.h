@@ -17,7 +17,11 @@ public:
 
     CString& operator+=(const CString& str);
     CString& operator+=(const char* psz);
-    CString& operator+=(char ch);
+    // Inline: a reply is built one received byte at a time.
+    CString& operator+=(char ch) {
+        m_str += ch;
+        return *this;
+    }
 
     void Empty() { m_str.clear(); }
     BOOL IsEmpty() const { return m_str.empty() ? TRUE : FALSE; }

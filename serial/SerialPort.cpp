@@ -131,6 +131,16 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
         return FALSE;
 
     const DWORD dwStart = CommTickCount();
+    DWORD dwCallsSeen = CommReadSystemCalls();
+    // The cap on a reply's time: the clock is read only after a read went to the system, since
+    // bytes handed out from the buffer take no time worth measuring.
+    auto overTime = [&]() {
+        const DWORD dwCalls = CommReadSystemCalls();
+        if (dwCalls == dwCallsSeen)
+            return false;
+        dwCallsSeen = dwCalls;
+        return CommTickCount() - dwStart >= kMaxReplyMs;
+    };
     char buffer[2] = {0, 0};
     DWORD dwTotal = 0;
     bool bTerminatorSeen = false;
@@ -152,8 +162,7 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
             if (!bLastOk || *pdwRead == 0)
                 break;
             take();
-            if (bTerminatorSeen || dwTotal >= kMaxReplyBytes ||
-                CommTickCount() - dwStart >= kMaxReplyMs)
+            if (bTerminatorSeen || dwTotal >= kMaxReplyBytes || overTime())
                 break;
         }
     } else {

@@ -69,9 +69,11 @@ BOOL CommPurge(HANDLE h, DWORD dwFlags);
 BOOL CommRead(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead);
 BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten);
 BOOL CommClose(HANDLE h);
-// Milliseconds on a monotonic clock that wraps after 49 days; coarse (a few ms) but cheap
-// enough to read once per byte received.
+// Milliseconds on a monotonic clock that wraps after 49 days.
 DWORD CommTickCount();
+// How many system calls this thread's reads have made (read() and waits): a read served from
+// the buffer makes none, so no time worth a clock reading has passed while this stays the same.
+DWORD CommReadSystemCalls();
 
 // Why the last CommOpen, CommGetState or CommSetState failed, kept as the platform keeps its
 // last-error value; CommErrorMessage turns it into words.

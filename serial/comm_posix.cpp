@@ -80,6 +80,9 @@ struct RecentDevice {
 };
 thread_local RecentDevice t_recent;
 
+// How often this thread's reads went to the system, where time can pass.
+thread_local DWORD t_systemWaits = 0;
+
 Device& LookUpDevice(HANDLE h, unsigned generation) {
     DeviceTable& t = Devices();
     std::lock_guard<std::mutex> lock(t.lock);
@@ -146,6 +149,7 @@ WaitResult WaitFor(int fd, short events, long long msTimeout) {
     for (;;) {
         pollfd pfd{fd, events, 0};
         const long long left = MsUntil(deadline);
+        ++t_systemWaits;
         const int rc = poll(&pfd, 1, static_cast<int>(left > INT_MAX ? INT_MAX : left));
         if (rc < 0) {
             if (errno == EINTR)
@@ -171,6 +175,7 @@ ssize_t ReadBuffered(int fd, Device& d, unsigned char* out, std::size_t n) {
     if (d.head == d.tail) {
         ssize_t got;
         do {
+            ++t_systemWaits;
             got = read(fd, d.buffer, sizeof d.buffer);
         } while (got < 0 && errno == EINTR);
         if (got <= 0)
@@ -507,9 +512,13 @@ BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten)
     return TRUE;
 }
 
+DWORD CommReadSystemCalls() {
+    return t_systemWaits;
+}
+
 DWORD CommTickCount() {
     timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<DWORD>(ts.tv_sec * 1000 + ts.tv_nsec / 1000000);
 }
 
