@@ -36,14 +36,6 @@ int UsageError(std::ostream& err, const std::string& what) {
     return 2;
 }
 
-bool MakeFolders(const std::string& path) {
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    if (error)
-        errno = error.value(); // the caller reports it
-    return !error;
-}
-
 } // namespace
 
 int PortsTool::Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) const {
@@ -146,8 +138,10 @@ int PortsTool::Assign(const std::string& number, const std::string& device, std:
         err << kProgram << ": no ports folder: set HOME or XDG_CONFIG_HOME\n";
         return 1;
     }
-    if (!MakeFolders(folder)) {
-        err << kProgram << ": cannot create " << folder << ": " << std::strerror(errno) << "\n";
+    std::error_code folderError;
+    std::filesystem::create_directories(folder, folderError);
+    if (folderError) {
+        err << kProgram << ": cannot create " << folder << ": " << folderError.message() << "\n";
         return 1;
     }
     // A new link under a temporary name, then renamed over the old entry: never half-made.

@@ -83,14 +83,6 @@ std::string DefaultPortsFolder() {
     return std::string(home ? home : "/tmp") + "/.config/MorvikSerialDemo/ports";
 }
 
-bool MakeFolders(const std::string& path) {
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    if (error)
-        errno = error.value(); // the caller reports it
-    return !error;
-}
-
 class Device {
 public:
     explicit Device(int master) : m_master(master) {}
@@ -241,9 +233,11 @@ int main(int argc, char** argv) {
 
     const std::string entry = folder + "/COM" + std::to_string(port);
     struct stat st {};
-    if (!MakeFolders(folder)) {
+    std::error_code folderError;
+    std::filesystem::create_directories(folder, folderError);
+    if (folderError) {
         std::fprintf(stderr, "%s: cannot create %s: %s\n", argv[0], folder.c_str(),
-                     std::strerror(errno));
+                     folderError.message().c_str());
         return 1;
     }
     // A leftover of a device that is gone is replaced; a live port is left alone.

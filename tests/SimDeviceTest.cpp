@@ -60,6 +60,16 @@ protected:
         rmdir(m_root.c_str());
         unsetenv("XDG_CONFIG_HOME");
     }
+    // After a signal that ends it: status 0 and its link gone.
+    void ExpectCleanEnd(const char* signalName) {
+        int status = -1;
+        ASSERT_EQ(m_pid, waitpid(m_pid, &status, 0)) << signalName;
+        m_pid = -1;
+        EXPECT_TRUE(WIFEXITED(status)) << signalName;
+        EXPECT_EQ(0, WEXITSTATUS(status)) << signalName;
+        struct stat st {};
+        EXPECT_NE(0, lstat(m_link.c_str(), &st)) << signalName;
+    }
     CString Ask(const char* cmd) {
         CString command = cmd;
         command += "\r";
@@ -99,25 +109,13 @@ TEST_F(SimDevice, AnswersItsCommands) {
 TEST_F(SimDevice, StopsCleanlyAndRemovesItsLink) {
     port.Close();
     ASSERT_EQ(0, kill(m_pid, SIGTERM));
-    int status = -1;
-    ASSERT_EQ(m_pid, waitpid(m_pid, &status, 0));
-    m_pid = -1;
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(0, WEXITSTATUS(status));
-    struct stat st {};
-    EXPECT_NE(0, lstat(m_link.c_str(), &st));
+    ExpectCleanEnd("SIGTERM");
 }
 
 TEST_F(SimDevice, HangUpSignalAlsoEndsItCleanly) {
     port.Close();
     ASSERT_EQ(0, kill(m_pid, SIGHUP));
-    int status = -1;
-    ASSERT_EQ(m_pid, waitpid(m_pid, &status, 0));
-    m_pid = -1;
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(0, WEXITSTATUS(status));
-    struct stat st {};
-    EXPECT_NE(0, lstat(m_link.c_str(), &st));
+    ExpectCleanEnd("SIGHUP");
 }
 
 // Runs the device with its output in a file; returns its exit status, or -1 while it still

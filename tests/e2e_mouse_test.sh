@@ -10,12 +10,6 @@ simdevice=$2
 probe=$3
 source "$(dirname "$0")/xvfb_lib.sh"
 need Xvfb xdotool openbox xprop
-fail() {
-    echo "FAIL: $*"
-    echo "--- device output:"; cat "$work/device.log" || true
-    echo "--- program output:"; cat "$work/program.log" || true
-    exit 1
-}
 
 start_xvfb || fail "Xvfb did not start"
 number=${DISPLAY#:}

@@ -7,12 +7,6 @@ program=$1
 simdevice=$2
 source "$(dirname "$0")/xvfb_lib.sh"
 need Xvfb xdotool
-fail() {
-    echo "FAIL: $*"
-    echo "--- device output:"; cat "$work/device.log" || true
-    echo "--- program output:"; cat "$work/program.log" || true
-    exit 1
-}
 
 start_xvfb || fail "Xvfb did not start"
 

@@ -18,6 +18,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# fail WHY: ends the test, showing what the device and the program wrote (a script may define
+# its own after sourcing this).
+fail() {
+    echo "FAIL: $*"
+    echo "--- device output:"; cat "$work/device.log" || true
+    echo "--- program output:"; cat "$work/program.log" || true
+    exit 1
+}
+
 # wait_for PATTERN FILE [COUNT]: waits up to 10 s for PATTERN to occur COUNT times (default 1).
 wait_for() {
     local pattern=$1 file=$2 count=${3:-1}
