@@ -461,10 +461,14 @@ def main():
     deadline = start + DEADLINE_S
     os.makedirs(args.work, exist_ok=True)
     os.makedirs(args.cache, exist_ok=True)
+    # A missing tool skips the test (CTest's skip code); CI installs them all and fails on a skip.
     for tool in ("qemu-system-x86_64", "cpio", "depmod", "dpkg-deb", "apt-get"):
         if not shutil.which(tool):
-            print("FAIL host tools: %s is missing (tools/deps.sh installs it)" % tool)
-            return 1
+            print("SKIP: %s is not installed (tools/deps.sh installs it)" % tool)
+            return 77
+    if not os.path.exists("/bin/busybox"):
+        print("SKIP: /bin/busybox is not installed (busybox-static)")
+        return 77
     kernel = prepare_kernel(args.cache)
     initramfs = build_initramfs(args.work, kernel, args.guest)
     prepared = time.time()
