@@ -1,4 +1,5 @@
 #include "serial/SerialPort.h"
+#include "tests/OpenDescriptors.h"
 #include "serial/LineSettings.h"
 #include "tests/FakeMachine.h"
 #include "tests/PtyDevice.h"
@@ -15,7 +16,6 @@
 #include <fstream>
 #include <iterator>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -33,16 +33,6 @@ long long MsSince(Clock::time_point start) {
 
 BOOL OpenStandard(CSerialPort& port, DWORD nPort = 1, DWORD nBaud = 19200) {
     return port.Open(nPort, nBaud, PARITY_NONE, DATABITS_8, STOPBITS_10);
-}
-
-int OpenDescriptors() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d))
-            ++n;
-        closedir(d);
-    }
-    return n;
 }
 
 // Bytes waiting in the driver for the port's descriptor.

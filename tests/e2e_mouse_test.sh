@@ -137,11 +137,7 @@ scenario() {
 
     # Escape ends the program, which closes the port.
     xdotool key Escape
-    for _ in $(seq 100); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$program_pid" 2>/dev/null && fail "$label: the program did not end"
-    status=0
-    wait "$program_pid" || status=$?
-    [ "$status" -eq 0 ] || fail "$label: the program ended with status $status"
+    expect_clean_exit "$program_pid" "$label: "
     wait_for "port closed" "$work/device.log" 2 || fail "$label: the port stayed open"
     kill -TERM "$device"
     wait "$device" || fail "$label: the device did not stop cleanly"

@@ -34,11 +34,7 @@ wait_for "command: \*IDN?" "$work/device.log" || fail "the device got no command
 
 # Escape is Cancel: the dialog ends, the program ends and the port closes.
 xdotool key Escape
-for _ in $(seq 100); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$program_pid" 2>/dev/null && fail "the program did not end"
-status=0
-wait "$program_pid" || status=$?
-[ "$status" -eq 0 ] || fail "the program ended with status $status"
+expect_clean_exit "$program_pid" ""
 wait_for "port closed" "$work/device.log" || fail "the device did not see the port close"
 
 kill -TERM "$device"

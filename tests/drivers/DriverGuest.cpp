@@ -6,6 +6,7 @@
 
 #include "serial/LineSettings.h"
 #include "serial/SerialPort.h"
+#include "tests/OpenDescriptors.h"
 
 #include <atomic>
 #include <cerrno>
@@ -20,7 +21,6 @@
 #include <thread>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -286,16 +286,6 @@ bool WaitForPath(const std::string& path, int ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return true;
-}
-
-int OpenDescriptors() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d))
-            ++n;
-        closedir(d);
-    }
-    return n;
 }
 
 // One command and its reply; the reply must be "OK <command>" with its carriage return.
