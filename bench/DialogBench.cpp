@@ -3,7 +3,7 @@
 // repainted), with 10 to 100,000 lines already listed, against the dialog's own port making the
 // bare SendString + ReceiveLine exchange in the same run.
 
-#include "framework/ListBoxControl.h"
+#include "framework/win32/controls/ListBoxControl.h"
 #include "tests/PtyDevice.h"
 #include "tests/TestDlg.h"
 #include "bench/BenchStats.h"

@@ -1,8 +1,8 @@
 #include "tests/DialogDriver.h"
 
 #include "dialog/resource.h"
-#include "framework/DialogWindow.h"
-#include "framework/ListBoxControl.h"
+#include "framework/win32/DialogWindow.h"
+#include "framework/win32/controls/ListBoxControl.h"
 
 #include <QAbstractButton>
 #include <QApplication>

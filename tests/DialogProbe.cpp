@@ -5,8 +5,8 @@
 //   dialog_probe blank <window id> <x> <y> <width> <height>
 //       exit status 0 when that rectangle of the window is one colour, 1 when it is not
 
-#include "framework/DialogWindow.h"
-#include "framework/Resources.h"
+#include "framework/win32/DialogWindow.h"
+#include "framework/win32/Resources.h"
 
 #include <QApplication>
 #include <QImage>

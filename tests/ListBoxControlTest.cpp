@@ -1,4 +1,4 @@
-#include "framework/ListBoxControl.h"
+#include "framework/win32/controls/ListBoxControl.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // Usage: screenshot <main.png> <about.png>
 
 #include "dialog/SerialDemoDlg.h"
-#include "framework/WinApp.h"
+#include "framework/afx/WinApp.h"
 #include "tests/PtyDevice.h"
 
 #include <QAbstractButton>

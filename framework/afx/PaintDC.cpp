@@ -1,6 +1,6 @@
-#include "framework/PaintDC.h"
+#include "framework/afx/PaintDC.h"
 
-#include "framework/Wnd.h"
+#include "framework/afx/Wnd.h"
 
 #include <QPainter>
 #include <QWidget>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "framework/DialogTemplate.h"
-#include "framework/Win32.h"
+#include "framework/win32/DialogTemplate.h"
+#include "framework/win32/WinUser.h"
 
 #include <QDialog>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/Wnd.h"
+#include "framework/afx/Wnd.h"
 
 // A list box control.
 class CListBox : public CWnd {

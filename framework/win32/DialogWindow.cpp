@@ -1,10 +1,10 @@
-#include "framework/DialogWindow.h"
+#include "framework/win32/DialogWindow.h"
 
-#include "framework/AnsiCodePage.h"
-#include "framework/GroupBoxControl.h"
-#include "framework/ListBoxControl.h"
-#include "framework/PushButtonControl.h"
-#include "framework/Resources.h"
+#include "framework/win32/AnsiCodePage.h"
+#include "framework/win32/controls/GroupBoxControl.h"
+#include "framework/win32/controls/ListBoxControl.h"
+#include "framework/win32/controls/PushButtonControl.h"
+#include "framework/win32/Resources.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "framework/PushButtonControl.h"
+#include "framework/win32/controls/PushButtonControl.h"
 
 #include <QKeyEvent>
 

@@ -1,4 +1,4 @@
-#include "framework/Resources.h"
+#include "framework/win32/Resources.h"
 
 #include <QIcon>
 #include <QPixmap>

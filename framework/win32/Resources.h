@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/Types.h"
-#include "framework/DialogTemplate.h"
-#include "framework/Win32.h"
+#include "framework/win32/DialogTemplate.h"
+#include "framework/win32/WinUser.h"
 
 #include <initializer_list>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/String.h"
-#include "framework/CmdTarget.h"
+#include "framework/afx/CmdTarget.h"
 
 class CWnd;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/Wnd.h"
+#include "framework/afx/Wnd.h"
 
 // A modal dialog on a template from the resources.
 class CDialog : public CWnd {

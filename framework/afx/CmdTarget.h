@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Types.h"
-#include "framework/Win32.h"
+#include "framework/win32/WinUser.h"
 
 class CCmdTarget;
 

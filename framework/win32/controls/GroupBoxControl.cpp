@@ -1,4 +1,4 @@
-#include "framework/GroupBoxControl.h"
+#include "framework/win32/controls/GroupBoxControl.h"
 
 #include <QPainter>
 #include <QStyle>

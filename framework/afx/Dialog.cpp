@@ -1,8 +1,8 @@
-#include "framework/Dialog.h"
+#include "framework/afx/Dialog.h"
 
-#include "framework/DialogWindow.h"
-#include "framework/Resources.h"
-#include "framework/WinApp.h"
+#include "framework/win32/DialogWindow.h"
+#include "framework/win32/Resources.h"
+#include "framework/afx/WinApp.h"
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
 ON_COMMAND(IDOK, OnOK)

@@ -1,8 +1,8 @@
-#include "framework/Win32.h"
+#include "framework/win32/WinUser.h"
 
-#include "framework/AnsiCodePage.h"
-#include "framework/DialogWindow.h"
-#include "framework/Wnd.h"
+#include "framework/win32/AnsiCodePage.h"
+#include "framework/win32/DialogWindow.h"
+#include "framework/afx/Wnd.h"
 
 #include <QAction>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/Win32.h"
+#include "framework/win32/WinUser.h"
 
 #include <memory>
 

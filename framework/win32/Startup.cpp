@@ -1,4 +1,4 @@
-#include "framework/WinApp.h"
+#include "framework/afx/WinApp.h"
 
 int main(int argc, char** argv) {
     return AfxWinMain(argc, argv);

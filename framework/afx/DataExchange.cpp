@@ -1,8 +1,8 @@
-#include "framework/DataExchange.h"
+#include "framework/afx/DataExchange.h"
 
-#include "framework/AnsiCodePage.h"
-#include "framework/WinApp.h"
-#include "framework/Wnd.h"
+#include "framework/win32/AnsiCodePage.h"
+#include "framework/afx/WinApp.h"
+#include "framework/afx/Wnd.h"
 
 #include <QLineEdit>
 #include <QVariant>

@@ -1,11 +1,11 @@
-#include "framework/Wnd.h"
+#include "framework/afx/Wnd.h"
 
-#include "framework/AnsiCodePage.h"
-#include "framework/DataExchange.h"
-#include "framework/DialogWindow.h"
-#include "framework/ListBoxControl.h"
-#include "framework/Menu.h"
-#include "framework/WinApp.h"
+#include "framework/win32/AnsiCodePage.h"
+#include "framework/afx/DataExchange.h"
+#include "framework/win32/DialogWindow.h"
+#include "framework/win32/controls/ListBoxControl.h"
+#include "framework/afx/Menu.h"
+#include "framework/afx/WinApp.h"
 
 #include <QIcon>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/CmdTarget.h"
+#include "framework/afx/CmdTarget.h"
 
 #include <QMetaObject>
 

@@ -1,4 +1,4 @@
-#include "framework/AnsiCodePage.h"
+#include "framework/win32/AnsiCodePage.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "framework/WinApp.h"
+#include "framework/afx/WinApp.h"
 
-#include "framework/AnsiCodePage.h"
+#include "framework/win32/AnsiCodePage.h"
 
 #include <QApplication>
 #include <QFileInfo>

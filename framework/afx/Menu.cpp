@@ -1,4 +1,4 @@
-#include "framework/Menu.h"
+#include "framework/afx/Menu.h"
 
 #include <QMenu>
 
