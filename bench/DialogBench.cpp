@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         QWidget* window = dlg.m_hWnd;
         auto* open = dynamic_cast<QAbstractButton*>(dlg.GetDlgItemHandle(IDC_OPEN_PORT));
         auto* send = dynamic_cast<QAbstractButton*>(dlg.GetDlgItemHandle(IDC_SEND));
-        auto* list = dynamic_cast<CListBoxControl*>(dlg.GetDlgItemHandle(IDC_RESPONSE_LIST));
+        auto* list = dynamic_cast<ListBoxControl*>(dlg.GetDlgItemHandle(IDC_RESPONSE_LIST));
         dynamic_cast<QLineEdit*>(dlg.GetDlgItemHandle(IDC_COMMAND))->setText("MEAS?");
         if (!QTest::qWaitForWindowExposed(window, 5000)) {
             failure = "the dialog was never shown";

@@ -46,7 +46,7 @@ QWidget* DialogDriver::Control(int nID) const {
 }
 
 QPoint DialogDriver::ItemCentre(int index) const {
-    const auto* pWindow = dynamic_cast<const CDialogWindow*>(Window());
+    const auto* pWindow = dynamic_cast<const DialogWindow*>(Window());
     if (!pWindow || index < 0 || index >= pWindow->Template().itemCount)
         return QPoint(-1, -1);
     const DialogTemplate::Item& item = pWindow->Template().items[index];
@@ -88,7 +88,7 @@ bool DialogDriver::Enabled(int nID) const {
 
 QStringList DialogDriver::Lines() const {
     QStringList lines;
-    if (auto* list = dynamic_cast<CListBoxControl*>(Control(IDC_RESPONSE_LIST))) {
+    if (auto* list = dynamic_cast<ListBoxControl*>(Control(IDC_RESPONSE_LIST))) {
         for (int i = 0; i < list->Count(); ++i)
             lines << list->Text(i);
     }

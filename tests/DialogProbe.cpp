@@ -22,7 +22,7 @@ int Items(UINT nID) {
     const DialogTemplate* pTemplate = CResources::FindDialog(nID);
     if (!pTemplate)
         return 2;
-    const CDialogWindow window(*pTemplate, nullptr);
+    const DialogWindow window(*pTemplate, nullptr);
     for (int i = 0; i < pTemplate->itemCount; ++i) {
         const DialogTemplate::Item& item = pTemplate->items[i];
         std::printf("%d %d %d %d %d %d\n", i, item.id, window.UnitsToPixelsX(item.x),

@@ -118,7 +118,7 @@ TEST_F(MainDialog, StartsWithPortOneAndTheFocusOnOpenPort) {
         EXPECT_EQ(1, dlg.m_nPort);
 
         // Controls sit where the template puts them, in dialog units of the template font.
-        const auto* units = dynamic_cast<CDialogWindow*>(window);
+        const auto* units = dynamic_cast<DialogWindow*>(window);
         ASSERT_NE(nullptr, units);
         EXPECT_EQ(QSize(units->UnitsToPixelsX(227), units->UnitsToPixelsY(199)), window->size());
         const DialogTemplate* t = CResources::FindDialog(IDD_SERIALDEMO_DIALOG);
@@ -331,15 +331,15 @@ TEST(MainDialogPaint, AMinimisedWindowShowsTheIconCentred) {
 }
 
 TEST(AnsiCodePage, MapsWindows1252BothWays) {
-    EXPECT_EQ(QString::fromUtf8("\u20AC\u2122\u00E9A"), CAnsiCodePage::ToUnicode("\x80\x99\xE9"
-                                                                                 "A"));
+    EXPECT_EQ(QString::fromUtf8("\u20AC\u2122\u00E9A"), AnsiCodePage::ToUnicode("\x80\x99\xE9"
+                                                                                "A"));
     EXPECT_EQ(QByteArray("\x80\x99\xE9"
                          "A"),
-              CAnsiCodePage::FromUnicode(QString::fromUtf8("\u20AC\u2122\u00E9A")));
+              AnsiCodePage::FromUnicode(QString::fromUtf8("\u20AC\u2122\u00E9A")));
     // Characters outside the code page become one '?' each, also beyond the BMP.
     EXPECT_EQ(QByteArray("a?b?"),
-              CAnsiCodePage::FromUnicode(QString::fromUtf8("a\u4E2Db\U0001F600")));
-    EXPECT_EQ(QString(QChar(0x81)), CAnsiCodePage::ToUnicode("\x81"));
+              AnsiCodePage::FromUnicode(QString::fromUtf8("a\u4E2Db\U0001F600")));
+    EXPECT_EQ(QString(QChar(0x81)), AnsiCodePage::ToUnicode("\x81"));
 }
 
 // Standard error while the object lives, for the lines the program writes there.

@@ -74,9 +74,9 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
         return;
     HWND hWnd = pDX->PrepareCtrl(nIDC);
     if (pDX->m_bSaveAndValidate)
-        value = CAnsiCodePage::FromUnicode(ControlText(hWnd)).constData();
+        value = AnsiCodePage::FromUnicode(ControlText(hWnd)).constData();
     else
-        SetControlText(hWnd, CAnsiCodePage::ToUnicode(value));
+        SetControlText(hWnd, AnsiCodePage::ToUnicode(value));
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, int& value) {

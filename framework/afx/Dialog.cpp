@@ -31,7 +31,7 @@ INT_PTR CDialog::DoModal() {
             hOwner = pApp->m_pMainWnd->m_hWnd;
     }
 
-    auto* pWindow = new CDialogWindow(*pTemplate, hOwner);
+    auto* pWindow = new DialogWindow(*pTemplate, hOwner);
     Attach(pWindow);
     m_bEnded = false;
     m_nResult = -1;
@@ -53,7 +53,7 @@ BOOL CDialog::OnInitDialog() {
 void CDialog::EndDialog(int nResult) {
     m_bEnded = true;
     m_nResult = nResult;
-    if (auto* pWindow = dynamic_cast<CDialogWindow*>(m_hWnd))
+    if (auto* pWindow = dynamic_cast<DialogWindow*>(m_hWnd))
         pWindow->End(nResult);
 }
 

@@ -59,7 +59,7 @@ LPCSTR AfxGetAppName() {
     if (g_pApp && g_pApp->m_pszAppName)
         return g_pApp->m_pszAppName;
     static CString name;
-    name = CAnsiCodePage::FromUnicode(QCoreApplication::applicationName()).constData();
+    name = AnsiCodePage::FromUnicode(QCoreApplication::applicationName()).constData();
     return name;
 }
 
@@ -72,7 +72,7 @@ int AfxMessageBox(LPCSTR lpszText, UINT nType) {
     if (!pParent)
         pParent = QApplication::activeWindow();
     QMessageBox box((nType & MB_ICONEXCLAMATION) ? QMessageBox::Warning : QMessageBox::NoIcon,
-                    CAnsiCodePage::ToUnicode(AfxGetAppName()), CAnsiCodePage::ToUnicode(lpszText),
+                    AnsiCodePage::ToUnicode(AfxGetAppName()), AnsiCodePage::ToUnicode(lpszText),
                     QMessageBox::Ok, pParent);
     box.exec();
     return IDOK;
@@ -160,7 +160,7 @@ int AfxWinMain(int argc, char** argv) {
     }
     if (!pApp->m_pszAppName) {
         pApp->m_strAppName =
-            CAnsiCodePage::FromUnicode(
+            AnsiCodePage::FromUnicode(
                 QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName())
                 .constData();
         pApp->m_pszAppName = pApp->m_strAppName;

@@ -76,7 +76,7 @@ CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
 }
 
 HWND CWnd::GetDlgItemHandle(int nID) const {
-    const auto* pDialog = dynamic_cast<const CDialogWindow*>(m_hWnd);
+    const auto* pDialog = dynamic_cast<const DialogWindow*>(m_hWnd);
     return pDialog ? pDialog->Control(nID) : nullptr;
 }
 
@@ -140,7 +140,7 @@ HCURSOR CWnd::OnQueryDragIcon() {
 LRESULT AfxDefWindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
     if (!hWnd)
         return 0;
-    auto* pDialog = dynamic_cast<CDialogWindow*>(hWnd);
+    auto* pDialog = dynamic_cast<DialogWindow*>(hWnd);
     switch (nMsg) {
     case WM_PAINT:
         if (pDialog)
@@ -173,11 +173,11 @@ LRESULT AfxDefWindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
     case LB_ADDSTRING:
-        if (auto* list = dynamic_cast<CListBoxControl*>(hWnd))
-            return list->AddString(CAnsiCodePage::ToUnicode(reinterpret_cast<const char*>(lParam)));
+        if (auto* list = dynamic_cast<ListBoxControl*>(hWnd))
+            return list->AddString(AnsiCodePage::ToUnicode(reinterpret_cast<const char*>(lParam)));
         return -1;
     case LB_RESETCONTENT:
-        if (auto* list = dynamic_cast<CListBoxControl*>(hWnd))
+        if (auto* list = dynamic_cast<ListBoxControl*>(hWnd))
             list->ResetContent();
         return 0;
     default:

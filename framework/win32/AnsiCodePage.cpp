@@ -11,7 +11,7 @@ const char16_t kHigh[32] = {
 };
 } // namespace
 
-QString CAnsiCodePage::ToUnicode(const char* psz, int nLength) {
+QString AnsiCodePage::ToUnicode(const char* psz, int nLength) {
     if (!psz)
         return QString();
     const int n = nLength < 0 ? static_cast<int>(std::strlen(psz)) : nLength;
@@ -24,7 +24,7 @@ QString CAnsiCodePage::ToUnicode(const char* psz, int nLength) {
     return out;
 }
 
-QByteArray CAnsiCodePage::FromUnicode(const QString& str) {
+QByteArray AnsiCodePage::FromUnicode(const QString& str) {
     QByteArray out;
     out.reserve(str.size());
     for (int i = 0; i < str.size(); ++i) {

@@ -4,7 +4,7 @@
 #include <QString>
 
 // Windows-1252, the ANSI code page of U.S. English: how 8-bit program text crosses into Qt.
-class CAnsiCodePage {
+class AnsiCodePage {
 public:
     // Every byte is one character (the five unassigned bytes map to the C1 controls).
     static QString ToUnicode(const char* psz, int nLength = -1);

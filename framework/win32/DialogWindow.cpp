@@ -26,7 +26,7 @@ const char kTabStopProperty[] = "afx.tabstop";
 // Static text: "&x" marks an access key and "&&" is a literal ampersand; labels here have no
 // buddy to give the key to, so only the text stays.
 QString StaticText(const char* psz, bool bNoPrefix) {
-    const QString text = CAnsiCodePage::ToUnicode(psz);
+    const QString text = AnsiCodePage::ToUnicode(psz);
     if (bNoPrefix)
         return text;
     QString out;
@@ -44,7 +44,7 @@ QFont::Weight QtWeight(WORD weight) {
 
 } // namespace
 
-CDialogWindow::CDialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
+DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     : QDialog(pOwner), m_template(tmpl), m_style(tmpl.style) {
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
     if ((tmpl.style & WS_CAPTION) == WS_CAPTION)
@@ -54,7 +54,7 @@ CDialogWindow::CDialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     if (!pOwner && (tmpl.exStyle & WS_EX_APPWINDOW))
         flags = (flags & ~Qt::WindowType_Mask) | Qt::Window; // its own taskbar entry
     setWindowFlags(flags);
-    setWindowTitle(CAnsiCodePage::ToUnicode(tmpl.caption));
+    setWindowTitle(AnsiCodePage::ToUnicode(tmpl.caption));
 
     QFont font(QString::fromLatin1(tmpl.faceName ? tmpl.faceName : "MS Sans Serif"));
     font.setPointSize(tmpl.pointSize ? tmpl.pointSize : 8);
@@ -98,16 +98,16 @@ CDialogWindow::CDialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     }
 }
 
-CDialogWindow::~CDialogWindow() = default;
+DialogWindow::~DialogWindow() = default;
 
-QWidget* CDialogWindow::CreateControl(const DialogTemplate::Item& item) {
+QWidget* DialogWindow::CreateControl(const DialogTemplate::Item& item) {
     const QString cls = QString::fromLatin1(item.cls).toLower();
     if (cls == "button") {
         const DWORD type = item.style & BS_TYPEMASK;
         if (type == BS_GROUPBOX)
-            return new CGroupBoxControl(StaticText(item.text, false), this);
-        auto* pButton = new CPushButtonControl(CAnsiCodePage::ToUnicode(item.text),
-                                               type == BS_DEFPUSHBUTTON, this);
+            return new GroupBoxControl(StaticText(item.text, false), this);
+        auto* pButton = new PushButtonControl(AnsiCodePage::ToUnicode(item.text),
+                                              type == BS_DEFPUSHBUTTON, this);
         const UINT nID = static_cast<UINT>(item.id);
         connect(pButton, &QPushButton::clicked, this,
                 [this, nID, pButton] { Command(nID, BN_CLICKED, pButton); });
@@ -117,11 +117,11 @@ QWidget* CDialogWindow::CreateControl(const DialogTemplate::Item& item) {
         auto* pEdit = new QLineEdit(this);
         pEdit->setFrame((item.style & WS_BORDER) != 0);
         if (item.text)
-            pEdit->setText(CAnsiCodePage::ToUnicode(item.text));
+            pEdit->setText(AnsiCodePage::ToUnicode(item.text));
         return pEdit;
     }
     if (cls == "listbox") {
-        auto* pList = new CListBoxControl((item.style & LBS_SORT) != 0, this);
+        auto* pList = new ListBoxControl((item.style & LBS_SORT) != 0, this);
         pList->setVerticalScrollBarPolicy((item.style & WS_VSCROLL) ? Qt::ScrollBarAsNeeded
                                                                     : Qt::ScrollBarAlwaysOff);
         pList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -150,7 +150,7 @@ QWidget* CDialogWindow::CreateControl(const DialogTemplate::Item& item) {
     return pLabel;
 }
 
-QWidget* CDialogWindow::Control(int nID) const {
+QWidget* DialogWindow::Control(int nID) const {
     for (QWidget* pChild : m_controls) {
         if (pChild->property(kIdProperty).toInt() == nID)
             return pChild;
@@ -158,7 +158,7 @@ QWidget* CDialogWindow::Control(int nID) const {
     return nullptr;
 }
 
-QWidget* CDialogWindow::FirstTabStop() const {
+QWidget* DialogWindow::FirstTabStop() const {
     for (QWidget* pChild : m_controls) {
         if (pChild->property(kTabStopProperty).toBool() && pChild->isEnabled())
             return pChild;
@@ -166,7 +166,7 @@ QWidget* CDialogWindow::FirstTabStop() const {
     return nullptr;
 }
 
-QMenu* CDialogWindow::SystemMenu(bool bRevert) {
+QMenu* DialogWindow::SystemMenu(bool bRevert) {
     if (!(m_style & WS_SYSMENU))
         return nullptr;
     if (bRevert && m_pSystemMenu) {
@@ -189,40 +189,40 @@ QMenu* CDialogWindow::SystemMenu(bool bRevert) {
     return bRevert ? nullptr : m_pSystemMenu;
 }
 
-void CDialogWindow::PopupSystemMenu(const QPoint& globalPos) {
+void DialogWindow::PopupSystemMenu(const QPoint& globalPos) {
     if (QMenu* pMenu = SystemMenu(false))
         pMenu->popup(globalPos);
 }
 
-void CDialogWindow::DefaultPaint() {
+void DialogWindow::DefaultPaint() {
     if (m_pPaintEvent)
         QDialog::paintEvent(m_pPaintEvent);
 }
 
-void CDialogWindow::End(int nResult) {
+void DialogWindow::End(int nResult) {
     QDialog::done(nResult);
 }
 
-void CDialogWindow::reject() {
+void DialogWindow::reject() {
     Command(IDCANCEL);
 }
 
-void CDialogWindow::accept() {
+void DialogWindow::accept() {
     Command(IDOK);
 }
 
-void CDialogWindow::Command(UINT nID, WORD nCode, QWidget* pControl) {
+void DialogWindow::Command(UINT nID, WORD nCode, QWidget* pControl) {
     SendMessageA(this, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(nID), nCode),
                  reinterpret_cast<LPARAM>(pControl));
 }
 
-void CDialogWindow::paintEvent(QPaintEvent* pEvent) {
+void DialogWindow::paintEvent(QPaintEvent* pEvent) {
     m_pPaintEvent = pEvent;
     SendMessageA(this, WM_PAINT, 0, 0);
     m_pPaintEvent = nullptr;
 }
 
-void CDialogWindow::keyPressEvent(QKeyEvent* pEvent) {
+void DialogWindow::keyPressEvent(QKeyEvent* pEvent) {
     switch (pEvent->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -255,7 +255,7 @@ void CDialogWindow::keyPressEvent(QKeyEvent* pEvent) {
     QWidget::keyPressEvent(pEvent);
 }
 
-void CDialogWindow::KeyboardContextMenu() {
+void DialogWindow::KeyboardContextMenu() {
     // In a field the key is the field's: its own menu, where its cursor is.
     if (auto* pEdit = dynamic_cast<QLineEdit*>(focusWidget())) {
         const QPoint pos = pEdit->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
@@ -266,7 +266,7 @@ void CDialogWindow::KeyboardContextMenu() {
     PopupSystemMenu(mapToGlobal(QPoint(0, 0)));
 }
 
-void CDialogWindow::closeEvent(QCloseEvent* pEvent) {
+void DialogWindow::closeEvent(QCloseEvent* pEvent) {
     if (!isVisible()) {
         pEvent->accept();
         return;
@@ -276,7 +276,7 @@ void CDialogWindow::closeEvent(QCloseEvent* pEvent) {
     SendMessageA(this, WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
-void CDialogWindow::contextMenuEvent(QContextMenuEvent* pEvent) {
+void DialogWindow::contextMenuEvent(QContextMenuEvent* pEvent) {
     // A control that has no menu of its own passes the event up to here. From the mouse only
     // the background (statics and group boxes are transparent) opens the window menu; a
     // right click on a button or the list does nothing.

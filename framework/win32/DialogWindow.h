@@ -12,10 +12,10 @@ class QPaintEvent;
 
 // The widget of a dialog built from its template. It turns Qt's events into the messages of
 // the dialog manager: button clicks, keys, painting, Close and the system menu.
-class CDialogWindow : public QDialog {
+class DialogWindow : public QDialog {
 public:
-    CDialogWindow(const DialogTemplate& tmpl, QWidget* pOwner);
-    ~CDialogWindow() override;
+    DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner);
+    ~DialogWindow() override;
 
     // Dialog units to pixels, from the template font's average character size.
     int UnitsToPixelsX(int x) const { return (x * m_baseX + 2) / 4; }

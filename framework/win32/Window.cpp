@@ -56,7 +56,7 @@ BOOL DrawIcon(HDC hDC, int x, int y, HICON hIcon) {
 }
 
 HMENU GetSystemMenu(HWND hWnd, BOOL bRevert) {
-    auto* pDialog = dynamic_cast<CDialogWindow*>(hWnd);
+    auto* pDialog = dynamic_cast<DialogWindow*>(hWnd);
     return pDialog ? pDialog->SystemMenu(bRevert != FALSE) : nullptr;
 }
 
@@ -67,7 +67,7 @@ BOOL AppendMenuA(HMENU hMenu, UINT uFlags, std::uintptr_t uIDNewItem, LPCSTR lpN
         hMenu->addSeparator();
         return TRUE;
     }
-    QAction* action = hMenu->addAction(CAnsiCodePage::ToUnicode(lpNewItem));
+    QAction* action = hMenu->addAction(AnsiCodePage::ToUnicode(lpNewItem));
     action->setData(QVariant::fromValue(static_cast<quintptr>(uIDNewItem)));
     return TRUE;
 }

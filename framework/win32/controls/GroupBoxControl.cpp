@@ -8,14 +8,14 @@ namespace {
 constexpr int kTitleGap = 2;
 } // namespace
 
-CGroupBoxControl::CGroupBoxControl(const QString& title, QWidget* pParent)
+GroupBoxControl::GroupBoxControl(const QString& title, QWidget* pParent)
     : QGroupBox(title, pParent) {
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAutoFillBackground(false);
 }
 
-QRect CGroupBoxControl::TitleRect() const {
+QRect GroupBoxControl::TitleRect() const {
     if (title().isEmpty())
         return QRect();
     const QFontMetrics metrics(font());
@@ -24,7 +24,7 @@ QRect CGroupBoxControl::TitleRect() const {
                  metrics.height());
 }
 
-void CGroupBoxControl::paintEvent(QPaintEvent*) {
+void GroupBoxControl::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect title = TitleRect();
     const int top = QFontMetrics(font()).height() / 2;

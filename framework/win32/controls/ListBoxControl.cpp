@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-CListBoxControl::CListBoxControl(bool bSorted, QWidget* pParent)
+ListBoxControl::ListBoxControl(bool bSorted, QWidget* pParent)
     : QTableView(pParent), m_bSorted(bSorted) {
     setModel(&m_model);
     horizontalHeader()->hide();
@@ -26,7 +26,7 @@ CListBoxControl::CListBoxControl(bool bSorted, QWidget* pParent)
     FitRowsToFont();
 }
 
-int CListBoxControl::AddString(const QString& text) {
+int ListBoxControl::AddString(const QString& text) {
     int row = m_model.rowCount();
     if (m_bSorted) {
         const QStringList lines = m_model.stringList();
@@ -41,7 +41,7 @@ int CListBoxControl::AddString(const QString& text) {
     return row;
 }
 
-void CListBoxControl::AddStrings(const QStringList& lines) {
+void ListBoxControl::AddStrings(const QStringList& lines) {
     if (m_bSorted) {
         for (const QString& line : lines)
             AddString(line);
@@ -50,25 +50,25 @@ void CListBoxControl::AddStrings(const QStringList& lines) {
     m_model.setStringList(m_model.stringList() + lines);
 }
 
-void CListBoxControl::ResetContent() {
+void ListBoxControl::ResetContent() {
     m_model.setStringList(QStringList());
 }
 
-int CListBoxControl::Count() const {
+int ListBoxControl::Count() const {
     return m_model.rowCount();
 }
 
-QString CListBoxControl::Text(int nIndex) const {
+QString ListBoxControl::Text(int nIndex) const {
     return m_model.data(m_model.index(nIndex), Qt::DisplayRole).toString();
 }
 
-void CListBoxControl::changeEvent(QEvent* pEvent) {
+void ListBoxControl::changeEvent(QEvent* pEvent) {
     if (pEvent->type() == QEvent::FontChange)
         FitRowsToFont();
     QTableView::changeEvent(pEvent);
 }
 
-void CListBoxControl::FitRowsToFont() {
+void ListBoxControl::FitRowsToFont() {
     // One text line per row, as a list box draws it.
     verticalHeader()->setDefaultSectionSize(fontMetrics().height());
 }

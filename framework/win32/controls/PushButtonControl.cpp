@@ -2,14 +2,14 @@
 
 #include <QKeyEvent>
 
-CPushButtonControl::CPushButtonControl(const QString& text, bool bDefault, QWidget* pParent)
+PushButtonControl::PushButtonControl(const QString& text, bool bDefault, QWidget* pParent)
     : QPushButton(text, pParent) {
     // A button that became the default on focus would take Enter for itself.
     setAutoDefault(false);
     setDefault(bDefault);
 }
 
-void CPushButtonControl::keyPressEvent(QKeyEvent* pEvent) {
+void PushButtonControl::keyPressEvent(QKeyEvent* pEvent) {
     if (pEvent->key() == Qt::Key_Return || pEvent->key() == Qt::Key_Enter) {
         pEvent->ignore(); // on to the dialog
         return;
