@@ -4,7 +4,6 @@
 #include "framework/afx/DataExchange.h"
 #include "framework/afx/Menu.h"
 #include "framework/afx/PaintDC.h"
-#include "framework/win32/Resources.h"
 #include "framework/afx/WinApp.h"
 
 #include <cstdio>

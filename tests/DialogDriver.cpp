@@ -2,6 +2,7 @@
 
 #include "dialog/resource.h"
 #include "framework/win32/DialogWindow.h"
+#include "framework/win32/Handles.h"
 #include "framework/win32/controls/ListBoxControl.h"
 
 #include <QAbstractButton>
@@ -31,18 +32,18 @@ INT_PTR DialogDriver::Run(const std::function<void()>& body) {
         if (!QTest::qWaitForWindowActive(window, 2000))
             ADD_FAILURE() << "the dialog never became active";
         body();
-        if (m_dlg.m_hWnd && m_dlg.m_hWnd->isVisible())
+        if (IsWindowVisible(m_dlg.m_hWnd))
             m_dlg.EndDialog(IDCANCEL);
     });
     return m_dlg.DoModal();
 }
 
 QWidget* DialogDriver::Window() const {
-    return m_dlg.m_hWnd;
+    return WidgetOf(m_dlg.m_hWnd);
 }
 
 QWidget* DialogDriver::Control(int nID) const {
-    return m_dlg.GetDlgItemHandle(nID);
+    return WidgetOf(GetDlgItem(m_dlg.m_hWnd, nID));
 }
 
 QPoint DialogDriver::ItemCentre(int index) const {

@@ -4,6 +4,7 @@
 #include "dialog/AboutDlg.h"
 #include "dialog/resource.h"
 #include "framework/win32/DialogWindow.h"
+#include "framework/win32/Handles.h"
 #include "framework/win32/controls/GroupBoxControl.h"
 #include "framework/win32/controls/ListBoxControl.h"
 #include "framework/win32/Resources.h"
@@ -45,7 +46,7 @@ QMenu* OpenPopup() {
 
 // The window menu is the dialog's own QMenu; a field's menu is another one.
 QMenu* WindowMenu(const DialogDriver& ui) {
-    return GetSystemMenu(ui.Window(), FALSE);
+    return GetSystemMenu(HandleOf(ui.Window()), FALSE);
 }
 
 void ClosePopups() {

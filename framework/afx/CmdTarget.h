@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Types.h"
-#include "framework/win32/WinUser.h"
+#include "framework/win32/WinTypes.h"
 
 class CCmdTarget;
 

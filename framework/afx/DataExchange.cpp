@@ -1,44 +1,40 @@
 #include "framework/afx/DataExchange.h"
 
-#include "framework/win32/AnsiCodePage.h"
 #include "framework/afx/WinApp.h"
 #include "framework/afx/Wnd.h"
 
-#include <QLineEdit>
-#include <QVariant>
-#include <QWidget>
-
+#include <cctype>
 #include <climits>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
-QString ControlText(HWND hWnd) {
-    return hWnd ? hWnd->property("text").toString() : QString();
-}
-
-void SetControlText(HWND hWnd, const QString& text) {
-    if (hWnd)
-        hWnd->setProperty("text", text);
+CString WindowText(HWND hWnd) {
+    std::vector<char> text(static_cast<std::size_t>(::GetWindowTextLengthA(hWnd)) + 1);
+    ::GetWindowTextA(hWnd, text.data(), static_cast<int>(text.size()));
+    return text.data();
 }
 
 // Optional blanks, an optional sign, decimal digits, optional blanks; within int.
-bool ParseInt(const QString& text, int* pValue) {
-    const QString t = text.trimmed();
-    int i = 0;
+bool ParseInt(const char* psz, int* pValue) {
+    while (std::isspace(static_cast<unsigned char>(*psz)))
+        ++psz;
     bool negative = false;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-'))
-        negative = t[i++] == '-';
-    if (i == t.size())
+    if (*psz == '+' || *psz == '-')
+        negative = *psz++ == '-';
+    if (!std::isdigit(static_cast<unsigned char>(*psz)))
         return false;
     long long value = 0;
-    for (; i < t.size(); ++i) {
-        if (t[i] < '0' || t[i] > '9')
-            return false;
-        value = value * 10 + (t[i].unicode() - '0');
+    for (; std::isdigit(static_cast<unsigned char>(*psz)); ++psz) {
+        value = value * 10 + (*psz - '0');
         if (value > static_cast<long long>(INT_MAX) + 1)
             return false;
     }
+    while (std::isspace(static_cast<unsigned char>(*psz)))
+        ++psz;
+    if (*psz)
+        return false;
     if (negative)
         value = -value;
     if (value < INT_MIN || value > INT_MAX)
@@ -51,15 +47,22 @@ bool ParseInt(const QString& text, int* pValue) {
 
 HWND CDataExchange::PrepareCtrl(int nIDC) {
     m_hWndLastControl = m_pDlgWnd ? m_pDlgWnd->GetDlgItemHandle(nIDC) : nullptr;
+    m_bEditLastControl = false;
     return m_hWndLastControl;
+}
+
+HWND CDataExchange::PrepareEditCtrl(int nIDC) {
+    HWND hWnd = PrepareCtrl(nIDC);
+    m_bEditLastControl = true;
+    return hWnd;
 }
 
 void CDataExchange::Fail() {
     m_bFailed = true;
     if (m_hWndLastControl) {
-        m_hWndLastControl->setFocus(Qt::OtherFocusReason);
-        if (auto* pEdit = dynamic_cast<QLineEdit*>(m_hWndLastControl))
-            pEdit->selectAll();
+        ::SetFocus(m_hWndLastControl);
+        if (m_bEditLastControl)
+            ::SendMessageA(m_hWndLastControl, EM_SETSEL, 0, -1);
     }
 }
 
@@ -72,22 +75,24 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
     if (pDX->m_bFailed)
         return;
-    HWND hWnd = pDX->PrepareCtrl(nIDC);
+    HWND hWnd = pDX->PrepareEditCtrl(nIDC);
     if (pDX->m_bSaveAndValidate)
-        value = AnsiCodePage::FromUnicode(ControlText(hWnd)).constData();
+        value = WindowText(hWnd);
     else
-        SetControlText(hWnd, AnsiCodePage::ToUnicode(value));
+        ::SetWindowTextA(hWnd, value);
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, int& value) {
     if (pDX->m_bFailed)
         return;
-    HWND hWnd = pDX->PrepareCtrl(nIDC);
+    HWND hWnd = pDX->PrepareEditCtrl(nIDC);
     if (!pDX->m_bSaveAndValidate) {
-        SetControlText(hWnd, QString::number(value));
+        char text[16];
+        std::snprintf(text, sizeof text, "%d", value);
+        ::SetWindowTextA(hWnd, text);
         return;
     }
-    if (!ParseInt(ControlText(hWnd), &value)) {
+    if (!ParseInt(WindowText(hWnd), &value)) {
         AfxMessageBox("Please enter a whole number.", MB_OK | MB_ICONEXCLAMATION);
         pDX->Fail();
     }

@@ -6,7 +6,8 @@
 class CWnd;
 
 // One pass of data exchange between a window's controls and its members. A failed check shows
-// its message, puts the focus on the control and ends the pass: later steps do nothing.
+// its message, puts the focus on the control (a field's text selected) and ends the pass:
+// later steps do nothing.
 class CDataExchange {
 public:
     CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate)
@@ -15,9 +16,11 @@ public:
     BOOL m_bSaveAndValidate;
     CWnd* m_pDlgWnd;
     HWND m_hWndLastControl = nullptr;
+    bool m_bEditLastControl = false;
     bool m_bFailed = false;
 
     HWND PrepareCtrl(int nIDC);
+    HWND PrepareEditCtrl(int nIDC);
     void Fail();
 };
 

@@ -1,7 +1,5 @@
 #include "framework/afx/Dialog.h"
 
-#include "framework/win32/DialogWindow.h"
-#include "framework/win32/Resources.h"
 #include "framework/afx/WinApp.h"
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
@@ -10,19 +8,18 @@ ON_COMMAND(IDCANCEL, OnCancel)
 END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
-    : m_nIDHelp(nIDTemplate), m_pParentWnd(pParentWnd) {}
+    : m_lpszTemplateName(MAKEINTRESOURCE(static_cast<WORD>(nIDTemplate))),
+      m_pParentWnd(pParentWnd) {}
 
 CDialog::~CDialog() {
     // A dialog object that dies while its window still exists takes the window along.
     if (HWND hWnd = Detach())
-        delete hWnd;
+        ::DestroyWindow(hWnd);
 }
 
 INT_PTR CDialog::DoModal() {
-    const DialogTemplate* pTemplate = CResources::FindDialog(m_nIDHelp);
-    if (!pTemplate || m_hWnd)
+    if (m_hWnd)
         return -1;
-
     // Without a parent, the application's main window owns the dialog.
     HWND hOwner = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
     if (!hOwner) {
@@ -31,17 +28,16 @@ INT_PTR CDialog::DoModal() {
             hOwner = pApp->m_pMainWnd->m_hWnd;
     }
 
-    auto* pWindow = new DialogWindow(*pTemplate, hOwner);
-    Attach(pWindow);
-    m_bEnded = false;
-    m_nResult = -1;
+    const HWND hWnd = ::CreateDialogA(AfxGetResourceHandle(), m_lpszTemplateName, hOwner);
+    if (!hWnd)
+        return -1;
+    Attach(hWnd);
     if (OnInitDialog()) {
-        if (QWidget* pFirst = pWindow->FirstTabStop())
-            pFirst->setFocus(Qt::TabFocusReason);
+        if (HWND hFirst = ::GetNextDlgTabItem(hWnd, nullptr, FALSE))
+            ::SendMessageA(hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hFirst), TRUE);
     }
-    const int nResult = m_bEnded ? m_nResult : pWindow->exec();
-    Detach();
-    delete pWindow;
+    const INT_PTR nResult = ::RunModalDialog(hWnd);
+    ::DestroyWindow(hWnd); // its WM_NCDESTROY detaches this object
     return nResult;
 }
 
@@ -51,10 +47,7 @@ BOOL CDialog::OnInitDialog() {
 }
 
 void CDialog::EndDialog(int nResult) {
-    m_bEnded = true;
-    m_nResult = nResult;
-    if (auto* pWindow = dynamic_cast<DialogWindow*>(m_hWnd))
-        pWindow->End(nResult);
+    ::EndDialog(m_hWnd, nResult);
 }
 
 BOOL CDialog::OnCmdMsg(UINT nID, int nCode) {

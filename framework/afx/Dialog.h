@@ -8,8 +8,8 @@ public:
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
     ~CDialog() override;
 
-    // Creates the dialog, runs it until EndDialog, destroys the window; -1 when the template
-    // is missing.
+    // Creates the dialog, runs it until EndDialog, destroys the window; -1 when it cannot be
+    // created (no such template, or a control the platform cannot make).
     virtual INT_PTR DoModal();
     // Loads the members into the controls; TRUE puts the focus on the first tab stop.
     virtual BOOL OnInitDialog();
@@ -22,12 +22,8 @@ public:
     afx_msg virtual void OnCancel();
 
 protected:
-    UINT m_nIDHelp;
+    LPCSTR m_lpszTemplateName;
     CWnd* m_pParentWnd;
 
     DECLARE_MESSAGE_MAP()
-
-private:
-    bool m_bEnded = false;
-    int m_nResult = -1;
 };

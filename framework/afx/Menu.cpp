@@ -1,7 +1,5 @@
 #include "framework/afx/Menu.h"
 
-#include <QMenu>
-
 #include <map>
 #include <memory>
 
@@ -9,11 +7,13 @@ CMenu* CMenu::FromHandle(HMENU hMenu) {
     if (!hMenu)
         return nullptr;
     static auto* wrappers = new std::map<HMENU, std::unique_ptr<CMenu>>;
+    // Objects of menus that are gone go now, before one could stand for a new menu.
+    for (auto it = wrappers->begin(); it != wrappers->end();)
+        it = ::IsMenu(it->first) ? std::next(it) : wrappers->erase(it);
     auto& pMenu = (*wrappers)[hMenu];
     if (!pMenu) {
         pMenu = std::make_unique<CMenu>();
         pMenu->m_hMenu = hMenu;
-        QObject::connect(hMenu, &QObject::destroyed, [hMenu] { wrappers->erase(hMenu); });
     }
     return pMenu.get();
 }

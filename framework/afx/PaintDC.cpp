@@ -2,14 +2,11 @@
 
 #include "framework/afx/Wnd.h"
 
-#include <QPainter>
-#include <QWidget>
-
-CPaintDC::CPaintDC(CWnd* pWnd) {
-    if (pWnd && pWnd->m_hWnd) {
-        m_painter = std::make_unique<QPainter>(pWnd->m_hWnd);
-        m_hDC = m_painter.get();
-    }
+CPaintDC::CPaintDC(CWnd* pWnd) : m_hWnd(pWnd ? pWnd->m_hWnd : nullptr) {
+    m_hDC = ::BeginPaint(m_hWnd, &m_ps);
 }
 
-CPaintDC::~CPaintDC() = default;
+CPaintDC::~CPaintDC() {
+    if (m_hDC)
+        ::EndPaint(m_hWnd, &m_ps);
+}

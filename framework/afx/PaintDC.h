@@ -2,8 +2,6 @@
 
 #include "framework/win32/WinUser.h"
 
-#include <memory>
-
 class CWnd;
 
 // Painting of a window during its WM_PAINT: begins on construction, ends on destruction.
@@ -19,5 +17,6 @@ public:
     HDC m_hDC = nullptr;
 
 private:
-    std::unique_ptr<QPainter> m_painter;
+    HWND m_hWnd = nullptr;
+    PAINTSTRUCT m_ps = {};
 };

@@ -2,6 +2,7 @@
 
 #include "core/String.h"
 #include "framework/afx/CmdTarget.h"
+#include "framework/win32/WinUser.h"
 
 class CWnd;
 
@@ -14,6 +15,8 @@ public:
     CWinApp& operator=(const CWinApp&) = delete;
 
     virtual BOOL InitInstance();
+    // The message loop, for an application whose InitInstance returned TRUE.
+    virtual int Run();
     virtual int ExitInstance();
     // The three-dimensional control look; Qt's styles give it already.
     BOOL Enable3dControls();
@@ -28,15 +31,21 @@ public:
 
 private:
     CString m_strAppName;
-    friend int AfxWinMain(int argc, char** argv);
+    friend int AfxWinMain(HINSTANCE, HINSTANCE, LPSTR, int);
 };
 
 CWinApp* AfxGetApp();
-// The application's name: from its executable's file name unless the object named it.
+// The application's name: the program's name unless the object named it.
 LPCSTR AfxGetAppName();
 // Dialogs may host ActiveX controls; there are none on this platform.
 void AfxEnableControlContainer(void* pManager = nullptr);
 // A modal message box captioned with the application's name.
 int AfxMessageBox(LPCSTR lpszText, UINT nType = MB_OK);
-// The program entry: creates the GUI application and runs InitInstance.
-int AfxWinMain(int argc, char** argv);
+// The module whose resources the program loads.
+HINSTANCE AfxGetResourceHandle();
+// The module that holds a resource. This program is one module, so that is the answer whether
+// it holds the resource or not: loading a missing one fails there.
+HINSTANCE AfxFindResourceHandle(LPCSTR lpszName, LPCSTR lpszType);
+// The program entry, reached through WinMain: runs InitInstance, and the message loop when it
+// returns TRUE.
+int AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);

@@ -1,20 +1,19 @@
 #include "framework/afx/Wnd.h"
 
-#include "framework/win32/AnsiCodePage.h"
 #include "framework/afx/DataExchange.h"
-#include "framework/win32/DialogWindow.h"
-#include "framework/win32/controls/ListBoxControl.h"
 #include "framework/afx/Menu.h"
 #include "framework/afx/WinApp.h"
 
-#include <QIcon>
-#include <QPainter>
-#include <QVariant>
-#include <QWidget>
-#include <QWindow>
+#include <unordered_map>
 
 namespace {
-const char kWndProperty[] = "afx.cwnd";
+
+// The objects attached to windows, by handle.
+std::unordered_map<HWND, CWnd*>& PermanentMap() {
+    static auto* map = new std::unordered_map<HWND, CWnd*>; // outlives every object
+    return *map;
+}
+
 } // namespace
 
 CWnd::~CWnd() {
@@ -25,32 +24,32 @@ CWnd::~CWnd() {
 }
 
 BOOL CWnd::Attach(HWND hWnd) {
-    if (!hWnd || m_hWnd || FromHandlePermanent(hWnd))
+    if (!::IsWindow(hWnd) || m_hWnd || FromHandlePermanent(hWnd))
         return FALSE;
     m_hWnd = hWnd;
-    hWnd->setProperty(kWndProperty, QVariant::fromValue(reinterpret_cast<quintptr>(this)));
-    m_destroyed = QObject::connect(hWnd, &QObject::destroyed, [this] { m_hWnd = nullptr; });
+    PermanentMap()[hWnd] = this;
+    m_pfnSuper = ::SetWindowProc(hWnd, AfxWndProc);
     return TRUE;
 }
 
 HWND CWnd::Detach() {
-    HWND hWnd = m_hWnd;
+    const HWND hWnd = m_hWnd;
     if (hWnd) {
-        QObject::disconnect(m_destroyed);
-        hWnd->setProperty(kWndProperty, QVariant());
+        ::SetWindowProc(hWnd, m_pfnSuper);
+        PermanentMap().erase(hWnd);
     }
     m_hWnd = nullptr;
+    m_pfnSuper = nullptr;
     return hWnd;
 }
 
 CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
-    if (!hWnd)
-        return nullptr;
-    const QVariant v = hWnd->property(kWndProperty);
-    return v.isValid() ? reinterpret_cast<CWnd*>(v.value<quintptr>()) : nullptr;
+    const auto it = PermanentMap().find(hWnd);
+    return it == PermanentMap().end() ? nullptr : it->second;
 }
 
 LRESULT CWnd::SendMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    // Straight to this object's procedure: its message map answers even once the window is gone.
     return WindowProc(nMsg, wParam, lParam);
 }
 
@@ -76,8 +75,7 @@ CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
 }
 
 HWND CWnd::GetDlgItemHandle(int nID) const {
-    const auto* pDialog = dynamic_cast<const DialogWindow*>(m_hWnd);
-    return pDialog ? pDialog->Control(nID) : nullptr;
+    return ::GetDlgItem(m_hWnd, nID);
 }
 
 BOOL CWnd::UpdateData(BOOL bSaveAndValidate) {
@@ -100,7 +98,9 @@ LRESULT CWnd::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CWnd::DefWindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
-    return AfxDefWindowProc(m_hWnd, nMsg, wParam, lParam);
+    if (m_pfnSuper)
+        return ::CallWindowProcA(m_pfnSuper, m_hWnd, nMsg, wParam, lParam);
+    return ::DefWindowProcA(m_hWnd, nMsg, wParam, lParam);
 }
 
 BOOL CWnd::OnWndMsg(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
@@ -137,50 +137,13 @@ HCURSOR CWnd::OnQueryDragIcon() {
     return reinterpret_cast<HCURSOR>(Default());
 }
 
-LRESULT AfxDefWindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
-    if (!hWnd)
-        return 0;
-    auto* pDialog = dynamic_cast<DialogWindow*>(hWnd);
-    switch (nMsg) {
-    case WM_PAINT:
-        if (pDialog)
-            pDialog->DefaultPaint();
-        return 0;
-    case WM_ICONERASEBKGND:
-        if (auto* painter = reinterpret_cast<QPainter*>(wParam))
-            painter->fillRect(hWnd->rect(), hWnd->palette().window());
-        return 1;
-    case WM_SETICON: {
-        if (const auto* icon = reinterpret_cast<const QIcon*>(lParam))
-            hWnd->setWindowIcon(*icon);
-        return 0;
-    }
-    case WM_CLOSE:
-        // A dialog's Close is its Cancel command.
-        if (pDialog)
-            return SendMessageA(hWnd, WM_COMMAND, IDCANCEL, 0);
-        hWnd->close();
-        return 0;
-    case WM_SYSCOMMAND:
-        switch (wParam & 0xFFF0) {
-        case SC_CLOSE:
-            return SendMessageA(hWnd, WM_CLOSE, 0, 0);
-        case SC_MOVE:
-            if (QWindow* window = hWnd->window()->windowHandle())
-                window->startSystemMove();
-            return 0;
-        default:
-            return 0;
-        }
-    case LB_ADDSTRING:
-        if (auto* list = dynamic_cast<ListBoxControl*>(hWnd))
-            return list->AddString(AnsiCodePage::ToUnicode(reinterpret_cast<const char*>(lParam)));
-        return -1;
-    case LB_RESETCONTENT:
-        if (auto* list = dynamic_cast<ListBoxControl*>(hWnd))
-            list->ResetContent();
-        return 0;
-    default:
-        return 0;
-    }
+LRESULT AfxWndProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    CWnd* pWnd = CWnd::FromHandlePermanent(hWnd);
+    if (!pWnd)
+        return ::DefWindowProcA(hWnd, nMsg, wParam, lParam);
+    const LRESULT lResult = pWnd->WindowProc(nMsg, wParam, lParam);
+    // The window is gone: the object lets go of its handle.
+    if (nMsg == WM_NCDESTROY)
+        pWnd->Detach();
+    return lResult;
 }

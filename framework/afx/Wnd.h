@@ -1,13 +1,27 @@
 #pragma once
 
-#include "framework/afx/CmdTarget.h"
+// The classes: CWnd and the classes built on it.
+//
+// The framework has two floors. This folder (framework/afx) holds the classes a program
+// derives from or uses: CCmdTarget, CWnd, CDialog, CWinApp, CButton, CListBox, CMenu,
+// CPaintDC, message maps and dialog data exchange. It includes core/ and the platform's
+// Qt-free headers (framework/win32/WinTypes.h, WinUser.h) and nothing of Qt: the build keeps Qt
+// off its include path. It works on windows through their handles and the platform's calls.
+//
+// The one call from the platform up into these classes is the window procedure. Attaching a
+// handle installs AfxWndProc as the window's procedure and keeps the one it replaced in
+// m_pfnSuper; AfxWndProc hands each message to the object's WindowProc, which runs the message
+// map, and what no map entry takes goes to DefWindowProc, that is to the replaced procedure.
+// WM_NCDESTROY, the last message of a window, detaches the object.
 
-#include <QMetaObject>
+#include "framework/afx/CmdTarget.h"
+#include "framework/win32/WinUser.h"
 
 class CMenu;
 class CDataExchange;
 
-// A window object: wraps a widget and routes the messages sent to it through its message map.
+// A window object: holds a window's handle and routes the messages sent to it through its
+// message map.
 class CWnd : public CCmdTarget {
 public:
     CWnd() = default;
@@ -17,7 +31,8 @@ public:
 
     HWND m_hWnd = nullptr;
 
-    // Binds this object to a widget; the binding ends when either side goes.
+    // Binds this object to a window, whose messages then come here; the binding ends with
+    // Detach or when the window goes.
     BOOL Attach(HWND hWnd);
     HWND Detach();
     static CWnd* FromHandlePermanent(HWND hWnd);
@@ -35,6 +50,7 @@ public:
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
 
     virtual LRESULT WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam);
+    // The processing of the procedure this object replaced.
     virtual LRESULT DefWindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam);
 
     // Default handlers: each gives the current message its default processing.
@@ -48,6 +64,8 @@ protected:
     virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
     LRESULT Default();
 
+    WNDPROC m_pfnSuper = nullptr;
+
 private:
     struct Message {
         UINT nMsg;
@@ -55,8 +73,7 @@ private:
         LPARAM lParam;
     };
     const Message* m_pCurrentMsg = nullptr;
-    QMetaObject::Connection m_destroyed;
 };
 
-// The platform's processing of a message that no map takes.
-LRESULT AfxDefWindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
+// The window procedure of every window a CWnd is attached to.
+LRESULT AfxWndProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);

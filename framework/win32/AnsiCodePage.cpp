@@ -1,5 +1,6 @@
 #include "framework/win32/AnsiCodePage.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -46,4 +47,17 @@ QByteArray AnsiCodePage::FromUnicode(const QString& str) {
         out += b;
     }
     return out;
+}
+
+LRESULT AnsiCodePage::AnswerGetText(UINT nMsg, WPARAM wParam, LPARAM lParam, const QString& text) {
+    const QByteArray bytes = FromUnicode(text);
+    if (nMsg == WM_GETTEXTLENGTH)
+        return bytes.size();
+    auto* pBuffer = reinterpret_cast<char*>(lParam);
+    if (!pBuffer || wParam == 0)
+        return 0;
+    const auto n = std::min(static_cast<std::size_t>(bytes.size()), wParam - 1);
+    std::memcpy(pBuffer, bytes.constData(), n);
+    pBuffer[n] = '\0';
+    return static_cast<LRESULT>(n);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "framework/win32/WinTypes.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -10,4 +12,7 @@ public:
     static QString ToUnicode(const char* psz, int nLength = -1);
     // Characters the code page cannot hold become '?'.
     static QByteArray FromUnicode(const QString& str);
+    // WM_GETTEXTLENGTH and WM_GETTEXT answered from a window's text: its length in bytes, or
+    // the bytes copied to the buffer in lParam (at most wParam - 1 of them, then a zero).
+    static LRESULT AnswerGetText(UINT nMsg, WPARAM wParam, LPARAM lParam, const QString& text);
 };

@@ -1,42 +1,18 @@
 #include "framework/win32/DialogWindow.h"
 
 #include "framework/win32/AnsiCodePage.h"
-#include "framework/win32/controls/GroupBoxControl.h"
-#include "framework/win32/controls/ListBoxControl.h"
-#include "framework/win32/controls/PushButtonControl.h"
-#include "framework/win32/Resources.h"
+#include "framework/win32/Handles.h"
+#include "framework/win32/WinUser.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFontMetrics>
-#include <QIcon>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QShortcut>
 
 namespace {
-
-const char kIdProperty[] = "afx.id";
-const char kTabStopProperty[] = "afx.tabstop";
-
-// Static text: "&x" marks an access key and "&&" is a literal ampersand; labels here have no
-// buddy to give the key to, so only the text stays.
-QString StaticText(const char* psz, bool bNoPrefix) {
-    const QString text = AnsiCodePage::ToUnicode(psz);
-    if (bNoPrefix)
-        return text;
-    QString out;
-    for (int i = 0; i < text.size(); ++i) {
-        if (text[i] == '&' && i + 1 < text.size())
-            ++i;
-        out += text[i];
-    }
-    return out;
-}
 
 QFont::Weight QtWeight(WORD weight) {
     return weight >= 600 ? QFont::Bold : QFont::Normal;
@@ -68,29 +44,6 @@ DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     m_baseY = metrics.height();
     setFixedSize(UnitsToPixelsX(tmpl.cx), UnitsToPixelsY(tmpl.cy));
 
-    QWidget* pPrevious = nullptr;
-    for (int i = 0; i < tmpl.itemCount; ++i) {
-        const DialogTemplate::Item& item = tmpl.items[i];
-        QWidget* pControl = CreateControl(item);
-        pControl->setProperty(kIdProperty, item.id);
-        pControl->setGeometry(UnitsToPixelsX(item.x), UnitsToPixelsY(item.y),
-                              UnitsToPixelsX(item.cx), UnitsToPixelsY(item.cy));
-        pControl->setEnabled(!(item.style & WS_DISABLED));
-        // The first template item lies on top: each new control goes below those before it.
-        pControl->lower();
-        m_controls.push_back(pControl);
-        // Tab order is template order over the tab stops.
-        if (item.style & WS_TABSTOP) {
-            pControl->setProperty(kTabStopProperty, true);
-            pControl->setFocusPolicy(Qt::StrongFocus);
-            if (pPrevious)
-                QWidget::setTabOrder(pPrevious, pControl);
-            pPrevious = pControl;
-        } else if (pControl->focusPolicy() != Qt::NoFocus) {
-            pControl->setFocusPolicy(Qt::ClickFocus);
-        }
-    }
-
     if (m_style & WS_SYSMENU) {
         auto* pShortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
         connect(pShortcut, &QShortcut::activated, this,
@@ -100,98 +53,74 @@ DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
 
 DialogWindow::~DialogWindow() = default;
 
-QWidget* DialogWindow::CreateControl(const DialogTemplate::Item& item) {
-    const QString cls = QString::fromLatin1(item.cls).toLower();
-    if (cls == "button") {
-        const DWORD type = item.style & BS_TYPEMASK;
-        if (type == BS_GROUPBOX)
-            return new GroupBoxControl(StaticText(item.text, false), this);
-        auto* pButton = new PushButtonControl(AnsiCodePage::ToUnicode(item.text),
-                                              type == BS_DEFPUSHBUTTON, this);
-        const UINT nID = static_cast<UINT>(item.id);
-        connect(pButton, &QPushButton::clicked, this,
-                [this, nID, pButton] { Command(nID, BN_CLICKED, pButton); });
-        return pButton;
+void DialogWindow::AddControl(QWidget* pControl, const DialogTemplate::Item& item) {
+    // A control of a fixed size (an icon static) keeps it.
+    pControl->setGeometry(UnitsToPixelsX(item.x), UnitsToPixelsY(item.y), UnitsToPixelsX(item.cx),
+                          UnitsToPixelsY(item.cy));
+    pControl->setEnabled(!(item.style & WS_DISABLED));
+    // The first template item lies on top: each new control goes below those before it.
+    pControl->lower();
+    m_controls.push_back(pControl);
+    // Tab order is template order over the tab stops.
+    if (item.style & WS_TABSTOP) {
+        pControl->setFocusPolicy(Qt::StrongFocus);
+        if (m_pLastTabStop)
+            QWidget::setTabOrder(m_pLastTabStop, pControl);
+        m_pLastTabStop = pControl;
+    } else if (pControl->focusPolicy() != Qt::NoFocus) {
+        pControl->setFocusPolicy(Qt::ClickFocus);
     }
-    if (cls == "edit") {
-        auto* pEdit = new QLineEdit(this);
-        pEdit->setFrame((item.style & WS_BORDER) != 0);
-        if (item.text)
-            pEdit->setText(AnsiCodePage::ToUnicode(item.text));
-        return pEdit;
-    }
-    if (cls == "listbox") {
-        auto* pList = new ListBoxControl((item.style & LBS_SORT) != 0, this);
-        pList->setVerticalScrollBarPolicy((item.style & WS_VSCROLL) ? Qt::ScrollBarAsNeeded
-                                                                    : Qt::ScrollBarAlwaysOff);
-        pList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        if (!(item.style & WS_BORDER))
-            pList->setFrameShape(QFrame::NoFrame);
-        return pList;
-    }
-    // static
-    auto* pLabel = new QLabel(this);
-    pLabel->setFocusPolicy(Qt::NoFocus);
-    // A static control without SS_NOTIFY lets the mouse through to what lies under it.
-    if (!(item.style & SS_NOTIFY))
-        pLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
-    if ((item.style & SS_TYPEMASK) == SS_ICON) {
-        // An icon static takes the icon's own size.
-        const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
-        if (HICON hIcon = CResources::FindIcon(item.iconId))
-            pLabel->setPixmap(hIcon->pixmap(cx, cy));
-        pLabel->setFixedSize(cx, cy); // the template's size does not apply
-        return pLabel;
-    }
-    pLabel->setText(StaticText(item.text, (item.style & SS_NOPREFIX) != 0));
-    pLabel->setTextFormat(Qt::PlainText);
-    pLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    pLabel->setWordWrap(true);
-    return pLabel;
 }
 
 QWidget* DialogWindow::Control(int nID) const {
     for (QWidget* pChild : m_controls) {
-        if (pChild->property(kIdProperty).toInt() == nID)
+        if (GetDlgCtrlID(HandleOf(pChild)) == nID)
             return pChild;
     }
     return nullptr;
 }
 
-QWidget* DialogWindow::FirstTabStop() const {
-    for (QWidget* pChild : m_controls) {
-        if (pChild->property(kTabStopProperty).toBool() && pChild->isEnabled())
+QWidget* DialogWindow::NextTabStop(QWidget* pAfter, bool bPrevious) const {
+    const int n = static_cast<int>(m_controls.size());
+    int start = bPrevious ? 0 : n - 1; // the search begins after it, wrapping round
+    for (int i = 0; i < n; ++i) {
+        if (m_controls[i] == pAfter)
+            start = i;
+    }
+    for (int k = 1; k <= n; ++k) {
+        QWidget* pChild = m_controls[(start + (bPrevious ? n - k : k)) % n];
+        if ((GetWindowLongA(HandleOf(pChild), GWL_STYLE) & WS_TABSTOP) && pChild->isEnabled())
             return pChild;
     }
     return nullptr;
 }
 
-QMenu* DialogWindow::SystemMenu(bool bRevert) {
+HMENU DialogWindow::SystemMenu(bool bRevert) {
     if (!(m_style & WS_SYSMENU))
         return nullptr;
-    if (bRevert && m_pSystemMenu) {
-        delete m_pSystemMenu;
-        m_pSystemMenu = nullptr;
+    if (bRevert && m_hSystemMenu) {
+        delete m_hSystemMenu;
+        m_hSystemMenu = nullptr;
     }
-    if (!m_pSystemMenu) {
-        m_pSystemMenu = new QMenu(this);
-        AppendMenuA(m_pSystemMenu, MF_STRING, SC_MOVE, "&Move");
-        AppendMenuA(m_pSystemMenu, MF_SEPARATOR, 0, nullptr);
-        AppendMenuA(m_pSystemMenu, MF_STRING, SC_CLOSE, "&Close\tAlt+F4");
+    if (!m_hSystemMenu) {
+        m_hSystemMenu = new HMENU__(this);
+        AppendMenuA(m_hSystemMenu, MF_STRING, SC_MOVE, "&Move");
+        AppendMenuA(m_hSystemMenu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(m_hSystemMenu, MF_STRING, SC_CLOSE, "&Close\tAlt+F4");
         // The command arrives once the menu has closed, as the platform's does.
-        connect(m_pSystemMenu, &QMenu::triggered, this, [this](QAction* pAction) {
+        connect(m_hSystemMenu, &QMenu::triggered, this, [this](QAction* pAction) {
             const WPARAM nID = pAction->data().value<quintptr>();
             QMetaObject::invokeMethod(
-                this, [this, nID] { SendMessageA(this, WM_SYSCOMMAND, nID, 0); },
+                this, [this, nID] { SendMessageA(Handle(), WM_SYSCOMMAND, nID, 0); },
                 Qt::QueuedConnection);
         });
     }
-    return bRevert ? nullptr : m_pSystemMenu;
+    return bRevert ? nullptr : m_hSystemMenu;
 }
 
 void DialogWindow::PopupSystemMenu(const QPoint& globalPos) {
-    if (QMenu* pMenu = SystemMenu(false))
-        pMenu->popup(globalPos);
+    if (HMENU hMenu = SystemMenu(false))
+        hMenu->popup(globalPos);
 }
 
 void DialogWindow::DefaultPaint() {
@@ -199,8 +128,14 @@ void DialogWindow::DefaultPaint() {
         QDialog::paintEvent(m_pPaintEvent);
 }
 
-void DialogWindow::End(int nResult) {
-    QDialog::done(nResult);
+INT_PTR DialogWindow::RunModal() {
+    return m_bEnded ? m_nResult : exec();
+}
+
+void DialogWindow::End(INT_PTR nResult) {
+    m_bEnded = true;
+    m_nResult = nResult;
+    QDialog::done(static_cast<int>(nResult));
 }
 
 void DialogWindow::reject() {
@@ -211,29 +146,37 @@ void DialogWindow::accept() {
     Command(IDOK);
 }
 
-void DialogWindow::Command(UINT nID, WORD nCode, QWidget* pControl) {
-    SendMessageA(this, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(nID), nCode),
-                 reinterpret_cast<LPARAM>(pControl));
+HWND DialogWindow::Handle() const {
+    return HandleOf(this);
+}
+
+void DialogWindow::Command(UINT nID) {
+    SendMessageA(Handle(), WM_COMMAND, MAKEWPARAM(static_cast<WORD>(nID), 0), 0);
+}
+
+LRESULT DialogWindow::FocusDlgCode(HWND* phFocus) const {
+    *phFocus = HandleOf(focusWidget());
+    return *phFocus ? SendMessageA(*phFocus, WM_GETDLGCODE, 0, 0) : 0;
 }
 
 void DialogWindow::paintEvent(QPaintEvent* pEvent) {
     m_pPaintEvent = pEvent;
-    SendMessageA(this, WM_PAINT, 0, 0);
+    SendMessageA(Handle(), WM_PAINT, 0, 0);
     m_pPaintEvent = nullptr;
 }
 
 void DialogWindow::keyPressEvent(QKeyEvent* pEvent) {
     switch (pEvent->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
+    case Qt::Key_Enter: {
         // Enter presses the focused push button, else gives OK.
-        if (auto* pButton = dynamic_cast<QPushButton*>(focusWidget())) {
-            if (pButton->isEnabled())
-                pButton->click();
-        } else {
+        HWND hFocus = nullptr;
+        if (FocusDlgCode(&hFocus) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))
+            SendMessageA(hFocus, BM_CLICK, 0, 0);
+        else
             Command(IDOK);
-        }
         return;
+    }
     case Qt::Key_Escape:
         Command(IDCANCEL);
         return;
@@ -257,10 +200,12 @@ void DialogWindow::keyPressEvent(QKeyEvent* pEvent) {
 
 void DialogWindow::KeyboardContextMenu() {
     // In a field the key is the field's: its own menu, where its cursor is.
-    if (auto* pEdit = dynamic_cast<QLineEdit*>(focusWidget())) {
-        const QPoint pos = pEdit->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
-        QContextMenuEvent event(QContextMenuEvent::Keyboard, pos, pEdit->mapToGlobal(pos));
-        QCoreApplication::sendEvent(pEdit, &event);
+    HWND hFocus = nullptr;
+    if (FocusDlgCode(&hFocus) & DLGC_HASSETSEL) {
+        QWidget* pField = WidgetOf(hFocus);
+        const QPoint pos = pField->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, pos, pField->mapToGlobal(pos));
+        QCoreApplication::sendEvent(pField, &event);
         return;
     }
     PopupSystemMenu(mapToGlobal(QPoint(0, 0)));
@@ -273,7 +218,7 @@ void DialogWindow::closeEvent(QCloseEvent* pEvent) {
     }
     // The title bar's Close is the system command Close: the program sees it first.
     pEvent->ignore();
-    SendMessageA(this, WM_SYSCOMMAND, SC_CLOSE, 0);
+    SendMessageA(Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
 void DialogWindow::contextMenuEvent(QContextMenuEvent* pEvent) {

@@ -1,6 +1,8 @@
 #include "framework/win32/Resources.h"
 
-#include <QIcon>
+#include "framework/win32/Handles.h"
+#include "framework/win32/WinUser.h"
+
 #include <QPixmap>
 
 #include <map>
@@ -10,7 +12,7 @@ namespace {
 
 struct IconImages {
     std::vector<const char* const*> xpms;
-    QIcon* icon = nullptr; // built on first use, once a GUI application exists
+    HICON icon = nullptr; // built on first use, once a GUI application exists
 };
 
 std::map<UINT, const DialogTemplate*>& Dialogs() {
@@ -23,9 +25,6 @@ std::map<UINT, IconImages>& Icons() {
     static auto* icons = new std::map<UINT, IconImages>;
     return *icons;
 }
-
-// The one module of this program.
-HINSTANCE__* const kModule = reinterpret_cast<HINSTANCE__*>(0x400000);
 
 } // namespace
 
@@ -51,18 +50,11 @@ HICON CResources::FindIcon(UINT nID) {
         return nullptr;
     IconImages& images = it->second;
     if (!images.icon) {
-        images.icon = new QIcon;
+        images.icon = new HICON__;
         for (const char* const* xpm : images.xpms)
             images.icon->addPixmap(QPixmap(xpm));
     }
     return images.icon;
-}
-
-HINSTANCE AfxFindResourceHandle(LPCSTR lpszName, LPCSTR /*lpszType*/) {
-    if (!IS_INTRESOURCE(lpszName))
-        return nullptr;
-    const UINT nID = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(lpszName));
-    return (Icons().count(nID) || Dialogs().count(nID)) ? kModule : nullptr;
 }
 
 HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {

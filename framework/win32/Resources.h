@@ -2,11 +2,9 @@
 
 #include "core/Types.h"
 #include "framework/win32/DialogTemplate.h"
-#include "framework/win32/WinUser.h"
+#include "framework/win32/WinTypes.h"
 
 #include <initializer_list>
-
-class QIcon;
 
 // The program's dialog templates and icons, keyed by resource identifier. Resource files
 // register theirs during static initialisation. Strings live in CStringTable.
@@ -28,6 +26,3 @@ public:
         }
     };
 };
-
-// The module that holds a resource; null when none does.
-HINSTANCE AfxFindResourceHandle(LPCSTR lpszName, LPCSTR lpszType);

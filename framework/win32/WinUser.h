@@ -1,122 +1,86 @@
 #pragma once
 
-// Window handles, messages, styles and the window calls, on Qt widgets.
+// The platform: window calls on Qt 6 Widgets, in the shape of the Win32 user interface.
+//
+// The framework has two floors. This folder (framework/win32) is the platform: handles,
+// window procedures, the dialog window, the control classes, templates, resources, message
+// boxes and the program entry. Qt lives here and nowhere else of framework/, dialog/ and app/;
+// these headers hand out opaque handles. framework/afx above holds the classes (CWnd, CDialog,
+// CWinApp, ...) and includes only core/ and the platform's Qt-free headers.
+//
+// The one call from the platform up into the classes is the window procedure: every window
+// has one, stored with its handle, and SendMessageA calls it. A window starts with its class's
+// procedure (DefDlgProcA for dialogs, the control classes' own, DefWindowProcA); CWnd installs
+// AfxWndProc with SetWindowProc when it attaches a handle and passes what it does not handle
+// on to the procedure it replaced. When a window goes, it is sent WM_NCDESTROY last.
 
-#include "core/Types.h"
+#include "framework/win32/WinTypes.h"
 
 #include <cstdint>
 
-class QWidget;
-class QMenu;
-class QPainter;
-class QIcon;
+struct DialogTemplate;
 
-typedef QWidget* HWND;      // a window is a widget
-typedef QMenu* HMENU;       // a menu is a QMenu owned by its window
-typedef QPainter* HDC;      // a device context is the painter of the current paint
-typedef const QIcon* HICON; // icons stay loaded for the life of the program
-typedef HICON HCURSOR;
-typedef struct HINSTANCE__* HINSTANCE;
-typedef std::uintptr_t WPARAM;
-typedef std::intptr_t LPARAM;
-typedef std::intptr_t LRESULT;
-typedef std::intptr_t INT_PTR;
-
-struct RECT {
-    LONG left, top, right, bottom;
-};
-typedef RECT* LPRECT;
-
-inline WORD LOWORD(WPARAM w) {
-    return static_cast<WORD>(w & 0xFFFF);
-}
-inline WORD HIWORD(WPARAM w) {
-    return static_cast<WORD>((w >> 16) & 0xFFFF);
-}
-inline WPARAM MAKEWPARAM(WORD lo, WORD hi) {
-    return static_cast<WPARAM>(lo) | (static_cast<WPARAM>(hi) << 16);
-}
-inline LPCSTR MAKEINTRESOURCE(WORD id) {
-    return reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(id));
-}
-inline bool IS_INTRESOURCE(LPCSTR p) {
-    return (reinterpret_cast<std::uintptr_t>(p) >> 16) == 0;
-}
-
-// Messages
-constexpr UINT WM_PAINT = 0x000F;
-constexpr UINT WM_CLOSE = 0x0010;
-constexpr UINT WM_ICONERASEBKGND = 0x0027;
-constexpr UINT WM_QUERYDRAGICON = 0x0037;
-constexpr UINT WM_SETICON = 0x0080;
-constexpr UINT WM_COMMAND = 0x0111;
-constexpr UINT WM_SYSCOMMAND = 0x0112;
-constexpr UINT LB_ADDSTRING = 0x0180;
-constexpr UINT LB_RESETCONTENT = 0x0184;
-
-constexpr WORD BN_CLICKED = 0;
-constexpr WPARAM ICON_SMALL = 0;
-constexpr WPARAM ICON_BIG = 1;
-
-// Command identifiers
-constexpr UINT IDOK = 1;
-constexpr UINT IDCANCEL = 2;
-constexpr UINT ID_HELP = 0xE146;
-constexpr UINT SC_MOVE = 0xF010;
-constexpr UINT SC_CLOSE = 0xF060;
-
-// Menus
-constexpr UINT MF_STRING = 0x0000;
-constexpr UINT MF_SEPARATOR = 0x0800;
-
-// System metrics
-constexpr int SM_CXICON = 11;
-constexpr int SM_CYICON = 12;
-
-// Message boxes
-constexpr UINT MB_OK = 0x0000;
-constexpr UINT MB_ICONEXCLAMATION = 0x0030;
-
-// Resource types
-inline LPCSTR RT_GROUP_ICON() {
-    return MAKEINTRESOURCE(14);
-}
-
-// Window styles
-constexpr DWORD WS_POPUP = 0x80000000;
-constexpr DWORD WS_CHILD = 0x40000000;
-constexpr DWORD WS_VISIBLE = 0x10000000;
-constexpr DWORD WS_DISABLED = 0x08000000;
-constexpr DWORD WS_CAPTION = 0x00C00000;
-constexpr DWORD WS_BORDER = 0x00800000;
-constexpr DWORD WS_VSCROLL = 0x00200000;
-constexpr DWORD WS_SYSMENU = 0x00080000;
-constexpr DWORD WS_GROUP = 0x00020000;
-constexpr DWORD WS_TABSTOP = 0x00010000;
-constexpr DWORD WS_EX_APPWINDOW = 0x00040000;
-constexpr DWORD DS_SETFONT = 0x0040;
-constexpr DWORD DS_MODALFRAME = 0x0080;
-constexpr DWORD SS_LEFT = 0x0000;
-constexpr DWORD SS_ICON = 0x0003;
-constexpr DWORD SS_TYPEMASK = 0x001F;
-constexpr DWORD SS_NOPREFIX = 0x0080;
-constexpr DWORD SS_NOTIFY = 0x0100;
-constexpr DWORD BS_PUSHBUTTON = 0x0000;
-constexpr DWORD BS_DEFPUSHBUTTON = 0x0001;
-constexpr DWORD BS_GROUPBOX = 0x0007;
-constexpr DWORD BS_TYPEMASK = 0x000F;
-constexpr DWORD ES_LEFT = 0x0000;
-constexpr DWORD ES_AUTOHSCROLL = 0x0080;
-constexpr DWORD LBS_NOTIFY = 0x0001;
-constexpr DWORD LBS_SORT = 0x0002;
-constexpr DWORD LBS_NOINTEGRALHEIGHT = 0x0100;
-
+// Messages and window procedures
 LRESULT SendMessageA(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
+LRESULT CallWindowProcA(WNDPROC pfnProc, HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
+// Stores a new procedure for the window; returns the one it replaces (null for no window).
+WNDPROC SetWindowProc(HWND hWnd, WNDPROC pfnProc);
+WNDPROC WindowProcOf(HWND hWnd);
+// The default processing of a message, for any window and for a dialog.
+LRESULT DefWindowProcA(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
+LRESULT DefDlgProcA(HWND hDlg, UINT nMsg, WPARAM wParam, LPARAM lParam);
+
+// Windows
+BOOL IsWindow(HWND hWnd);
+BOOL DestroyWindow(HWND hWnd);
+HWND GetParent(HWND hWnd);
+LONG GetWindowLongA(HWND hWnd, int nIndex); // GWL_STYLE or GWL_ID
+int GetDlgCtrlID(HWND hWnd);
 BOOL EnableWindow(HWND hWnd, BOOL bEnable);
+BOOL IsWindowEnabled(HWND hWnd);
+BOOL IsWindowVisible(HWND hWnd);
 BOOL IsIconic(HWND hWnd);
-int GetSystemMetrics(int nIndex);
+HWND SetFocus(HWND hWnd);
 BOOL GetClientRect(HWND hWnd, LPRECT lpRect);
+int GetWindowTextLengthA(HWND hWnd);
+int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
+BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString);
+int GetSystemMetrics(int nIndex);
+
+// Dialogs. Creating one builds the window and its controls from the template, hidden; a
+// template that names a control class the platform lacks fails the creation, with a line on
+// standard error.
+HWND CreateDialogA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent);
+HWND CreateDialogIndirectA(HINSTANCE hInstance, const DialogTemplate* pTemplate, HWND hWndParent);
+// Shows the dialog and runs it modally until EndDialog, which may come before; returns the
+// result EndDialog was given.
+INT_PTR RunModalDialog(HWND hDlg);
+BOOL EndDialog(HWND hDlg, INT_PTR nResult);
+HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
+// The next tab stop after hCtl (the first one for null) that is enabled, in template order.
+HWND GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
+
+// Painting
+HDC BeginPaint(HWND hWnd, PAINTSTRUCT* lpPaint);
+BOOL EndPaint(HWND hWnd, const PAINTSTRUCT* lpPaint);
 BOOL DrawIcon(HDC hDC, int x, int y, HICON hIcon);
-HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
+
+// Menus: the window menu of a window with WS_SYSMENU.
 HMENU GetSystemMenu(HWND hWnd, BOOL bRevert);
 BOOL AppendMenuA(HMENU hMenu, UINT uFlags, std::uintptr_t uIDNewItem, LPCSTR lpNewItem);
+BOOL IsMenu(HMENU hMenu);
+
+// Message boxes. A null owner: the window the user is working in.
+int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+
+// The module and its resources
+HINSTANCE GetModuleHandleA(LPCSTR lpModuleName); // null: the program's own
+HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
+// The program's name: its executable's file name, links followed, without folder or
+// extension. Every message of the program names it so, whatever name it was started by.
+LPCSTR GetProgramName();
+
+// The program: the platform's entry sets up the display, then calls WinMain, which the floor
+// above provides; RunMessageLoop runs until the last window has closed.
+int WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
+int RunMessageLoop();
