@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/WinApp.h"
+#include "framework/afx/WinApp.h"
 
 // The application: runs the main dialog modally, then ends.
 class CSerialDemoApp : public CWinApp {

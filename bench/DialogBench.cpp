@@ -3,7 +3,8 @@
 // repainted), with 10 to 100,000 lines already listed, against the dialog's own port making the
 // bare SendString + ReceiveLine exchange in the same run.
 
-#include "framework/ListBoxControl.h"
+#include "framework/win32/Handles.h"
+#include "framework/win32/controls/ListBoxControl.h"
 #include "tests/PtyDevice.h"
 #include "tests/TestDlg.h"
 #include "bench/BenchStats.h"
@@ -84,18 +85,19 @@ int main(int argc, char** argv) {
 
     TestDlg dlg;
     QTimer::singleShot(0, [&] {
-        QWidget* window = dlg.m_hWnd;
-        auto* open = dynamic_cast<QAbstractButton*>(dlg.GetDlgItemHandle(IDC_OPEN_PORT));
-        auto* send = dynamic_cast<QAbstractButton*>(dlg.GetDlgItemHandle(IDC_SEND));
-        auto* list = dynamic_cast<CListBoxControl*>(dlg.GetDlgItemHandle(IDC_RESPONSE_LIST));
-        dynamic_cast<QLineEdit*>(dlg.GetDlgItemHandle(IDC_COMMAND))->setText("MEAS?");
+        QWidget* window = WidgetOf(dlg.m_hWnd);
+        auto* open = dynamic_cast<QAbstractButton*>(WidgetOf(dlg.GetDlgItemHandle(IDC_OPEN_PORT)));
+        auto* send = dynamic_cast<QAbstractButton*>(WidgetOf(dlg.GetDlgItemHandle(IDC_SEND)));
+        auto* list =
+            dynamic_cast<ListBoxControl*>(WidgetOf(dlg.GetDlgItemHandle(IDC_RESPONSE_LIST)));
+        dynamic_cast<QLineEdit*>(WidgetOf(dlg.GetDlgItemHandle(IDC_COMMAND)))->setText("MEAS?");
         if (!QTest::qWaitForWindowExposed(window, 5000)) {
             failure = "the dialog was never shown";
             dlg.EndDialog(IDCANCEL);
             return;
         }
         open->click(); // setting up, not measured
-        if (!dlg.GetDlgItemHandle(IDC_CLOSE_PORT)->isEnabled())
+        if (!IsWindowEnabled(dlg.GetDlgItemHandle(IDC_CLOSE_PORT)))
             failure = "the port did not open";
         // Where a person would click "Send", in the window's coordinates.
         const QPoint sendAt = send->mapTo(window, send->rect().center());

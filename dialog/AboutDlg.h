@@ -1,7 +1,7 @@
 #pragma once
 
 #include "dialog/resource.h"
-#include "framework/Dialog.h"
+#include "framework/afx/Dialog.h"
 
 // The About box: the program's name, version and notice.
 class CAboutDlg : public CDialog {

@@ -4,7 +4,7 @@
 #include "dialog/resource.h"
 
 #include "core/StringTable.h"
-#include "framework/Resources.h"
+#include "framework/win32/Resources.h"
 
 #include "dialog/res/MainFrame16.xpm"
 #include "dialog/res/MainFrame32.xpm"

@@ -1,11 +1,10 @@
 #include "dialog/SerialDemoDlg.h"
 
 #include "dialog/AboutDlg.h"
-#include "framework/DataExchange.h"
-#include "framework/Menu.h"
-#include "framework/PaintDC.h"
-#include "framework/Resources.h"
-#include "framework/WinApp.h"
+#include "framework/afx/DataExchange.h"
+#include "framework/afx/Menu.h"
+#include "framework/afx/PaintDC.h"
+#include "framework/afx/WinApp.h"
 
 #include <cstdio>
 

@@ -2,9 +2,9 @@
 
 #include "core/String.h"
 #include "dialog/resource.h"
-#include "framework/Button.h"
-#include "framework/Dialog.h"
-#include "framework/ListBox.h"
+#include "framework/afx/Button.h"
+#include "framework/afx/Dialog.h"
+#include "framework/afx/ListBox.h"
 #include "serial/SerialPort.h"
 
 // The main window: open and close a port, send one command at a time, list the replies.

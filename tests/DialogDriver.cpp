@@ -1,8 +1,9 @@
 #include "tests/DialogDriver.h"
 
 #include "dialog/resource.h"
-#include "framework/DialogWindow.h"
-#include "framework/ListBoxControl.h"
+#include "framework/win32/DialogWindow.h"
+#include "framework/win32/Handles.h"
+#include "framework/win32/controls/ListBoxControl.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -31,22 +32,22 @@ INT_PTR DialogDriver::Run(const std::function<void()>& body) {
         if (!QTest::qWaitForWindowActive(window, 2000))
             ADD_FAILURE() << "the dialog never became active";
         body();
-        if (m_dlg.m_hWnd && m_dlg.m_hWnd->isVisible())
+        if (IsWindowVisible(m_dlg.m_hWnd))
             m_dlg.EndDialog(IDCANCEL);
     });
     return m_dlg.DoModal();
 }
 
 QWidget* DialogDriver::Window() const {
-    return m_dlg.m_hWnd;
+    return WidgetOf(m_dlg.m_hWnd);
 }
 
 QWidget* DialogDriver::Control(int nID) const {
-    return m_dlg.GetDlgItemHandle(nID);
+    return WidgetOf(GetDlgItem(m_dlg.m_hWnd, nID));
 }
 
 QPoint DialogDriver::ItemCentre(int index) const {
-    const auto* pWindow = dynamic_cast<const CDialogWindow*>(Window());
+    const auto* pWindow = dynamic_cast<const DialogWindow*>(Window());
     if (!pWindow || index < 0 || index >= pWindow->Template().itemCount)
         return QPoint(-1, -1);
     const DialogTemplate::Item& item = pWindow->Template().items[index];
@@ -88,7 +89,7 @@ bool DialogDriver::Enabled(int nID) const {
 
 QStringList DialogDriver::Lines() const {
     QStringList lines;
-    if (auto* list = dynamic_cast<CListBoxControl*>(Control(IDC_RESPONSE_LIST))) {
+    if (auto* list = dynamic_cast<ListBoxControl*>(Control(IDC_RESPONSE_LIST))) {
         for (int i = 0; i < list->Count(); ++i)
             lines << list->Text(i);
     }

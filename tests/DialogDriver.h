@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/Dialog.h"
+#include "framework/afx/Dialog.h"
 
 #include <QPoint>
 #include <QString>

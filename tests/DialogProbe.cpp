@@ -5,8 +5,8 @@
 //   dialog_probe blank <window id> <x> <y> <width> <height>
 //       exit status 0 when that rectangle of the window is one colour, 1 when it is not
 
-#include "framework/DialogWindow.h"
-#include "framework/Resources.h"
+#include "framework/win32/DialogWindow.h"
+#include "framework/win32/Resources.h"
 
 #include <QApplication>
 #include <QImage>
@@ -22,7 +22,7 @@ int Items(UINT nID) {
     const DialogTemplate* pTemplate = CResources::FindDialog(nID);
     if (!pTemplate)
         return 2;
-    const CDialogWindow window(*pTemplate, nullptr);
+    const DialogWindow window(*pTemplate, nullptr);
     for (int i = 0; i < pTemplate->itemCount; ++i) {
         const DialogTemplate::Item& item = pTemplate->items[i];
         std::printf("%d %d %d %d %d %d\n", i, item.id, window.UnitsToPixelsX(item.x),

@@ -1,4 +1,4 @@
-#include "framework/ListBoxControl.h"
+#include "framework/win32/controls/ListBoxControl.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 namespace {
 
-QStringList LinesOf(const CListBoxControl& list) {
+QStringList LinesOf(const ListBoxControl& list) {
     QStringList lines;
     for (int i = 0; i < list.Count(); ++i)
         lines << list.Text(i);
@@ -14,14 +14,14 @@ QStringList LinesOf(const CListBoxControl& list) {
 }
 
 TEST(ListBoxControl, AddsAtTheEndOrInOrderAndSaysWhere) {
-    CListBoxControl plain(false, nullptr);
+    ListBoxControl plain(false, nullptr);
     EXPECT_EQ(0, plain.AddString("b"));
     EXPECT_EQ(1, plain.AddString("A"));
     plain.AddStrings({"c", "a"});
     EXPECT_EQ(QStringList({"b", "A", "c", "a"}), LinesOf(plain));
 
     // A sorted list box compares without regard to case; equal lines keep their arrival order.
-    CListBoxControl sorted(true, nullptr);
+    ListBoxControl sorted(true, nullptr);
     EXPECT_EQ(0, sorted.AddString("b"));
     EXPECT_EQ(0, sorted.AddString("A"));
     EXPECT_EQ(2, sorted.AddString("c"));

@@ -3,10 +3,11 @@
 
 #include "dialog/AboutDlg.h"
 #include "dialog/resource.h"
-#include "framework/DialogWindow.h"
-#include "framework/GroupBoxControl.h"
-#include "framework/ListBoxControl.h"
-#include "framework/Resources.h"
+#include "framework/win32/DialogWindow.h"
+#include "framework/win32/Handles.h"
+#include "framework/win32/controls/GroupBoxControl.h"
+#include "framework/win32/controls/ListBoxControl.h"
+#include "framework/win32/Resources.h"
 #include "tests/DialogDriver.h"
 #include "tests/PtyDevice.h"
 #include "tests/TestDlg.h"
@@ -45,7 +46,7 @@ QMenu* OpenPopup() {
 
 // The window menu is the dialog's own QMenu; a field's menu is another one.
 QMenu* WindowMenu(const DialogDriver& ui) {
-    return GetSystemMenu(ui.Window(), FALSE);
+    return GetSystemMenu(HandleOf(ui.Window()), FALSE);
 }
 
 void ClosePopups() {
@@ -188,7 +189,7 @@ TEST(Stacking, TheFirstTemplateItemLiesOnTopAndPlainStaticsLetTheMouseThrough) {
         ui.ClickAt(ui.ItemCentre(0));
         ui.ClickAt(ui.ItemCentre(1));
         // Where the first two overlap, the first gets it.
-        const auto* window = dynamic_cast<CDialogWindow*>(ui.Window());
+        const auto* window = dynamic_cast<DialogWindow*>(ui.Window());
         ui.ClickAt(QPoint(window->UnitsToPixelsX(40), window->UnitsToPixelsY(17)));
         // The plain static lies above the third button and lets the click through to it.
         ui.ClickAt(QPoint(window->UnitsToPixelsX(75), window->UnitsToPixelsY(35)));
@@ -253,9 +254,9 @@ TEST(GroupBoxLook, TheFrameLineRunsThroughTheTitleAndClearOfTheButtons) {
         QWidget* window = ui.Window();
         const QImage image = window->grab().toImage();
         const QRgb background = window->palette().window().color().rgb();
-        const auto* dialog = dynamic_cast<CDialogWindow*>(window);
+        const auto* dialog = dynamic_cast<DialogWindow*>(window);
         ASSERT_NE(nullptr, dialog);
-        auto* box = dynamic_cast<CGroupBoxControl*>(dialog->Controls().at(kGroupBox));
+        auto* box = dynamic_cast<GroupBoxControl*>(dialog->Controls().at(kGroupBox));
         ASSERT_NE(nullptr, box);
         const QRect frame = box->geometry();
         const QRect title = box->TitleRect().translated(frame.topLeft());
@@ -307,7 +308,7 @@ TEST(ResponseListLook, ALongLineIsCutAtTheEdgeWithoutAnEllipsis) {
     ui.Run([&] {
         ui.Click(IDC_OPEN_PORT);
         ui.Click(IDC_SEND);
-        auto* list = dynamic_cast<CListBoxControl*>(ui.Control(IDC_RESPONSE_LIST));
+        auto* list = dynamic_cast<ListBoxControl*>(ui.Control(IDC_RESPONSE_LIST));
         ASSERT_NE(nullptr, list);
         ASSERT_EQ(1, list->Count());
         QWidget* viewport = list->viewport();

@@ -1,6 +1,7 @@
 #include "app/SerialDemoApp.h"
 #include "app/VersionInfo.h"
 #include "dialog/SerialDemoDlg.h"
+#include "framework/win32/Handles.h"
 #include "tests/DialogDriver.h"
 #include "tests/PtyDevice.h"
 
@@ -11,6 +12,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -26,7 +28,7 @@ TEST(Application, RunsTheDialogThenEndsAndTheExitClosesThePort) {
     QTimer::singleShot(0, [&] {
         QWidget* window = QApplication::activeModalWidget();
         ASSERT_NE(nullptr, window);
-        auto* dlg = dynamic_cast<CSerialDemoDlg*>(CWnd::FromHandlePermanent(window));
+        auto* dlg = dynamic_cast<CSerialDemoDlg*>(CWnd::FromHandlePermanent(HandleOf(window)));
         ASSERT_NE(nullptr, dlg);
         sawMainWindow = theApp.m_pMainWnd == dlg;
         window->activateWindow();
@@ -41,8 +43,8 @@ TEST(Application, RunsTheDialogThenEndsAndTheExitClosesThePort) {
         });
         QTest::keyClick(window, Qt::Key_F1);
 
-        QTest::mouseClick(dlg->GetDlgItemHandle(IDC_OPEN_PORT), Qt::LeftButton);
-        EXPECT_FALSE(dlg->GetDlgItemHandle(IDC_OPEN_PORT)->isEnabled());
+        QTest::mouseClick(WidgetOf(dlg->GetDlgItemHandle(IDC_OPEN_PORT)), Qt::LeftButton);
+        EXPECT_FALSE(WidgetOf(dlg->GetDlgItemHandle(IDC_OPEN_PORT))->isEnabled());
         QTest::keyClick(window, Qt::Key_Escape);
     });
     EXPECT_EQ(FALSE, theApp.InitInstance());
@@ -90,9 +92,15 @@ QString FreeDisplay() {
 
 TEST(Application, WithoutAReachableDisplaySaysSoInOneLineAndEndsWithTwo) {
     const QString display = FreeDisplay();
+    // Started through a link of another name, the program still names itself after its file.
+    QTemporaryDir links;
+    ASSERT_TRUE(links.isValid());
+    const QString link = links.filePath("serial-demo-link");
+    ASSERT_TRUE(QFile::link(MORVIK_EXECUTABLE, link));
     struct Case {
         QStringList env; // NAME=value pairs set over an environment without any display
         QString named;   // what the line must name
+        QString program = MORVIK_EXECUTABLE;
     };
     const Case cases[] = {
         {{}, "DISPLAY"},
@@ -100,9 +108,10 @@ TEST(Application, WithoutAReachableDisplaySaysSoInOneLineAndEndsWithTwo) {
         {{"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=no-such-wayland"},
          "WAYLAND_DISPLAY=no-such-wayland"},
         {{"QT_QPA_PLATFORM=no-such-platform"}, "QT_QPA_PLATFORM=no-such-platform"},
+        {{"DISPLAY=" + display}, "DISPLAY=" + display, link},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.env.join(' ').toStdString());
+        SCOPED_TRACE((c.env.join(' ') + " " + c.program).toStdString());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* var :
              {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE"})
@@ -111,7 +120,7 @@ TEST(Application, WithoutAReachableDisplaySaysSoInOneLineAndEndsWithTwo) {
             env.insert(pair.section('=', 0, 0), pair.section('=', 1));
         QProcess program;
         program.setProcessEnvironment(env);
-        program.start(MORVIK_EXECUTABLE, {"--some", "argument"});
+        program.start(c.program, {"--some", "argument"});
         ASSERT_TRUE(program.waitForFinished(10000));
         EXPECT_EQ(QProcess::NormalExit, program.exitStatus());
         EXPECT_EQ(2, program.exitCode());

@@ -1,11 +1,13 @@
 #include "dialog/SerialDemoDlg.h"
 #include "dialog/resource.h"
-#include "framework/AnsiCodePage.h"
-#include "framework/DialogWindow.h"
-#include "framework/Resources.h"
-#include "framework/WinApp.h"
+#include "framework/win32/AnsiCodePage.h"
+#include "framework/win32/DialogWindow.h"
+#include "framework/win32/Handles.h"
+#include "framework/win32/Resources.h"
+#include "framework/afx/WinApp.h"
 #include "tests/DialogDriver.h"
 #include "tests/PtyDevice.h"
+#include "tests/StderrCapture.h"
 #include "tests/TestDlg.h"
 
 #include <gtest/gtest.h>
@@ -118,7 +120,7 @@ TEST_F(MainDialog, StartsWithPortOneAndTheFocusOnOpenPort) {
         EXPECT_EQ(1, dlg.m_nPort);
 
         // Controls sit where the template puts them, in dialog units of the template font.
-        const auto* units = dynamic_cast<CDialogWindow*>(window);
+        const auto* units = dynamic_cast<DialogWindow*>(window);
         ASSERT_NE(nullptr, units);
         EXPECT_EQ(QSize(units->UnitsToPixelsX(227), units->UnitsToPixelsY(199)), window->size());
         const DialogTemplate* t = CResources::FindDialog(IDD_SERIALDEMO_DIALOG);
@@ -331,60 +333,16 @@ TEST(MainDialogPaint, AMinimisedWindowShowsTheIconCentred) {
 }
 
 TEST(AnsiCodePage, MapsWindows1252BothWays) {
-    EXPECT_EQ(QString::fromUtf8("\u20AC\u2122\u00E9A"), CAnsiCodePage::ToUnicode("\x80\x99\xE9"
-                                                                                 "A"));
+    EXPECT_EQ(QString::fromUtf8("\u20AC\u2122\u00E9A"), AnsiCodePage::ToUnicode("\x80\x99\xE9"
+                                                                                "A"));
     EXPECT_EQ(QByteArray("\x80\x99\xE9"
                          "A"),
-              CAnsiCodePage::FromUnicode(QString::fromUtf8("\u20AC\u2122\u00E9A")));
+              AnsiCodePage::FromUnicode(QString::fromUtf8("\u20AC\u2122\u00E9A")));
     // Characters outside the code page become one '?' each, also beyond the BMP.
     EXPECT_EQ(QByteArray("a?b?"),
-              CAnsiCodePage::FromUnicode(QString::fromUtf8("a\u4E2Db\U0001F600")));
-    EXPECT_EQ(QString(QChar(0x81)), CAnsiCodePage::ToUnicode("\x81"));
+              AnsiCodePage::FromUnicode(QString::fromUtf8("a\u4E2Db\U0001F600")));
+    EXPECT_EQ(QString(QChar(0x81)), AnsiCodePage::ToUnicode("\x81"));
 }
-
-// Standard error while the object lives, for the lines the program writes there.
-class StderrCapture {
-public:
-    StderrCapture() {
-        char name[] = "/tmp/morvik-stderr-XXXXXX";
-        m_fd = mkostemp(name, O_CLOEXEC);
-        unlink(name);
-        std::fflush(stderr);
-        m_saved = fcntl(2, F_DUPFD_CLOEXEC, 3);
-        dup2(m_fd, 2);
-    }
-    ~StderrCapture() { Restore(); }
-    StderrCapture(const StderrCapture&) = delete;
-    StderrCapture& operator=(const StderrCapture&) = delete;
-
-    // The captured lines that contain the text, in order.
-    QStringList Lines(const QString& containing) {
-        Restore();
-        QByteArray all;
-        char buf[4096];
-        ssize_t n;
-        lseek(m_fd, 0, SEEK_SET);
-        while ((n = read(m_fd, buf, sizeof buf)) > 0)
-            all.append(buf, static_cast<int>(n));
-        QStringList lines;
-        for (const QString& line : QString::fromLocal8Bit(all).split('\n'))
-            if (line.contains(containing))
-                lines << line;
-        return lines;
-    }
-
-private:
-    void Restore() {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        dup2(m_saved, 2);
-        close(m_saved);
-        m_saved = -1;
-    }
-    int m_fd = -1;
-    int m_saved = -1;
-};
 
 TEST_F(MainDialog, AFailedOpenWritesWhyToStandardError) {
     dev.Link(3, "/nonexistent/serial-device");

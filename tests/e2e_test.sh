@@ -17,11 +17,24 @@ device=$!
 pids+=($device)
 wait_for "simulated device on COM1" "$work/device.log" || fail "the device did not start"
 
-"$program" --an-argument-it-ignores >"$work/program.log" 2>&1 &
+# Started through a link of another name, the program names itself after its file.
+ln -s "$program" "$work/serial-demo-link"
+"$work/serial-demo-link" --an-argument-it-ignores >"$work/program.log" 2>&1 &
 program_pid=$!
 pids+=($program_pid)
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvik Serial Demo$' | head -n1)
 [ -n "$window" ] || fail "no dialog window"
+xdotool windowfocus --sync "$window"
+
+# F1: the message box is captioned with the program's name; Enter closes it.
+xdotool key F1
+box=$(timeout 10 xdotool search --sync --onlyvisible --name '^MorvikSerialDemo$' | head -n1)
+[ -n "$box" ] || fail "no message box captioned MorvikSerialDemo"
+xdotool windowfocus --sync "$box" key Return
+for _ in $(seq 50); do
+    xdotool search --onlyvisible --name '^MorvikSerialDemo$' >/dev/null || break
+    sleep 0.1
+done
 xdotool windowfocus --sync "$window"
 
 # The focus starts on "Open Port": Enter presses it.

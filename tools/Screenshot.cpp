@@ -3,7 +3,8 @@
 // Usage: screenshot <main.png> <about.png>
 
 #include "dialog/SerialDemoDlg.h"
-#include "framework/WinApp.h"
+#include "framework/afx/WinApp.h"
+#include "framework/win32/Handles.h"
 #include "tests/PtyDevice.h"
 
 #include <QAbstractButton>
@@ -37,11 +38,11 @@ QImage Framed(QWidget* window) {
 }
 
 void Type(CWnd& dlg, int id, const char* text) {
-    dynamic_cast<QLineEdit*>(dlg.GetDlgItemHandle(id))->setText(text);
+    dynamic_cast<QLineEdit*>(WidgetOf(dlg.GetDlgItemHandle(id)))->setText(text);
 }
 
 void Click(CWnd& dlg, int id) {
-    dynamic_cast<QAbstractButton*>(dlg.GetDlgItemHandle(id))->click();
+    dynamic_cast<QAbstractButton*>(WidgetOf(dlg.GetDlgItemHandle(id)))->click();
 }
 
 } // namespace
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
             Click(dlg, IDC_SEND);
         }
         Type(dlg, IDC_COMMAND, "*IDN?");
-        const QImage main = Framed(dlg.m_hWnd);
+        const QImage main = Framed(WidgetOf(dlg.m_hWnd));
         ok &= main.save(argv[1]);
 
         // The About box over the dialog, placed as a window manager centres it.

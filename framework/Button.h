@@ -1,6 +1,0 @@
-#pragma once
-
-#include "framework/Wnd.h"
-
-// A push button, group box or other button control.
-class CButton : public CWnd {};

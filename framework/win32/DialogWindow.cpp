@@ -1,0 +1,232 @@
+#include "framework/win32/DialogWindow.h"
+
+#include "framework/win32/AnsiCodePage.h"
+#include "framework/win32/Handles.h"
+#include "framework/win32/WinUser.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QShortcut>
+
+namespace {
+
+QFont::Weight QtWeight(WORD weight) {
+    return weight >= 600 ? QFont::Bold : QFont::Normal;
+}
+
+} // namespace
+
+DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
+    : QDialog(pOwner), m_template(tmpl), m_style(tmpl.style) {
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
+    if ((tmpl.style & WS_CAPTION) == WS_CAPTION)
+        flags |= Qt::WindowTitleHint;
+    if (tmpl.style & WS_SYSMENU)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (!pOwner && (tmpl.exStyle & WS_EX_APPWINDOW))
+        flags = (flags & ~Qt::WindowType_Mask) | Qt::Window; // its own taskbar entry
+    setWindowFlags(flags);
+    setWindowTitle(AnsiCodePage::ToUnicode(tmpl.caption));
+
+    QFont font(QString::fromLatin1(tmpl.faceName ? tmpl.faceName : "MS Sans Serif"));
+    font.setPointSize(tmpl.pointSize ? tmpl.pointSize : 8);
+    font.setWeight(QtWeight(tmpl.weight));
+    font.setItalic(tmpl.italic);
+    setFont(font);
+    const QFontMetrics metrics(font);
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_baseX = (letters / 26 + 1) / 2;
+    m_baseY = metrics.height();
+    setFixedSize(UnitsToPixelsX(tmpl.cx), UnitsToPixelsY(tmpl.cy));
+
+    if (m_style & WS_SYSMENU) {
+        auto* pShortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+        connect(pShortcut, &QShortcut::activated, this,
+                [this] { PopupSystemMenu(mapToGlobal(QPoint(0, 0))); });
+    }
+}
+
+DialogWindow::~DialogWindow() = default;
+
+void DialogWindow::AddControl(QWidget* pControl, const DialogTemplate::Item& item) {
+    // A control of a fixed size (an icon static) keeps it.
+    pControl->setGeometry(UnitsToPixelsX(item.x), UnitsToPixelsY(item.y), UnitsToPixelsX(item.cx),
+                          UnitsToPixelsY(item.cy));
+    pControl->setEnabled(!(item.style & WS_DISABLED));
+    // The first template item lies on top: each new control goes below those before it.
+    pControl->lower();
+    m_controls.push_back(pControl);
+    // Tab order is template order over the tab stops.
+    if (item.style & WS_TABSTOP) {
+        pControl->setFocusPolicy(Qt::StrongFocus);
+        if (m_pLastTabStop)
+            QWidget::setTabOrder(m_pLastTabStop, pControl);
+        m_pLastTabStop = pControl;
+    } else if (pControl->focusPolicy() != Qt::NoFocus) {
+        pControl->setFocusPolicy(Qt::ClickFocus);
+    }
+}
+
+QWidget* DialogWindow::Control(int nID) const {
+    for (QWidget* pChild : m_controls) {
+        if (GetDlgCtrlID(HandleOf(pChild)) == nID)
+            return pChild;
+    }
+    return nullptr;
+}
+
+QWidget* DialogWindow::NextTabStop(QWidget* pAfter, bool bPrevious) const {
+    const int n = static_cast<int>(m_controls.size());
+    int start = bPrevious ? 0 : n - 1; // the search begins after it, wrapping round
+    for (int i = 0; i < n; ++i) {
+        if (m_controls[i] == pAfter)
+            start = i;
+    }
+    for (int k = 1; k <= n; ++k) {
+        QWidget* pChild = m_controls[(start + (bPrevious ? n - k : k)) % n];
+        if ((GetWindowLongA(HandleOf(pChild), GWL_STYLE) & WS_TABSTOP) && pChild->isEnabled())
+            return pChild;
+    }
+    return nullptr;
+}
+
+HMENU DialogWindow::SystemMenu(bool bRevert) {
+    if (!(m_style & WS_SYSMENU))
+        return nullptr;
+    if (bRevert && m_hSystemMenu) {
+        delete m_hSystemMenu;
+        m_hSystemMenu = nullptr;
+    }
+    if (!m_hSystemMenu) {
+        m_hSystemMenu = new HMENU__(this);
+        AppendMenuA(m_hSystemMenu, MF_STRING, SC_MOVE, "&Move");
+        AppendMenuA(m_hSystemMenu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(m_hSystemMenu, MF_STRING, SC_CLOSE, "&Close\tAlt+F4");
+        // The command arrives once the menu has closed, as the platform's does.
+        connect(m_hSystemMenu, &QMenu::triggered, this, [this](QAction* pAction) {
+            const WPARAM nID = pAction->data().value<quintptr>();
+            QMetaObject::invokeMethod(
+                this, [this, nID] { SendMessageA(Handle(), WM_SYSCOMMAND, nID, 0); },
+                Qt::QueuedConnection);
+        });
+    }
+    return bRevert ? nullptr : m_hSystemMenu;
+}
+
+void DialogWindow::PopupSystemMenu(const QPoint& globalPos) {
+    if (HMENU hMenu = SystemMenu(false))
+        hMenu->popup(globalPos);
+}
+
+void DialogWindow::DefaultPaint() {
+    if (m_pPaintEvent)
+        QDialog::paintEvent(m_pPaintEvent);
+}
+
+INT_PTR DialogWindow::RunModal() {
+    return m_bEnded ? m_nResult : exec();
+}
+
+void DialogWindow::End(INT_PTR nResult) {
+    m_bEnded = true;
+    m_nResult = nResult;
+    QDialog::done(static_cast<int>(nResult));
+}
+
+void DialogWindow::reject() {
+    Command(IDCANCEL);
+}
+
+void DialogWindow::accept() {
+    Command(IDOK);
+}
+
+HWND DialogWindow::Handle() const {
+    return HandleOf(this);
+}
+
+void DialogWindow::Command(UINT nID) {
+    SendMessageA(Handle(), WM_COMMAND, MAKEWPARAM(static_cast<WORD>(nID), 0), 0);
+}
+
+LRESULT DialogWindow::FocusDlgCode(HWND* phFocus) const {
+    *phFocus = HandleOf(focusWidget());
+    return *phFocus ? SendMessageA(*phFocus, WM_GETDLGCODE, 0, 0) : 0;
+}
+
+void DialogWindow::paintEvent(QPaintEvent* pEvent) {
+    m_pPaintEvent = pEvent;
+    SendMessageA(Handle(), WM_PAINT, 0, 0);
+    m_pPaintEvent = nullptr;
+}
+
+void DialogWindow::keyPressEvent(QKeyEvent* pEvent) {
+    switch (pEvent->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        // Enter presses the focused push button, else gives OK.
+        HWND hFocus = nullptr;
+        if (FocusDlgCode(&hFocus) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))
+            SendMessageA(hFocus, BM_CLICK, 0, 0);
+        else
+            Command(IDOK);
+        return;
+    }
+    case Qt::Key_Escape:
+        Command(IDCANCEL);
+        return;
+    case Qt::Key_F1:
+        Command(ID_HELP);
+        return;
+    case Qt::Key_Menu:
+        KeyboardContextMenu();
+        return;
+    case Qt::Key_F10:
+        if (pEvent->modifiers() == Qt::ShiftModifier) {
+            KeyboardContextMenu();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(pEvent);
+}
+
+void DialogWindow::KeyboardContextMenu() {
+    // In a field the key is the field's: its own menu, where its cursor is.
+    HWND hFocus = nullptr;
+    if (FocusDlgCode(&hFocus) & DLGC_HASSETSEL) {
+        QWidget* pField = WidgetOf(hFocus);
+        const QPoint pos = pField->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, pos, pField->mapToGlobal(pos));
+        QCoreApplication::sendEvent(pField, &event);
+        return;
+    }
+    PopupSystemMenu(mapToGlobal(QPoint(0, 0)));
+}
+
+void DialogWindow::closeEvent(QCloseEvent* pEvent) {
+    if (!isVisible()) {
+        pEvent->accept();
+        return;
+    }
+    // The title bar's Close is the system command Close: the program sees it first.
+    pEvent->ignore();
+    SendMessageA(Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+void DialogWindow::contextMenuEvent(QContextMenuEvent* pEvent) {
+    // A control that has no menu of its own passes the event up to here. From the mouse only
+    // the background (statics and group boxes are transparent) opens the window menu; a
+    // right click on a button or the list does nothing.
+    if (pEvent->reason() == QContextMenuEvent::Keyboard)
+        PopupSystemMenu(mapToGlobal(QPoint(0, 0)));
+    else if (!childAt(pEvent->pos()))
+        PopupSystemMenu(pEvent->globalPos());
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "framework/win32/DialogTemplate.h"
+#include "framework/win32/WinTypes.h"
+
+#include <QDialog>
+
+#include <vector>
+
+class QPaintEvent;
+
+// The widget of a dialog built from its template. It turns Qt's events into the messages of
+// the dialog manager, sent to the dialog's handle: button clicks, keys, painting, Close and
+// the system menu. The dialog manager (CreateDialogIndirectA) adds its controls.
+class DialogWindow : public QDialog {
+public:
+    DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner);
+    ~DialogWindow() override;
+
+    // Dialog units to pixels, from the template font's average character size.
+    int UnitsToPixelsX(int x) const { return (x * m_baseX + 2) / 4; }
+    int UnitsToPixelsY(int y) const { return (y * m_baseY + 4) / 8; }
+
+    const DialogTemplate& Template() const { return m_template; }
+
+    // Places a control made for a template item: its rectangle, enabled state, stacking and
+    // tab order.
+    void AddControl(QWidget* pControl, const DialogTemplate::Item& item);
+    // The controls in template order.
+    const std::vector<QWidget*>& Controls() const { return m_controls; }
+    // The control with this identifier, or null.
+    QWidget* Control(int nID) const;
+    // The next enabled tab stop after pAfter (from the start for null), or before it.
+    QWidget* NextTabStop(QWidget* pAfter, bool bPrevious) const;
+
+    // The window menu (Move, Close and what the program appends); null without WS_SYSMENU.
+    // bRevert restores the standard entries and returns null.
+    HMENU SystemMenu(bool bRevert);
+    void PopupSystemMenu(const QPoint& globalPos);
+
+    // The painting of the dialog itself, for the WM_PAINT that no one else handled.
+    void DefaultPaint();
+
+    // Runs the modal loop unless End came first; returns End's result.
+    INT_PTR RunModal();
+    void End(INT_PTR nResult);
+
+    void reject() override;
+    void accept() override;
+
+protected:
+    void paintEvent(QPaintEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
+    void closeEvent(QCloseEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
+
+private:
+    HWND Handle() const;
+    void Command(UINT nID);
+    // What the focused control answers to WM_GETDLGCODE, with its handle.
+    LRESULT FocusDlgCode(HWND* phFocus) const;
+    // The context-menu key or Shift+F10: a field's own menu, else the window menu.
+    void KeyboardContextMenu();
+
+    const DialogTemplate& m_template; // static data, lives as long as the program
+    DWORD m_style;
+    int m_baseX = 1;
+    int m_baseY = 1;
+    std::vector<QWidget*> m_controls; // template order
+    QWidget* m_pLastTabStop = nullptr;
+    HMENU m_hSystemMenu = nullptr;
+    QPaintEvent* m_pPaintEvent = nullptr;
+    bool m_bEnded = false;
+    INT_PTR m_nResult = -1;
+};

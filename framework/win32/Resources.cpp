@@ -1,0 +1,64 @@
+#include "framework/win32/Resources.h"
+
+#include "framework/win32/Handles.h"
+#include "framework/win32/WinUser.h"
+
+#include <QPixmap>
+
+#include <map>
+#include <vector>
+
+namespace {
+
+struct IconImages {
+    std::vector<const char* const*> xpms;
+    HICON icon = nullptr; // built on first use, once a GUI application exists
+};
+
+std::map<UINT, const DialogTemplate*>& Dialogs() {
+    static std::map<UINT, const DialogTemplate*> dialogs;
+    return dialogs;
+}
+
+std::map<UINT, IconImages>& Icons() {
+    // Never destroyed: loaded icons live until the process ends, like the module's own.
+    static auto* icons = new std::map<UINT, IconImages>;
+    return *icons;
+}
+
+} // namespace
+
+void CResources::SetDialog(UINT nID, const DialogTemplate* pTemplate) {
+    if (pTemplate)
+        Dialogs()[nID] = pTemplate;
+    else
+        Dialogs().erase(nID);
+}
+
+const DialogTemplate* CResources::FindDialog(UINT nID) {
+    const auto it = Dialogs().find(nID);
+    return it == Dialogs().end() ? nullptr : it->second;
+}
+
+void CResources::SetIcon(UINT nID, std::initializer_list<const char* const*> images) {
+    Icons()[nID].xpms.assign(images.begin(), images.end());
+}
+
+HICON CResources::FindIcon(UINT nID) {
+    const auto it = Icons().find(nID);
+    if (it == Icons().end())
+        return nullptr;
+    IconImages& images = it->second;
+    if (!images.icon) {
+        images.icon = new HICON__;
+        for (const char* const* xpm : images.xpms)
+            images.icon->addPixmap(QPixmap(xpm));
+    }
+    return images.icon;
+}
+
+HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {
+    if (!hInstance || !IS_INTRESOURCE(lpIconName))
+        return nullptr;
+    return CResources::FindIcon(static_cast<UINT>(reinterpret_cast<std::uintptr_t>(lpIconName)));
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "core/Types.h"
+#include "framework/win32/DialogTemplate.h"
+#include "framework/win32/WinTypes.h"
+
+#include <initializer_list>
+
+// The program's dialog templates and icons, keyed by resource identifier. Resource files
+// register theirs during static initialisation. Strings live in CStringTable.
+class CResources {
+public:
+    static void SetDialog(UINT nID, const DialogTemplate* pTemplate);
+    static const DialogTemplate* FindDialog(UINT nID);
+
+    // An icon group: XPM images of its sizes, largest first.
+    static void SetIcon(UINT nID, std::initializer_list<const char* const*> images);
+    static HICON FindIcon(UINT nID);
+
+    struct DialogEntry {
+        DialogEntry(UINT nID, const DialogTemplate* pTemplate) { SetDialog(nID, pTemplate); }
+    };
+    struct IconEntry {
+        IconEntry(UINT nID, std::initializer_list<const char* const*> images) {
+            SetIcon(nID, images);
+        }
+    };
+};

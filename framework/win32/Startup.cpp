@@ -1,0 +1,81 @@
+// The program's entry: the GUI application and its display, then the program's own WinMain.
+
+#include "framework/win32/WinUser.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// What Qt says while it starts its display connection, held back until it is known whether
+// a display was found: if none was, the one line below is all the user sees.
+struct StartupMessage {
+    QtMsgType type;
+    std::string category;
+    QString text;
+};
+std::vector<StartupMessage>* g_pStartupMessages = nullptr;
+
+std::string Env(const char* var) {
+    const char* v = std::getenv(var);
+    return v ? v : "";
+}
+
+[[noreturn]] void NoDisplay() {
+    // Name the display that was tried, through the variables that chose it.
+    std::string tried;
+    for (const char* var : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"}) {
+        const std::string value = Env(var);
+        if (value.empty())
+            continue;
+        tried += tried.empty() ? "" : ", ";
+        tried += std::string(var) + "=" + value;
+    }
+    if (tried.empty())
+        tried = "neither DISPLAY nor WAYLAND_DISPLAY is set";
+    std::fprintf(stderr,
+                 "%s: cannot open a graphical display (%s); start it from a desktop session.\n",
+                 GetProgramName(), tried.c_str());
+    std::fflush(stderr);
+    // Qt is half set up and would abort: leave without running anything more of it.
+    std::_Exit(2);
+}
+
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg)
+        NoDisplay();
+    if (g_pStartupMessages)
+        g_pStartupMessages->push_back({type, context.category ? context.category : "", text});
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (Env("QT_QPA_PLATFORM").empty() && Env("DISPLAY").empty() && Env("WAYLAND_DISPLAY").empty())
+        NoDisplay();
+
+    // The program takes nothing from its command line: Qt sees the program name alone, so
+    // none of its own options (-reverse, -platform, -qwindowgeometry ...) apply.
+    int qtArgc = 1;
+    char* qtArgv[] = {argc > 0 && argv[0] ? argv[0] : const_cast<char*>(GetProgramName()), nullptr};
+    // The desktop entry's id: docks match the window to its launcher by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.morvik.MorvikSerialDemo"));
+
+    std::vector<StartupMessage> messages;
+    g_pStartupMessages = &messages;
+    const QtMessageHandler previous = qInstallMessageHandler(StartupMessageHandler);
+    QApplication application(qtArgc, qtArgv);
+    qInstallMessageHandler(previous);
+    g_pStartupMessages = nullptr;
+    for (const StartupMessage& m : messages) {
+        if (previous)
+            previous(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.c_str()), m.text);
+    }
+
+    char noArguments[] = "";
+    return WinMain(GetModuleHandleA(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
+}
