@@ -296,11 +296,11 @@ private:
     void Send(const std::string& bytes) {
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
-            if (n > 0)
-                done += static_cast<std::size_t>(n);
-            else if (!(n < 0 && errno == EINTR))
+            const ssize_t n = RetryOnEintr(
+                [&] { return write(m_master, bytes.data() + done, bytes.size() - done); });
+            if (n <= 0)
                 return; // the program is gone or not reading: drop the rest
+            done += static_cast<std::size_t>(n);
         }
     }
 
@@ -399,8 +399,7 @@ int main(int argc, char** argv) {
         pollfd fds[2] = {{sigfd, POLLIN, 0}, {pty.Master(), POLLIN, 0}};
         const int timeout = held ? device.MsToNextEvent() : kIdleCheckMs;
         // Without a program on the port, only the signal is waited for.
-        const int rc = poll(fds, held ? 2 : 1, timeout);
-        if (rc < 0 && errno != EINTR)
+        if (RetryOnEintr([&] { return poll(fds, held ? 2 : 1, timeout); }) < 0)
             break;
         if (fds[0].revents & POLLIN)
             break;
@@ -425,7 +424,7 @@ int main(int argc, char** argv) {
         }
         if (fds[1].revents & POLLIN) {
             char buf[512];
-            const ssize_t n = read(pty.Master(), buf, sizeof buf);
+            const ssize_t n = RetryOnEintr([&] { return read(pty.Master(), buf, sizeof buf); });
             if (n > 0)
                 device.Receive(buf, static_cast<std::size_t>(n));
         }
