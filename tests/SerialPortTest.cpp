@@ -4,6 +4,7 @@
 #include "serial/LineSettings.h"
 #include "tests/FakeMachine.h"
 #include "tests/PtyDevice.h"
+#include "tests/WaitingChild.h"
 
 #include <gtest/gtest.h>
 
@@ -562,15 +563,11 @@ TEST(SerialPortLine, EveryEndButSigkillPutsTheLineBack) {
         PtyDevice dev(1);
         const SlaveView view(dev.SlavePath());
         const termios before = view.Settings();
-        int ready[2];
-        ASSERT_EQ(0, pipe2(ready, O_CLOEXEC));
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
+        WaitingChild child([&] {
             // Never destroyed: only the end of the process lets go of the port.
             auto* port = new CSerialPort();
             if (!OpenStandard(*port, 1, 57600))
-                _exit(3);
+                return false;
             if (c.end == End::Exit)
                 std::exit(7);
             if (c.end == End::SignalHandler)
@@ -579,27 +576,18 @@ TEST(SerialPortLine, EveryEndButSigkillPutsTheLineBack) {
                     signal(sig, SIG_DFL);
                     raise(sig);
                 });
-            if (write(ready[1], "x", 1) != 1)
-                _exit(4);
-            for (;;)
-                pause();
-        }
-        close(ready[1]);
-        char x;
-        if (c.end != End::Exit) {
-            EXPECT_EQ(1, read(ready[0], &x, 1)) << c.what;
+            return true;
+        });
+        EXPECT_EQ(c.end != End::Exit, child.Ready()) << c.what;
+        if (child.Ready()) {
             EXPECT_FALSE(SameSettings(before, view.Settings())) << c.what;
-            kill(child, c.end == End::Kill ? SIGKILL : SIGTERM);
         }
-        close(ready[0]);
-        int status = 0;
-        ASSERT_EQ(child, waitpid(child, &status, 0));
+        const int sig = c.end == End::Kill ? SIGKILL : SIGTERM;
+        const int status = child.Wait(c.end == End::Exit ? 0 : sig);
         if (c.end == End::Exit)
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
         else
-            EXPECT_TRUE(WIFSIGNALED(status) &&
-                        WTERMSIG(status) == (c.end == End::Kill ? SIGKILL : SIGTERM))
-                << c.what << " " << status;
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << c.what << " " << status;
         EXPECT_EQ(c.putBack, SameSettings(before, view.Settings())) << c.what;
         EXPECT_EQ(!c.putBack, view.Exclusive()) << c.what;
     }
@@ -624,23 +612,11 @@ TEST(SerialPortOpen, ALineHeldExclusivelyByAnotherIsBusyEvenForRoot) {
 
 TEST(SerialPortOpen, SomebodysTerminalIsRefusedNamingTheProcess) {
     PtyDevice dev(1);
-    int ready[2];
-    ASSERT_EQ(0, pipe2(ready, O_CLOEXEC));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    WaitingChild shell([&] {
         // A session of its own whose controlling terminal is the line, as a login shell's is.
-        if (setsid() < 0 || open(dev.SlavePath().c_str(), O_RDWR | O_CLOEXEC) < 0)
-            _exit(3);
-        if (write(ready[1], "x", 1) != 1)
-            _exit(4);
-        for (;;)
-            pause();
-    }
-    close(ready[1]);
-    char x;
-    EXPECT_EQ(1, read(ready[0], &x, 1));
-    close(ready[0]);
+        return setsid() >= 0 && open(dev.SlavePath().c_str(), O_RDWR | O_CLOEXEC) >= 0;
+    });
+    ASSERT_TRUE(shell.Ready());
     std::string name;
     std::ifstream("/proc/self/comm") >> name;
 
@@ -648,10 +624,10 @@ TEST(SerialPortOpen, SomebodysTerminalIsRefusedNamingTheProcess) {
     EXPECT_EQ(FALSE, OpenStandard(port));
     EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
     EXPECT_EQ("cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " + dev.SlavePath() +
-                  ": in use as the terminal of " + name + " (pid " + std::to_string(child) + ")",
+                  ": in use as the terminal of " + name + " (pid " + std::to_string(shell.Pid()) +
+                  ")",
               std::string(CommErrorMessage()));
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    shell.Wait(SIGKILL);
     EXPECT_EQ(TRUE, OpenStandard(port));
 }
 

@@ -1,4 +1,5 @@
 #include "serial/SerialPort.h"
+#include "tests/WaitingChild.h"
 
 #include <gtest/gtest.h>
 
@@ -128,24 +129,12 @@ TEST_F(SimDevice, EveryEndingSignalRemovesItsLink) {
 TEST_F(SimDevice, APortLeftExclusiveByAKilledProgramIsUsableAgainWithinASecond) {
     const std::string before = LinkOf(m_link);
     port.Close();
-    int ready[2];
-    ASSERT_EQ(0, pipe2(ready, O_CLOEXEC));
-    const pid_t holder = fork();
-    ASSERT_GE(holder, 0);
-    if (holder == 0) {
-        CSerialPort held;
-        if (!held.Open(3, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10) ||
-            write(ready[1], "x", 1) != 1)
-            _exit(3);
-        for (;;)
-            pause();
-    }
-    close(ready[1]);
-    char x;
-    ASSERT_EQ(1, read(ready[0], &x, 1));
-    close(ready[0]);
-    kill(holder, SIGKILL);
-    waitpid(holder, nullptr, 0);
+    WaitingChild holder([] {
+        static CSerialPort held;
+        return held.Open(3, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10) == TRUE;
+    });
+    ASSERT_TRUE(holder.Ready());
+    holder.Wait(SIGKILL);
 
     const auto killed = Clock::now();
     BOOL opened = FALSE;
