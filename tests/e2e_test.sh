@@ -11,6 +11,15 @@ need Xvfb xdotool strace
 start_xvfb || fail "Xvfb did not start"
 unset QT_QPA_PLATFORM
 
+# focus_dialog WHAT: waits for the program's window and gives it the focus, which starts on
+# "Open Port".
+focus_dialog() {
+    local window
+    window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Morvik Serial Demo$' | head -n1)
+    [ -n "$window" ] || fail "${1}no dialog window"
+    xdotool windowfocus --sync "$window"
+}
+
 # COM1 linked to the kernel log: Open Port fails as "not a serial device", and the device is
 # never opened, since whether it is a serial line is decided from its number before open().
 mkdir -p "$work/kmsg/MorvikSerialDemo/ports"
@@ -19,9 +28,7 @@ XDG_CONFIG_HOME=$work/kmsg strace -f -qq -e trace=openat -o "$work/strace.log" \
     "$program" >"$work/program.log" 2>&1 &
 traced=$!
 pids+=($traced)
-window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Morvik Serial Demo$' | head -n1)
-[ -n "$window" ] || fail "kmsg: no dialog window"
-xdotool windowfocus --sync "$window"
+focus_dialog "kmsg: "
 xdotool key --clearmodifiers Return
 wait_for "cannot open COM1: .*/COM1 -> /dev/kmsg: not a serial device" "$work/program.log" ||
     fail "kmsg: Open Port did not fail as not a serial device"
@@ -41,11 +48,8 @@ wait_for "simulated device on COM1" "$work/device.log" || fail "the device did n
 "$program" --an-argument-it-ignores >"$work/program.log" 2>&1 &
 program_pid=$!
 pids+=($program_pid)
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvik Serial Demo$' | head -n1)
-[ -n "$window" ] || fail "no dialog window"
-xdotool windowfocus --sync "$window"
-
-# The focus starts on "Open Port": Enter presses it.
+focus_dialog ""
+# Enter presses "Open Port".
 xdotool key --clearmodifiers Return
 wait_for "port opened" "$work/device.log" || fail "the port was not opened"
 # "Open Port" is now disabled and the focus moved on to the command field.
