@@ -1,13 +1,17 @@
 #include "serial/DeviceTable.h"
 
 #include <map>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace {
 
 struct Table {
     std::mutex lock;
-    std::map<HANDLE, std::unique_ptr<DeviceTable::Device>> devices;
+    std::map<HANDLE, DeviceTable::Device*> devices;
+    std::vector<std::unique_ptr<DeviceTable::Device>> all; // in use and free alike
+    std::vector<DeviceTable::Device*> free;
 };
 
 // Never destroyed: a port object in static storage may close its device after every other
@@ -22,11 +26,21 @@ Table& TheTable() {
 DeviceTable::Device& DeviceTable::Add(HANDLE h, int heldLine) {
     Table& t = TheTable();
     std::lock_guard<std::mutex> lock(t.lock);
-    std::unique_ptr<Device>& d = t.devices[h];
-    d.reset(new Device());
+    Device* d = nullptr;
+    if (t.free.empty()) {
+        t.all.emplace_back(new Device());
+        d = t.all.back().get();
+    } else {
+        d = t.free.back();
+        t.free.pop_back();
+    }
+    d->timeouts = Device().timeouts;
     d->heldLine = heldLine;
-    const unsigned generation = s_generation.fetch_add(1, std::memory_order_acq_rel) + 1;
-    t_recent = {h, generation, d.get()};
+    d->head = d->tail = 0;
+    d->drained = true;
+    d->h.store(h, std::memory_order_relaxed);
+    t.devices[h] = d;
+    t_recent = d;
     return *d;
 }
 
@@ -36,18 +50,21 @@ DeviceTable::Device* DeviceTable::FindLocked(HANDLE h) {
     const auto it = t.devices.find(h);
     if (it == t.devices.end())
         return nullptr;
-    t_recent = {h, s_generation.load(std::memory_order_acquire), it->second.get()};
-    return it->second.get();
+    t_recent = it->second;
+    return it->second;
 }
 
-std::unique_ptr<DeviceTable::Device> DeviceTable::Remove(HANDLE h) {
+bool DeviceTable::Remove(HANDLE h, int* pHeldLine) {
     Table& t = TheTable();
     std::lock_guard<std::mutex> lock(t.lock);
     const auto it = t.devices.find(h);
     if (it == t.devices.end())
-        return nullptr;
-    std::unique_ptr<Device> d = std::move(it->second);
+        return false;
+    Device* d = it->second;
     t.devices.erase(it);
-    s_generation.fetch_add(1, std::memory_order_acq_rel);
-    return d;
+    *pHeldLine = d->heldLine;
+    d->h.store(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
+    d->head = d->tail = 0;
+    t.free.push_back(d);
+    return true;
 }

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <memory>
 
 // The comm layer's state of each descriptor it opened, and each thread's memory of the last one
 // it looked up: a reply is read one byte per call, and the table's lock and search would cost
@@ -15,36 +14,34 @@ public:
     static constexpr std::size_t kReadChunk = 4096;
 
     struct Device {
+        // The descriptor the entry is for, or INVALID_HANDLE_VALUE while the entry is free.
+        // Entries are reused, never freed, so that a thread's memory of one can only go stale,
+        // never dangle: it is checked against this.
+        std::atomic<HANDLE> h{INVALID_HANDLE_VALUE};
         // A device that could not be configured reads and writes with these: still bounded.
         COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 1000, 50, 0};
         int heldLine = -1; // its slot in HeldLines
         // Bytes taken from the driver and not handed out yet: buffer[head, tail).
         std::size_t head = 0;
         std::size_t tail = 0;
+        bool drained = true; // the last read() took all the driver held
         unsigned char buffer[kReadChunk];
     };
 
-    // The entry of a descriptor just opened; h must have none.
+    // The entry of a descriptor just opened, fresh; h must have none.
     static Device& Add(HANDLE h, int heldLine);
     // The entry of h, or nullptr; without a lock when h is the one this thread looked up last.
     static Device* Find(HANDLE h) {
-        const Recent& r = t_recent;
-        if (r.h == h && r.generation == s_generation.load(std::memory_order_acquire))
-            return r.device;
+        Device* d = t_recent;
+        if (d && d->h.load(std::memory_order_relaxed) == h)
+            return d;
         return FindLocked(h);
     }
-    // Takes the entry of h out of the table; nullptr when it had none.
-    static std::unique_ptr<Device> Remove(HANDLE h);
+    // Frees the entry of h and returns its held line; false when h had none.
+    static bool Remove(HANDLE h, int* pHeldLine);
 
 private:
-    struct Recent {
-        HANDLE h;
-        unsigned generation;
-        Device* device;
-    };
     static Device* FindLocked(HANDLE h);
 
-    // Bumped whenever the table changes, so that no thread keeps using a memory gone stale.
-    static inline std::atomic<unsigned> s_generation{0};
-    static inline thread_local Recent t_recent{INVALID_HANDLE_VALUE, 0, nullptr};
+    static inline thread_local Device* t_recent = nullptr;
 };

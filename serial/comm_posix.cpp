@@ -120,6 +120,7 @@ ssize_t ReadBuffered(int fd, DeviceTable::Device& d, unsigned char* out, std::si
     if (d.head == d.tail) {
         ++comm_internal::t_readSystemCalls;
         const ssize_t got = RetryOnEintr([&] { return read(fd, d.buffer, sizeof d.buffer); });
+        d.drained = got < static_cast<ssize_t>(sizeof d.buffer);
         if (got <= 0)
             return got;
         d.head = 0;
@@ -172,9 +173,10 @@ HANDLE CommOpen(const char* pszPortName) {
 
     LineSettings::Snapshot found{};
     const bool saved = LineSettings::Save(fd, &found);
-    // A descriptor number closed behind our back may come again: its old entry goes untouched.
-    if (const std::unique_ptr<DeviceTable::Device> stale = DeviceTable::Remove(fd))
-        HeldLines::Forget(stale->heldLine);
+    // A descriptor number closed behind our back may come again: its old line goes untouched.
+    int staleLine = -1;
+    if (DeviceTable::Remove(fd, &staleLine))
+        HeldLines::Forget(staleLine);
     const int held = HeldLines::Hold(fd, saved ? &found : nullptr, true);
     if (held < 0) {
         // No ioctl result to check: the descriptor goes next, and with it our exclusivity.
@@ -262,7 +264,9 @@ BOOL CommPurge(HANDLE h, DWORD dwFlags) {
     return tcflush(h, rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) == 0 ? TRUE : FALSE;
 }
 
-BOOL comm_internal::ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead) {
+// Kept out of line: inlined into a reply's loop, its registers would crowd out the byte's.
+[[gnu::noinline]] BOOL comm_internal::ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead,
+                                                     DWORD* pdwRead) {
     *pdwRead = 0;
     DeviceTable::Device* const pDevice = DeviceTable::Find(h);
     if (!pDevice) {
@@ -299,22 +303,28 @@ BOOL comm_internal::ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead, DWORD
     const Deadline deadline(totalMs);
 
     DWORD got = 0;
+    bool waited = false;
     while (got < nToRead) {
-        const ssize_t n = ReadBuffered(h, d, buffer + got, nToRead - got);
-        if (n > 0) {
-            got += static_cast<DWORD>(n);
-            *pdwRead = got;
-            if (firstByte)
-                break;
-            continue;
+        // Right after a read() that emptied the driver another would only say EAGAIN: wait
+        // first, as a reply's first byte is waited for.
+        if (waited || atOnce || d.head < d.tail || !d.drained) {
+            const ssize_t n = ReadBuffered(h, d, buffer + got, nToRead - got);
+            if (n > 0) {
+                got += static_cast<DWORD>(n);
+                *pdwRead = got;
+                waited = false;
+                if (firstByte)
+                    break;
+                continue;
+            }
+            if (n == 0) {
+                // End of file: a hung-up tty, or a device that will never give more.
+                errno = EIO;
+                return got > 0 ? TRUE : FALSE;
+            }
+            if (errno != EAGAIN)
+                return got > 0 ? TRUE : FALSE; // a hung-up line fails at once
         }
-        if (n == 0) {
-            // End of file: a hung-up tty, or a device that will never give more.
-            errno = EIO;
-            return got > 0 ? TRUE : FALSE;
-        }
-        if (errno != EAGAIN)
-            return got > 0 ? TRUE : FALSE; // a hung-up line fails at once
         if (atOnce || deadline.MsLeft() == 0)
             break;
         ++t_readSystemCalls;
@@ -323,6 +333,7 @@ BOOL comm_internal::ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead, DWORD
             break;
         if (w != Deadline::Wait::Ready)
             return got > 0 ? TRUE : FALSE;
+        waited = true;
     }
     return TRUE;
 }
@@ -366,8 +377,9 @@ BOOL CommClose(HANDLE h) {
         errno = EBADF;
         return FALSE;
     }
-    if (const std::unique_ptr<DeviceTable::Device> d = DeviceTable::Remove(h))
-        HeldLines::Release(d->heldLine);
+    int heldLine = -1;
+    if (DeviceTable::Remove(h, &heldLine))
+        HeldLines::Release(heldLine);
     // Linux releases the descriptor even when close() is interrupted: never retry it.
     return (close(h) == 0 || errno == EINTR) ? TRUE : FALSE;
 }
