@@ -264,9 +264,7 @@ BOOL CommPurge(HANDLE h, DWORD dwFlags) {
     return tcflush(h, rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) == 0 ? TRUE : FALSE;
 }
 
-// Kept out of line: inlined into a reply's loop, its registers would crowd out the byte's.
-[[gnu::noinline]] BOOL comm_internal::ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead,
-                                                     DWORD* pdwRead) {
+BOOL comm_internal::ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead) {
     *pdwRead = 0;
     DeviceTable::Device* const pDevice = DeviceTable::Find(h);
     if (!pDevice) {
