@@ -34,7 +34,7 @@ DeviceTable::Device& DeviceTable::Add(HANDLE h, int heldLine) {
         d = t.free.back();
         t.free.pop_back();
     }
-    d->timeouts = Device().timeouts;
+    d->timeouts = kFallbackTimeouts;
     d->heldLine = heldLine;
     d->head = d->tail = 0;
     d->drained = true;

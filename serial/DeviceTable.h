@@ -13,13 +13,15 @@ public:
     // One read() takes up to this much of what the driver holds.
     static constexpr std::size_t kReadChunk = 4096;
 
+    // A device that could not be configured reads and writes with these: still bounded.
+    static constexpr COMMTIMEOUTS kFallbackTimeouts{MAXDWORD, MAXDWORD, 1000, 50, 0};
+
     struct Device {
         // The descriptor the entry is for, or INVALID_HANDLE_VALUE while the entry is free.
         // Entries are reused, never freed, so that a thread's memory of one can only go stale,
         // never dangle: it is checked against this.
         std::atomic<HANDLE> h{INVALID_HANDLE_VALUE};
-        // A device that could not be configured reads and writes with these: still bounded.
-        COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 1000, 50, 0};
+        COMMTIMEOUTS timeouts = kFallbackTimeouts;
         int heldLine = -1; // its slot in HeldLines
         // Bytes taken from the driver and not handed out yet: buffer[head, tail).
         std::size_t head = 0;
@@ -33,7 +35,7 @@ public:
     // The entry of h, or nullptr; without a lock when h is the one this thread looked up last.
     static Device* Find(HANDLE h) {
         Device* d = t_recent;
-        if (d && d->h.load(std::memory_order_relaxed) == h)
+        if (d && d->h.load(std::memory_order_relaxed) == h && h >= 0)
             return d;
         return FindLocked(h);
     }

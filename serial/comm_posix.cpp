@@ -179,7 +179,7 @@ HANDLE CommOpen(const char* pszPortName) {
         HeldLines::Forget(staleLine);
     const int held = HeldLines::Hold(fd, saved ? &found : nullptr, true);
     if (held < 0) {
-        // No ioctl result to check: the descriptor goes next, and with it our exclusivity.
+        // Our mark goes before the descriptor; if it will not, nothing more can be done.
         ioctl(fd, TIOCNXCL);
         CloseAndFail(fd, COMM_ERROR_SYSTEM, EMFILE);
         return INVALID_HANDLE_VALUE;

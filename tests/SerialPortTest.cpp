@@ -192,6 +192,14 @@ TEST(SerialPortClosed, OperationsFailWithoutSideEffects) {
     EXPECT_EQ(FALSE, port.Close());
     EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
     EXPECT_EQ(TRUE, port.Disconnect());
+
+    // The same once a device was held and let go: nothing of it answers for the closed port.
+    PtyDevice dev(1);
+    ASSERT_EQ(TRUE, OpenStandard(port));
+    ASSERT_EQ(TRUE, port.Close());
+    EXPECT_EQ(FALSE, port.SetTimeouts(MAXDWORD, MAXDWORD, 1000, 50, 0));
+    EXPECT_EQ(FALSE, port.Purge());
+    EXPECT_EQ(FALSE, port.SendString("X\r"));
 }
 
 class SerialExchange : public ::testing::Test {
