@@ -2,8 +2,8 @@
 # Building and running the program, and the tests' display and GUI tools:
 morvik_packages=(cmake make g++ libgtest-dev qt6-base-dev qt6-svg-dev xvfb xdotool x11-utils
                  openbox desktop-file-utils appstream)
-# QtSerialPort is one of the exchange benchmark's contenders (the program does not use it):
-morvik_packages+=(qt6-serialport-dev)
+# QtSerialPort and pyserial are the exchange benchmark's contenders (the program uses neither):
+morvik_packages+=(qt6-serialport-dev python3-serial)
 # What the install and package tests check with (their recommendations are not needed), and
 # strace, with which an end-to-end test sees which files the program opens:
 morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps strace)
