@@ -3,8 +3,6 @@
 #include <iostream>
 
 int main(int argc, char** argv) {
-    const PortsTool tool(PortResolver::SystemSources());
-    const int status = tool.Run(argc, argv, std::cout, std::cerr);
-    std::cout.flush();
-    return std::cout.good() ? status : 1;
+    const PortsTool tool{PortResolver::Sources()};
+    return tool.Run(argc, argv, std::cout, std::cerr);
 }

@@ -1,8 +1,10 @@
 #include "cli/PortsTool.h"
 
+#include "cli/WholeNumber.h"
+#include "serial/DeviceCheck.h"
+
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -20,7 +22,7 @@ void Usage(std::ostream& out) {
            "Show which device each of MorvikSerialDemo's ports COM1 to COM8 names, and why;\n"
            "or make port N name DEVICE.\n"
            "\n"
-           "  --assign N DEVICE  link COMN to DEVICE, a character device, by its stable\n"
+           "  --assign N DEVICE  link COMN to DEVICE, a serial line, by its stable\n"
            "                     /dev/serial/by-id/ name when udev made one\n"
            "  --help             show this help and exit\n"
            "  --version          show the version and exit\n"
@@ -36,21 +38,46 @@ int UsageError(std::ostream& err, const std::string& what) {
     return 2;
 }
 
+// What was asked for is the output: not written, not done.
+int Written(std::ostream& out, std::ostream& err) {
+    if (out.flush())
+        return 0;
+    err << kProgram << ": cannot write the output\n";
+    return 1;
+}
+
+// Why a device is no port, or empty.
+std::string Refusal(const DeviceCheck::Result& r) {
+    switch (r.verdict) {
+    case DeviceCheck::Verdict::SerialLine:
+        return std::string();
+    case DeviceCheck::Verdict::Missing:
+        return r.error == ENOENT ? "missing" : std::strerror(r.error);
+    case DeviceCheck::Verdict::NotSerial:
+        return "not a serial device";
+    case DeviceCheck::Verdict::InUse:
+        break;
+    }
+    return "in use as the terminal of " + r.holder + " (pid " + std::to_string(r.holderPid) + ")";
+}
+
 } // namespace
 
 int PortsTool::Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) const {
     if (argc <= 1) {
         List(out);
-        return 0;
+        return Written(out, err);
     }
     const std::string first = argv[1];
+    if ((first == "--help" || first == "--version") && argc > 2)
+        return UsageError(err, "'" + first + "' takes no other arguments");
     if (first == "--help") {
         Usage(out);
-        return 0;
+        return Written(out, err);
     }
     if (first == "--version") {
         out << kProgram << " " << MORVIK_VERSION << "\n";
-        return 0;
+        return Written(out, err);
     }
     if (first == "--assign") {
         if (argc != 4)
@@ -63,24 +90,29 @@ int PortsTool::Run(int argc, const char* const* argv, std::ostream& out, std::os
 }
 
 void PortsTool::List(std::ostream& out) const {
+    const DeviceCheck check(m_resolver.GetSources());
     for (unsigned n = 1; n <= kShownPorts; ++n) {
         const PortResolver::Port port = m_resolver.Resolve(n);
         out << "COM" << n << "  ";
         switch (port.how) {
         case PortResolver::How::Link: {
             out << (port.target.empty() ? port.path : port.target) << "  link " << port.path;
-            struct stat st {};
-            if (stat(port.path.c_str(), &st) != 0)
-                out << ", missing";
-            else if (!S_ISCHR(st.st_mode))
-                out << ", not a serial device";
+            const std::string refusal = Refusal(check.Check(port.path));
+            if (!refusal.empty())
+                out << ", " << refusal;
             break;
         }
-        case PortResolver::How::Found:
+        case PortResolver::How::Found: {
             out << port.path << "  found";
             if (!port.target.empty())
                 out << ", " << port.target;
+            // The kernel listed it as a serial port: only somebody's use of it can stand in
+            // the way.
+            const DeviceCheck::Result r = check.Check(port.path);
+            if (r.verdict == DeviceCheck::Verdict::InUse)
+                out << ", " << Refusal(r);
             break;
+        }
         case PortResolver::How::Console:
             out << port.path << "  console, skipped";
             break;
@@ -97,39 +129,32 @@ void PortsTool::List(std::ostream& out) const {
 
 int PortsTool::Assign(const std::string& number, const std::string& device, std::ostream& out,
                       std::ostream& err) const {
-    char* end = nullptr;
-    const long n = std::strtol(number.c_str(), &end, 10);
-    if (number.empty() || *end != '\0' || n < 1 || n > static_cast<long>(kShownPorts))
+    unsigned long n = 0;
+    if (!ParseWholeNumber(number, 1, kShownPorts, &n))
         return UsageError(err, "the port number is 1 to " + std::to_string(kShownPorts) +
                                    ", not '" + number + "'");
 
-    struct stat dev {};
-    if (stat(device.c_str(), &dev) != 0) {
-        err << kProgram << ": " << device << ": " << std::strerror(errno) << "\n";
+    // The same check as the program's before it opens a port; nothing is opened here.
+    const DeviceCheck::Result checked = DeviceCheck(m_resolver.GetSources()).Check(device);
+    if (checked.verdict == DeviceCheck::Verdict::Missing) {
+        err << kProgram << ": " << device << ": " << std::strerror(checked.error) << "\n";
         return 1;
     }
-    if (!S_ISCHR(dev.st_mode)) {
-        err << kProgram << ": " << device << ": not a serial device\n";
+    if (checked.verdict != DeviceCheck::Verdict::SerialLine) {
+        err << kProgram << ": " << device << ": " << Refusal(checked) << "\n";
         return 1;
     }
 
     // The by-id name stays with the adapter when it is plugged in elsewhere or enumerated in
     // another order; the kernel name does not.
-    std::string target;
-    char* real = realpath(device.c_str(), nullptr);
-    if (real) {
-        target = real;
-        std::free(real);
-    } else {
-        target = device;
-    }
+    std::string target = checked.device;
     const std::string byIdFolder = m_resolver.GetSources().byIdFolder + "/";
     if (device.compare(0, byIdFolder.size(), byIdFolder) == 0) {
         target = device; // already the stable name
     } else {
         const std::string byId = m_resolver.ByIdName(target);
         struct stat st {};
-        if (!byId.empty() && stat(byId.c_str(), &st) == 0 && st.st_rdev == dev.st_rdev)
+        if (!byId.empty() && stat(byId.c_str(), &st) == 0 && st.st_rdev == checked.number)
             target = byId;
     }
 
@@ -145,16 +170,26 @@ int PortsTool::Assign(const std::string& number, const std::string& device, std:
         return 1;
     }
     // A new link under a temporary name, then renamed over the old entry: never half-made.
+    // A signal in between waits until the temporary name is gone either way.
     const std::string entry = m_resolver.EntryPath(static_cast<unsigned>(n));
     const std::string temporary = entry + ".new-" + std::to_string(getpid());
+    sigset_t all, before;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &before);
     unlink(temporary.c_str());
-    if (symlink(target.c_str(), temporary.c_str()) != 0 ||
-        rename(temporary.c_str(), entry.c_str()) != 0) {
-        const int error = errno;
+    const bool linked = symlink(target.c_str(), temporary.c_str()) == 0 &&
+                        rename(temporary.c_str(), entry.c_str()) == 0;
+    const int error = errno;
+    if (!linked)
         unlink(temporary.c_str());
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (!linked) {
         err << kProgram << ": cannot link " << entry << ": " << std::strerror(error) << "\n";
         return 1;
     }
-    out << "COM" << n << " -> " << target << "\n";
+    // The link is made: a confirmation that cannot be written does not undo that.
+    if (!(out << "COM" << n << " -> " << target << "\n").flush())
+        err << kProgram << ": COM" << n << " -> " << target
+            << " (the confirmation could not be written)\n";
     return 0;
 }

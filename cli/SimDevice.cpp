@@ -8,8 +8,13 @@
 //   SILENT       no answer at all
 //   STREAM       digits for 12 seconds, never a carriage return
 //   anything else: "OK"
-// It prints every command it receives and when the port is opened or closed. SIGINT, SIGTERM
-// or SIGHUP end it and remove its ports entry.
+// It prints every command it receives and when the port is opened or closed. Every signal that
+// would end it, but SIGKILL, ends it with its ports entry removed.
+
+#include "cli/WholeNumber.h"
+#include "serial/Deadline.h"
+#include "serial/DeviceCheck.h"
+#include "serial/PortResolver.h"
 
 #include <cerrno>
 #include <chrono>
@@ -22,6 +27,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,43 +36,71 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr const char* kProgram = "morvik-simdevice";
+constexpr unsigned long kMaxPort = 99;
 constexpr int kStreamSeconds = 12;
 constexpr int kMaxDelayMs = 5000;
 // While no program holds the port the pty reports a hang-up continuously, so it is looked at
-// again after this pause instead of in a loop.
+// again after this pause instead of in a loop; each look also finds an exclusive mark that a
+// killed program left behind.
 constexpr int kIdleCheckMs = 50;
 
-void Usage(FILE* out, const char* self) {
-    std::fprintf(out,
-                 "Usage: %s [--port N] [--ports DIR]\n"
-                 "Publishes a simulated device as COMN (default 1) in DIR (default "
-                 "$XDG_CONFIG_HOME/MorvikSerialDemo/ports).\n"
-                 "\n"
-                 "  --port N     the port number, 1 to 99\n"
-                 "  --ports DIR  the ports folder\n"
-                 "  --help       show this help and exit\n"
-                 "\n"
-                 "It answers commands ended by a carriage return: *IDN?, ECHO text, DELAY ms,\n"
-                 "CRLF, SILENT, STREAM, anything else with OK. Ctrl+C ends it.\n",
-                 self);
+void Usage() {
+    std::printf("Usage: %s [--port N] [--ports DIR]\n"
+                "Publishes a simulated device as COMN (default 1) in DIR (default "
+                "$XDG_CONFIG_HOME/MorvikSerialDemo/ports).\n"
+                "\n"
+                "  --port N     the port number, 1 to 99\n"
+                "  --ports DIR  the ports folder\n"
+                "  --help       show this help and exit\n"
+                "  --version    show the version and exit\n"
+                "\n"
+                "It answers commands ended by a carriage return: *IDN?, ECHO text, DELAY ms,\n"
+                "CRLF, SILENT, STREAM, anything else with OK. Ctrl+C ends it.\n",
+                kProgram);
 }
 
-// True when the entry leads to a pseudo-terminal that no program serves any more (its
-// master side is closed), or nowhere at all: a leftover that may be replaced. A link to
-// anything else is someone's port and is never probed, since opening a real serial port
-// changes its modem lines.
-bool IsStale(const std::string& entry) {
-    struct stat st {};
-    if (stat(entry.c_str(), &st) != 0)
-        return errno == ENOENT;
-    char target[4096] = {};
-    if (readlink(entry.c_str(), target, sizeof target - 1) <= 0 ||
-        std::strncmp(target, "/dev/pts/", 9) != 0 || !S_ISCHR(st.st_mode))
+int UsageError(const std::string& what) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, what.c_str(),
+                 kProgram);
+    return 2;
+}
+
+// Every signal whose default action ends a program, but the two that cannot be caught. A fault
+// of our own (SIGSEGV from a bug) still ends it at once: the kernel does not hold a fault back.
+sigset_t EndingSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int sig : {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+                          SIGFPE,  SIGUSR1, SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT,
+                          SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS})
+        sigaddset(&signals, sig);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
+        sigaddset(&signals, sig);
+    return signals;
+}
+
+// True when the entry is a leftover that may be replaced: it leads nowhere, to a pseudo-terminal
+// that nobody serves any more (its master side is closed), or to one that is somebody's terminal
+// by now (its number given to a new shell). A link to anything else is someone's port and is
+// never opened, since opening a real serial port changes its modem lines.
+bool IsStale(const std::string& entry, const PortResolver::Sources& sources) {
+    const DeviceCheck::Result r = DeviceCheck(sources).Check(entry);
+    switch (r.verdict) {
+    case DeviceCheck::Verdict::Missing:
+        return r.error == ENOENT;
+    case DeviceCheck::Verdict::NotSerial:
         return false;
-    int fd;
-    do {
-        fd = open(entry.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    case DeviceCheck::Verdict::InUse:
+        return DeviceCheck::IsPseudoTerminalSlave(r.number);
+    case DeviceCheck::Verdict::SerialLine:
+        break;
+    }
+    if (!DeviceCheck::IsPseudoTerminalSlave(r.number))
+        return false;
+    const int fd = RetryOnEintr([&] {
+        return open(r.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    });
     if (fd >= 0) {
         close(fd);
         return false;
@@ -75,13 +109,109 @@ bool IsStale(const std::string& entry) {
     return errno == EIO;
 }
 
-std::string DefaultPortsFolder() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/')
-        return std::string(xdg) + "/MorvikSerialDemo/ports";
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "/tmp") + "/.config/MorvikSerialDemo/ports";
-}
+// The pseudo-terminal the device plays on, and the ports entry that publishes its slave side.
+class PtyPort {
+public:
+    PtyPort() = default;
+    ~PtyPort() {
+        Unpublish();
+        if (m_master >= 0)
+            close(m_master);
+    }
+    PtyPort(const PtyPort&) = delete;
+    PtyPort& operator=(const PtyPort&) = delete;
+
+    // A new pseudo-terminal; false with errno set.
+    bool Create() {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char slave[128];
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+            ptsname_r(master, slave, sizeof slave) != 0 ||
+            fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
+            const int error = errno;
+            if (master >= 0)
+                close(master);
+            errno = error;
+            return false;
+        }
+        // A pty whose slave was never opened does not report a hang-up; open and close it once
+        // so that "nobody holds the port" looks the same before the first program as after one.
+        const int once = RetryOnEintr([&] { return open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC); });
+        if (once >= 0)
+            close(once);
+        if (m_master >= 0)
+            close(m_master);
+        m_master = master;
+        m_slave = slave;
+        return true;
+    }
+
+    // Links the entry to the slave side; replace: over whatever the entry is, else only where
+    // there is none.
+    bool Publish(const std::string& entry, bool replace) {
+        m_entry = entry;
+        if (!replace)
+            return symlink(m_slave.c_str(), entry.c_str()) == 0;
+        // A new link under a temporary name, then renamed over the old: never missing.
+        const std::string temporary = entry + ".new-" + std::to_string(getpid());
+        unlink(temporary.c_str());
+        if (symlink(m_slave.c_str(), temporary.c_str()) == 0 &&
+            rename(temporary.c_str(), entry.c_str()) == 0)
+            return true;
+        const int error = errno;
+        unlink(temporary.c_str());
+        errno = error;
+        return false;
+    }
+
+    // Removes the entry if it still leads to our slave.
+    void Unpublish() {
+        char target[256] = {};
+        if (!m_entry.empty() && readlink(m_entry.c_str(), target, sizeof target - 1) > 0 &&
+            m_slave == target)
+            unlink(m_entry.c_str());
+        m_entry.clear();
+    }
+
+    // True while no program holds the slave side: the master then reports a hang-up.
+    bool Idle() const {
+        pollfd probe{m_master, POLLIN, 0};
+        return poll(&probe, 1, 0) >= 0 && (probe.revents & POLLHUP);
+    }
+
+    // Whether a program that no longer holds the line left it marked exclusive (it ended without
+    // closing it, by SIGKILL), so that nobody but root could open it again.
+    bool LeftExclusive() const {
+        bool marked = false;
+        const int fd = RetryOnEintr(
+            [&] { return open(m_slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+        if (fd < 0) {
+            marked = errno == EBUSY;
+        } else {
+            int exclusive = 0;
+            marked = ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+            close(fd);
+        }
+        // A program that holds the line keeps its mark.
+        return marked && Idle();
+    }
+
+    // A new pseudo-terminal in place of the old, published under the same entry. The kernel
+    // frees the old one with its last descriptor; a normal user cannot clear another
+    // process's TIOCEXCL, but can always make a new line.
+    bool Renew() {
+        const std::string entry = m_entry;
+        return Create() && Publish(entry, true);
+    }
+
+    int Master() const { return m_master; }
+    const std::string& Slave() const { return m_slave; }
+
+private:
+    int m_master = -1;
+    std::string m_slave;
+    std::string m_entry;
+};
 
 class Device {
 public:
@@ -135,6 +265,8 @@ public:
         m_pending = m_streaming = false;
     }
 
+    void SetMaster(int master) { m_master = master; }
+
 private:
     void Answer(const std::string& cmd) {
         m_streaming = false;
@@ -164,11 +296,11 @@ private:
     void Send(const std::string& bytes) {
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
-            if (n > 0)
-                done += static_cast<std::size_t>(n);
-            else if (!(n < 0 && errno == EINTR))
+            const ssize_t n = RetryOnEintr(
+                [&] { return write(m_master, bytes.data() + done, bytes.size() - done); });
+            if (n <= 0)
                 return; // the program is gone or not reading: drop the rest
+            done += static_cast<std::size_t>(n);
         }
     }
 
@@ -184,104 +316,115 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    int port = 1;
-    std::string folder = DefaultPortsFolder();
+    unsigned long port = 1;
+    PortResolver::Sources sources;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--port" && i + 1 < argc) {
-            char* end = nullptr;
-            port = static_cast<int>(std::strtol(argv[++i], &end, 10));
-            if (*end || port < 1 || port > 99) {
-                std::fprintf(stderr, "%s: the port is a number from 1 to 99\n", argv[0]);
-                return 2;
-            }
-        } else if (arg == "--ports" && i + 1 < argc) {
-            folder = argv[++i];
-        } else if (arg == "--help") {
-            Usage(stdout, argv[0]);
-            return 0;
-        } else {
-            Usage(stderr, argv[0]);
-            return 2;
+        if (arg == "--help" || arg == "--version") {
+            if (argc != 2)
+                return UsageError("'" + arg + "' takes no other arguments");
+            if (arg == "--help")
+                Usage();
+            else
+                std::printf("%s %s\n", kProgram, MORVIK_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
         }
+        if (arg != "--port" && arg != "--ports")
+            return UsageError("unexpected argument '" + arg + "'");
+        if (i + 1 >= argc)
+            return UsageError(arg + " takes a value");
+        const std::string value = argv[++i];
+        if (arg == "--port" && !ParseWholeNumber(value, 1, kMaxPort, &port))
+            return UsageError("the port is a number from 1 to 99, not '" + value + "'");
+        if (arg == "--ports" && value.empty())
+            return UsageError("--ports takes a folder");
+        if (arg == "--ports")
+            sources.portsFolder = value;
     }
-
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char slave[128];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
-        ptsname_r(master, slave, sizeof slave) != 0) {
-        std::perror("pseudo-terminal");
+    const PortResolver resolver(sources);
+    const std::string folder = resolver.PortsFolder();
+    if (folder.empty()) {
+        std::fprintf(stderr, "%s: no ports folder: set HOME or XDG_CONFIG_HOME\n", kProgram);
         return 1;
     }
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    // A pty whose slave was never opened does not report a hang-up; open and close it once so
-    // that "nobody holds the port" looks the same before the first program as after one.
-    const int once = open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (once >= 0)
-        close(once);
+
+    PtyPort pty;
+    if (!pty.Create()) {
+        std::fprintf(stderr, "%s: no pseudo-terminal: %s\n", kProgram, std::strerror(errno));
+        return 1;
+    }
 
     // Signals are taken from here on, so that an end always removes the link; a reader of our
     // output that went away must not end us before that either.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
+    const sigset_t signals = EndingSignals();
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     const int sigfd = signalfd(-1, &signals, SFD_CLOEXEC);
+    if (sigfd < 0) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, std::strerror(errno));
+        return 1;
+    }
 
-    const std::string entry = folder + "/COM" + std::to_string(port);
-    struct stat st {};
+    const std::string entry = resolver.EntryPath(static_cast<unsigned>(port));
     std::error_code folderError;
     std::filesystem::create_directories(folder, folderError);
     if (folderError) {
-        std::fprintf(stderr, "%s: cannot create %s: %s\n", argv[0], folder.c_str(),
+        std::fprintf(stderr, "%s: cannot create %s: %s\n", kProgram, folder.c_str(),
                      folderError.message().c_str());
         return 1;
     }
     // A leftover of a device that is gone is replaced; a live port is left alone.
+    struct stat st {};
     if (lstat(entry.c_str(), &st) == 0) {
-        if (!IsStale(entry)) {
-            std::fprintf(stderr, "%s: %s is taken; choose another --port\n", argv[0],
+        if (!IsStale(entry, sources)) {
+            std::fprintf(stderr, "%s: %s is taken; choose another --port\n", kProgram,
                          entry.c_str());
             return 1;
         }
         unlink(entry.c_str());
     }
-    if (symlink(slave, entry.c_str()) != 0) {
-        std::fprintf(stderr, "%s: cannot link %s: %s\n", argv[0], entry.c_str(),
+    if (!pty.Publish(entry, false)) {
+        std::fprintf(stderr, "%s: cannot link %s: %s\n", kProgram, entry.c_str(),
                      std::strerror(errno));
         return 1;
     }
 
-    std::printf("simulated device on COM%d (%s -> %s); Ctrl+C ends it\n", port, entry.c_str(),
-                slave);
+    std::printf("simulated device on COM%lu (%s -> %s); Ctrl+C ends it\n", port, entry.c_str(),
+                pty.Slave().c_str());
     std::fflush(stdout);
 
-    Device device(master);
+    Device device(pty.Master());
     bool held = false;
     for (;;) {
-        pollfd fds[2] = {{sigfd, POLLIN, 0}, {master, POLLIN, 0}};
+        pollfd fds[2] = {{sigfd, POLLIN, 0}, {pty.Master(), POLLIN, 0}};
         const int timeout = held ? device.MsToNextEvent() : kIdleCheckMs;
         // Without a program on the port, only the signal is waited for.
-        const int rc = poll(fds, held ? 2 : 1, timeout);
-        if (rc < 0 && errno != EINTR)
+        if (RetryOnEintr([&] { return poll(fds, held ? 2 : 1, timeout); }) < 0)
             break;
         if (fds[0].revents & POLLIN)
             break;
         if (!held) {
-            pollfd probe{master, POLLIN, 0};
-            if (poll(&probe, 1, 0) >= 0 && !(probe.revents & POLLHUP)) {
+            if (!pty.Idle()) {
                 held = true;
                 std::printf("port opened\n");
+                std::fflush(stdout);
+            } else if (pty.LeftExclusive()) {
+                // However short its hold was, the port is made usable again within a tick.
+                if (pty.Renew()) {
+                    device.SetMaster(pty.Master());
+                    std::printf("port left exclusive by a program that ended without closing "
+                                "it: made anew (%s -> %s)\n",
+                                entry.c_str(), pty.Slave().c_str());
+                } else {
+                    std::printf("port left exclusive, and no new one: %s\n", std::strerror(errno));
+                }
                 std::fflush(stdout);
             }
             continue;
         }
         if (fds[1].revents & POLLIN) {
             char buf[512];
-            const ssize_t n = read(master, buf, sizeof buf);
+            const ssize_t n = RetryOnEintr([&] { return read(pty.Master(), buf, sizeof buf); });
             if (n > 0)
                 device.Receive(buf, static_cast<std::size_t>(n));
         }
@@ -295,10 +438,7 @@ int main(int argc, char** argv) {
         device.Tick();
     }
 
-    char target[256] = {};
-    if (readlink(entry.c_str(), target, sizeof target - 1) > 0 && std::strcmp(target, slave) == 0)
-        unlink(entry.c_str());
+    pty.Unpublish();
     std::printf("simulated device stopped\n");
-    close(master);
     return 0;
 }

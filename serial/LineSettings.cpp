@@ -1,5 +1,7 @@
 #include "serial/LineSettings.h"
 
+#include "serial/Deadline.h"
+
 // termios2 and BOTHER; this header clashes with <termios.h> and <sys/ioctl.h>.
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
@@ -13,11 +15,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...);
 namespace {
 
 int Ioctl(int fd, unsigned long request, void* arg) {
-    int rc;
-    do {
-        rc = ioctl(fd, request, arg);
-    } while (rc < 0 && errno == EINTR);
-    return rc;
+    return RetryOnEintr([&] { return ioctl(fd, request, arg); });
 }
 
 // The rates a driver knows by constant; anything else goes as BOTHER with the exact value.
@@ -68,8 +66,11 @@ bool LineSettings::Read(int fd, LineSettings* pSettings) {
         s.byteSize = 8;
         break;
     }
-    s.parity = (tio.c_cflag & PARENB) ? ((tio.c_cflag & PARODD) ? 1 : 2) : 0;
-    s.stopBits = (tio.c_cflag & CSTOPB) ? (s.byteSize == 5 ? 1 : 2) : 0;
+    s.parity = (tio.c_cflag & PARENB) ? ((tio.c_cflag & PARODD) ? Parity::Odd : Parity::Even)
+                                      : Parity::None;
+    // Two stop bits on a 5-bit line are one and a half.
+    s.stopBits = (tio.c_cflag & CSTOPB) ? (s.byteSize == 5 ? StopBits::OneAndHalf : StopBits::Two)
+                                        : StopBits::One;
     s.parityCheck = (tio.c_iflag & INPCK) != 0;
     s.ctsFlow = (tio.c_cflag & CRTSCTS) != 0;
     s.xonOut = (tio.c_iflag & IXON) != 0;
@@ -106,11 +107,11 @@ bool LineSettings::Apply(int fd, const LineSettings& s) {
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
     static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     tio.c_cflag |= kSizes[(s.byteSize >= 5 && s.byteSize <= 8) ? s.byteSize - 5 : 3];
-    if (s.parity == 1)
+    if (s.parity == Parity::Odd)
         tio.c_cflag |= PARENB | PARODD;
-    else if (s.parity == 2)
+    else if (s.parity == Parity::Even)
         tio.c_cflag |= PARENB;
-    if (s.stopBits != 0)
+    if (s.stopBits != StopBits::One)
         tio.c_cflag |= CSTOPB;
     // Receive, and do not let the carrier line gate the port.
     tio.c_cflag |= CREAD | CLOCAL;

@@ -6,10 +6,14 @@
 // The part of a tty's termios that a DCB carries. Read and written through termios2
 // (LineSettings.cpp), whose kernel header cannot share a translation unit with <termios.h>.
 struct LineSettings {
+    // In the order, and with the values, of the DCB's Parity and StopBits.
+    enum class Parity : std::uint8_t { None, Odd, Even };
+    enum class StopBits : std::uint8_t { One, OneAndHalf, Two };
+
     std::uint32_t baud = 0;
     int byteSize = 8; // 5..8
-    int parity = 0;   // 0 none, 1 odd, 2 even
-    int stopBits = 0; // 0 one, 1 one and a half, 2 two
+    Parity parity = Parity::None;
+    StopBits stopBits = StopBits::One;
     bool parityCheck = false;
     bool ctsFlow = false;
     bool xonOut = false;
@@ -27,7 +31,8 @@ struct LineSettings {
     // (TIOCGSERIAL), its divisor makes that rate. A tty without TIOCGSERIAL (a pty) passes.
     static bool RateTaken(int fd, std::uint32_t baud);
 
-    // The whole of a tty's settings as found, to be put back when the port is let go.
+    // The whole of a tty's settings as found, to be put back when the port is let go. Restore
+    // makes one system call and nothing else, so a signal handler may use it.
     using Snapshot = std::array<unsigned char, 64>;
     static bool Save(int fd, Snapshot* pSnapshot);
     static bool Restore(int fd, const Snapshot& snapshot);

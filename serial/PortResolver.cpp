@@ -51,21 +51,7 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-PortResolver::Sources*& SystemSourcesSlot() {
-    // Never destroyed: a port closed from a static destructor may still ask.
-    static PortResolver::Sources* sources = new PortResolver::Sources();
-    return sources;
-}
-
 } // namespace
-
-PortResolver::Sources PortResolver::SystemSources() {
-    return *SystemSourcesSlot();
-}
-
-void PortResolver::SetSystemSources(const Sources& sources) {
-    *SystemSourcesSlot() = sources;
-}
 
 std::string PortResolver::PortsFolder() const {
     if (!m_sources.portsFolder.empty())

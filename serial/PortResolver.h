@@ -7,8 +7,8 @@
 // What port number n names on this machine, in this order: the entry COMn in the user's ports
 // folder when it exists; else the n-th serial port the kernel reports in sysfs (built-in UARTs
 // of known type, then USB and ACM adapters, each by number), leaving out every tty that is an
-// active kernel console. Where it looks is given in Sources, so tests can stand up a machine
-// of their own.
+// active kernel console. Where it looks is given in Sources (the machine's own by default), so
+// tests can stand up a machine of their own.
 class PortResolver {
 public:
     struct Sources {
@@ -20,6 +20,9 @@ public:
         std::string procConsoles = "/proc/consoles";
         std::string devFolder = "/dev";
         std::string byIdFolder = "/dev/serial/by-id";
+        // Device numbers to devices ("4:64" -> its subsystem), and the running processes.
+        std::string sysDevChar = "/sys/dev/char";
+        std::string procFolder = "/proc";
     };
 
     enum class How {
@@ -36,7 +39,7 @@ public:
         int error = 0;
     };
 
-    PortResolver() : PortResolver(SystemSources()) {}
+    PortResolver() = default;
     explicit PortResolver(Sources sources) : m_sources(std::move(sources)) {}
 
     // nPort >= 1.
@@ -53,10 +56,6 @@ public:
     std::string PortsFolder() const;
     std::string EntryPath(unsigned nPort) const;
     const Sources& GetSources() const { return m_sources; }
-
-    // Where the serial layer looks; the machine's own unless a test says otherwise.
-    static Sources SystemSources();
-    static void SetSystemSources(const Sources& sources);
 
 private:
     std::vector<std::string> SerialTtys() const;

@@ -146,19 +146,21 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
     bool bTerminatorSeen = false;
     BOOL bLastOk = TRUE;
 
-    // One byte: append it (a 0x00 adds no character but counts), count it, test it.
+    // One byte: count it, append it (a 0x00 adds no character but counts), test it.
     auto take = [&]() {
+        dwTotal += *pdwRead;
         if (buffer[0] != 0)
             str += buffer[0];
-        dwTotal += *pdwRead;
         if (bUseTerminator && buffer[0] == cTerminator)
             bTerminatorSeen = true;
         buffer[0] = 0;
     };
+    // Held for the whole loop; a copy lets the compiler keep it out of memory.
+    const HANDLE hPort = m_hPort;
 
     if (nMaxReads == 0) {
         for (;;) {
-            bLastOk = CommRead(m_hPort, buffer, 1, pdwRead);
+            bLastOk = CommRead(hPort, buffer, 1, pdwRead);
             if (!bLastOk || *pdwRead == 0)
                 break;
             take();
@@ -167,7 +169,7 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
         }
     } else {
         for (DWORD i = 0; i < nMaxReads; ++i) {
-            bLastOk = CommRead(m_hPort, buffer, 1, pdwRead);
+            bLastOk = CommRead(hPort, buffer, 1, pdwRead);
             if (!bLastOk)
                 continue;
             if (*pdwRead == 0)

@@ -1,82 +1,66 @@
 #pragma once
 
-// The platform's serial calls, one function each, as CSerialPort uses them.
-// comm_posix.cpp implements them on Linux termios.
+// The platform's serial calls, one function each, as CSerialPort uses them. comm_posix.cpp makes
+// them on Linux termios; CommErrorRecord.cpp keeps the error record and its words for every
+// platform.
 
 #include "core/String.h"
 #include "core/Types.h"
+#include "serial/CommTypes.h"
+#include "serial/DeviceTable.h"
 
-// An open device: a file descriptor, or INVALID_HANDLE_VALUE.
-typedef int HANDLE;
-constexpr HANDLE INVALID_HANDLE_VALUE = -1;
-
-// Device-control block: the line settings a device reports and takes.
-struct DCB {
-    DWORD DCBlength = 0;
-    DWORD BaudRate = 0;
-    DWORD fParity = 0;      // parity checking on input
-    DWORD fOutxCtsFlow = 0; // CTS/RTS hardware flow control
-    DWORD fOutX = 0;        // XON/XOFF on output
-    DWORD fInX = 0;         // XON/XOFF on input
-    DWORD fDtrControl = 0;  // DTR_CONTROL_*
-    BYTE ByteSize = 0;      // 5..8
-    BYTE Parity = 0;        // NOPARITY, ODDPARITY, EVENPARITY
-    BYTE StopBits = 0;      // ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS
-};
-
-constexpr DWORD DTR_CONTROL_DISABLE = 0;
-constexpr DWORD DTR_CONTROL_ENABLE = 1;
-
-constexpr BYTE NOPARITY = 0;
-constexpr BYTE ODDPARITY = 1;
-constexpr BYTE EVENPARITY = 2;
-
-constexpr BYTE ONESTOPBIT = 0;
-constexpr BYTE ONE5STOPBITS = 1;
-constexpr BYTE TWOSTOPBITS = 2;
-
-// Read and write time-outs in milliseconds, with their usual meaning:
-// a read waits at most ReadTotalTimeoutMultiplier x bytes + ReadTotalTimeoutConstant and at most
-// ReadIntervalTimeout between bytes; ReadIntervalTimeout = MAXDWORD with both totals 0 returns at
-// once; with the multiplier MAXDWORD too and a constant between 1 and MAXDWORD-1, a read returns
-// at once with buffered bytes, else waits up to the constant for the first one.
-struct COMMTIMEOUTS {
-    DWORD ReadIntervalTimeout = 0;
-    DWORD ReadTotalTimeoutMultiplier = 0;
-    DWORD ReadTotalTimeoutConstant = 0;
-    DWORD WriteTotalTimeoutMultiplier = 0;
-    DWORD WriteTotalTimeoutConstant = 0;
-};
-
-constexpr DWORD PURGE_TXABORT = 0x0001;
-constexpr DWORD PURGE_RXABORT = 0x0002;
-constexpr DWORD PURGE_TXCLEAR = 0x0004;
-constexpr DWORD PURGE_RXCLEAR = 0x0008;
-
-// Where a port name such as "COM1:" leads (see PortResolver): the user's entry COMn, else the
-// n-th serial port of the machine; empty for a name that is not COMn or COMn:, and when the port
-// number names nothing that may be opened (no such port, a kernel console, a failed lookup).
-CString CommDevicePath(const char* pszPortName);
-
-// Opens the device for reading and writing, held exclusively; INVALID_HANDLE_VALUE on failure.
-// Only character devices are opened. The settings found are put back by CommClose.
+// Opens the device that the port name ("COMn:") leads to, for reading and writing, held
+// exclusively; INVALID_HANDLE_VALUE on failure. Only serial lines are opened, and whether a
+// device is one is decided before it is opened. CommClose puts back the settings found.
 HANDLE CommOpen(const char* pszPortName);
 BOOL CommGetState(HANDLE h, DCB* pDcb);
 BOOL CommSetState(HANDLE h, const DCB* pDcb);
 BOOL CommSetTimeouts(HANDLE h, const COMMTIMEOUTS* pTimeouts);
 BOOL CommPurge(HANDLE h, DWORD dwFlags);
 // Both set *pdwDone to 0 before anything else.
-BOOL CommRead(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead);
+inline BOOL CommRead(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead);
 BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten);
 BOOL CommClose(HANDLE h);
+
+// Puts back every port this process holds as closing would (the settings found at open, the
+// exclusivity), at once, without a lock or an allocation: a signal handler may call it. For a
+// process about to end: the descriptors stay open. exit() runs it by itself.
+void CommRestoreAllPorts();
+
 // Milliseconds on a monotonic clock that wraps after 49 days.
 DWORD CommTickCount();
-// How many system calls this thread's reads have made (read() and waits): a read served from
-// the buffer makes none, so no time worth a clock reading has passed while this stays the same.
-DWORD CommReadSystemCalls();
 
-// Why the last CommOpen, CommGetState or CommSetState failed, kept as the platform keeps its
-// last-error value; CommErrorMessage turns it into words.
+namespace comm_internal {
+// How many system calls (read() and waits) this thread's reads have made.
+inline thread_local DWORD t_readSystemCalls = 0;
+// A read that the bytes already taken from the driver cannot serve: once a reply or a chunk of
+// it, against once a byte for the buffered path. Kept out of the byte loop's way: inlined, its
+// registers and branches would slow every byte.
+[[gnu::noinline]] BOOL ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead);
+} // namespace comm_internal
+
+// A read served from the buffer makes no system call, so no time worth a clock reading has
+// passed while this stays the same.
+inline DWORD CommReadSystemCalls() {
+    return comm_internal::t_readSystemCalls;
+}
+
+inline BOOL CommRead(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead) {
+    // The common case, a reply read byte by byte with the byte already buffered: no time-out
+    // can matter, and nothing else is done.
+    if (nToRead == 1) {
+        DeviceTable::Device* d = DeviceTable::Find(h);
+        if (d && d->head < d->tail) {
+            *static_cast<unsigned char*>(pBuffer) = d->buffer[d->head++];
+            *pdwRead = 1;
+            return TRUE;
+        }
+    }
+    return comm_internal::ReadFromSystem(h, pBuffer, nToRead, pdwRead);
+}
+
+// Why the last CommOpen, CommGetState or CommSetState of this thread failed, kept as the platform
+// keeps its last-error value; CommErrorMessage turns it into words.
 constexpr DWORD COMM_ERROR_NONE = 0;
 constexpr DWORD COMM_ERROR_PORT_NUMBER = 1; // a port number the program does not open
 constexpr DWORD COMM_ERROR_SETTINGS = 2;    // the line settings were refused
@@ -85,8 +69,9 @@ constexpr DWORD COMM_ERROR_ACCESS = 4;
 constexpr DWORD COMM_ERROR_BUSY = 5;
 constexpr DWORD COMM_ERROR_NOT_SERIAL = 6;
 constexpr DWORD COMM_ERROR_CONSOLE = 7;
-constexpr DWORD COMM_ERROR_LOOKUP = 8; // the ports entry could not be looked up
-constexpr DWORD COMM_ERROR_SYSTEM = 9; // anything else the system reported
+constexpr DWORD COMM_ERROR_LOOKUP = 8;  // the ports entry could not be looked up
+constexpr DWORD COMM_ERROR_SYSTEM = 9;  // anything else the system reported
+constexpr DWORD COMM_ERROR_IN_USE = 10; // the controlling terminal of a running process
 
 DWORD CommGetLastError();
 // For refusals made before any device is looked for.

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <sys/types.h>
+
 // A machine of the test's own for the port resolver: a sysfs tty class, console lists, a /dev
 // folder and a by-id folder in a temporary tree. While the object lives the serial layer looks
 // there instead of at the real machine, so no test ever reaches a real serial port.
@@ -20,6 +22,10 @@ public:
     // /dev/<name> as a link to a real device node (a pseudo-terminal stands in for a port).
     void AddNode(const std::string& name, const std::string& target);
     void AddById(const std::string& name, const std::string& target);
+    // The sysfs entry of a device number, of the kernel's class subsystem ("tty", "mem").
+    void AddCharDevice(dev_t number, const std::string& subsystem);
+    // A running process in /proc whose controlling terminal is tty (0: none).
+    void AddProcess(int pid, const std::string& name, int session, dev_t tty);
 
     const PortResolver::Sources& Sources() const { return m_sources; }
     std::string DevPath(const std::string& name) const { return m_sources.devFolder + "/" + name; }

@@ -30,6 +30,12 @@ Result RunTool(const FakeMachine& machine, std::vector<const char*> args) {
     return {status, out.str(), err.str()};
 }
 
+dev_t DeviceNumber(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(0, stat(path.c_str(), &st)) << path;
+    return st.st_rdev;
+}
+
 std::string LinkOf(const std::string& entry) {
     char target[4096];
     const ssize_t n = readlink(entry.c_str(), target, sizeof target);
@@ -47,10 +53,12 @@ TEST(PortsTool, ListsEachPortWithWhatItNamesAndWhy) {
     dev.Link(6, machine.Root());
     const std::string f = dev.PortsFolder();
     const std::string byId = machine.Sources().byIdFolder;
+    machine.AddProcess(812, "getty", 812, DeviceNumber(dev.SlavePath()));
 
     const Result r = RunTool(machine, {});
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ("COM1  " + dev.SlavePath() + "  link " + f + "/COM1\n" + "COM2  " +
+    EXPECT_EQ("COM1  " + dev.SlavePath() + "  link " + f +
+                  "/COM1, in use as the terminal of getty (pid 812)\n" + "COM2  " +
                   machine.DevPath("ttyUSB1") + "  found, " + byId +
                   "/usb-Morvik_Adapter_7-if00-port0\n" + "COM3  " + machine.DevPath("ttyACM0") +
                   "  found\n" + "COM4  " + machine.DevPath("ttyS0") + "  console, skipped\n" +
@@ -97,9 +105,12 @@ TEST(PortsTool, AssignLinksThePortByItsStableName) {
 
 TEST(PortsTool, RefusesWhatIsNoPortAndBadCommandLines) {
     PtyDevice dev(1);
+    PtyDevice shell(8);
     FakeMachine machine;
+    machine.AddProcess(700, "bash", 700, DeviceNumber(shell.SlavePath()));
     const std::string file = machine.Root() + "/notes.txt";
     std::ofstream(file) << "x";
+    const std::string tty = shell.SlavePath();
     const struct {
         std::vector<const char*> args;
         int status;
@@ -109,6 +120,17 @@ TEST(PortsTool, RefusesWhatIsNoPortAndBadCommandLines) {
          1,
          "morvik-ports: /nonexistent/adapter: No such file or directory\n"},
         {{"--assign", "2", file.c_str()}, 1, "morvik-ports: " + file + ": not a serial device\n"},
+        {{"--assign", "1", "/dev/kmsg"}, 1, "morvik-ports: /dev/kmsg: not a serial device\n"},
+        {{"--assign", "1", tty.c_str()},
+         1,
+         "morvik-ports: " + tty + ": in use as the terminal of bash (pid 700)\n"},
+        {{"--assign", " 1", tty.c_str()}, 2, "morvik-ports: the port number is 1 to 8, not ' 1'\n"},
+        {{"--assign", "+2", tty.c_str()}, 2, "morvik-ports: the port number is 1 to 8, not '+2'\n"},
+        {{"--assign", "4294967297", tty.c_str()},
+         2,
+         "morvik-ports: the port number is 1 to 8, not '4294967297'\n"},
+        {{"--help", "--bogus"}, 2, "morvik-ports: '--help' takes no other arguments\n"},
+        {{"--version", "extra"}, 2, "morvik-ports: '--version' takes no other arguments\n"},
         {{"--assign", "9", "/dev/null"}, 2, "morvik-ports: the port number is 1 to 8, not '9'\n"},
         {{"--assign", "0", "/dev/null"}, 2, "morvik-ports: the port number is 1 to 8, not '0'\n"},
         {{"--assign", "2x", "/dev/null"}, 2, "morvik-ports: the port number is 1 to 8, not '2x'\n"},
@@ -138,6 +160,8 @@ TEST(PortsTool, HelpAndVersionAsLinuxToolsHaveThem) {
         {"--help", 0, "Usage: morvik-ports\n"},
         {"--version", 0, std::string("morvik-ports ") + MORVIK_VERSION + "\n"},
         {"--what 2>/dev/null", 2, ""},
+        // Output that was asked for and could not be written is a failure.
+        {"--version >&- 2>/dev/null", 1, ""},
     };
     for (const auto& c : cases) {
         FILE* p = popen((std::string(MORVIK_PORTS) + " " + c.args).c_str(), "r");
@@ -155,6 +179,17 @@ TEST(PortsTool, HelpAndVersionAsLinuxToolsHaveThem) {
             EXPECT_EQ("", out);
         }
     }
+}
+
+// The link is the work; a confirmation that cannot be written does not make it a failure.
+TEST(PortsTool, AssignWithStandardOutputClosedStillSucceeds) {
+    PtyDevice dev(8);
+    const std::string command =
+        std::string(MORVIK_PORTS) + " --assign 2 " + dev.SlavePath() + " >&- 2>/dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_EQ(dev.SlavePath(), LinkOf(dev.PortsFolder() + "/COM2"));
 }
 
 } // namespace

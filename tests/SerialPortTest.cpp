@@ -1,8 +1,10 @@
 #include "serial/SerialPort.h"
 #include "tests/OpenDescriptors.h"
+#include "serial/CommTestHooks.h"
 #include "serial/LineSettings.h"
 #include "tests/FakeMachine.h"
 #include "tests/PtyDevice.h"
+#include "tests/WaitingChild.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +17,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+
+#include <csignal>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -103,8 +107,8 @@ TEST(SerialPortOpen, AppliesRawLineSettingsAndAnyBaudInRange) {
         ASSERT_TRUE(LineSettings::Read(port.m_hPort, &s));
         EXPECT_EQ(baud, s.baud);
         EXPECT_EQ(8, s.byteSize);
-        EXPECT_EQ(0, s.parity);
-        EXPECT_EQ(0, s.stopBits);
+        EXPECT_EQ(LineSettings::Parity::None, s.parity);
+        EXPECT_EQ(LineSettings::StopBits::One, s.stopBits);
 
         termios tio{};
         ASSERT_EQ(0, tcgetattr(port.m_hPort, &tio));
@@ -125,7 +129,7 @@ TEST(SerialPortOpen, AppliesRawLineSettingsAndAnyBaudInRange) {
     EXPECT_EQ(TWOSTOPBITS, port.m_dcb.StopBits);
 }
 
-TEST(SerialPortOpen, MissingHeldAndUnconfigurableDevices) {
+TEST(SerialPortOpen, MissingHeldAndNonSerialDevices) {
     PtyDevice dev(1);
     dev.Link(3, "/nonexistent/serial-device");
     dev.Link(4, "/dev/null");
@@ -141,21 +145,16 @@ TEST(SerialPortOpen, MissingHeldAndUnconfigurableDevices) {
     ASSERT_EQ(TRUE, OpenStandard(first, 1));
     EXPECT_EQ(FALSE, OpenStandard(second, 1));
     EXPECT_EQ(INVALID_HANDLE_VALUE, second.m_hPort);
+    EXPECT_EQ(COMM_ERROR_BUSY, CommGetLastError());
     EXPECT_EQ(TRUE, first.Close());
     EXPECT_EQ(TRUE, OpenStandard(second, 1));
 
-    // Not a tty: opened but unconfigured; transfers stay bounded and Close releases it.
+    // Not a serial line: refused closed, nothing sent.
     CSerialPort null;
     EXPECT_EQ(FALSE, OpenStandard(null, 4));
-    EXPECT_NE(INVALID_HANDLE_VALUE, null.m_hPort);
-    EXPECT_EQ(TRUE, null.SendString("X\r"));
-    CString reply = "old";
-    const auto start = Clock::now();
-    EXPECT_EQ(FALSE, null.ReceiveLine(reply));
-    EXPECT_LT(MsSince(start), 1500);
-    EXPECT_EQ(CString(""), reply);
-    EXPECT_EQ(TRUE, null.Close());
     EXPECT_EQ(INVALID_HANDLE_VALUE, null.m_hPort);
+    EXPECT_EQ(COMM_ERROR_NOT_SERIAL, CommGetLastError());
+    EXPECT_EQ(FALSE, null.SendString("X\r"));
 }
 
 TEST(SerialPortOpen, NoDescriptorLeaksOverManyCycles) {
@@ -193,6 +192,14 @@ TEST(SerialPortClosed, OperationsFailWithoutSideEffects) {
     EXPECT_EQ(FALSE, port.Close());
     EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
     EXPECT_EQ(TRUE, port.Disconnect());
+
+    // The same once a device was held and let go: nothing of it answers for the closed port.
+    PtyDevice dev(1);
+    ASSERT_EQ(TRUE, OpenStandard(port));
+    ASSERT_EQ(TRUE, port.Close());
+    EXPECT_EQ(FALSE, port.SetTimeouts(MAXDWORD, MAXDWORD, 1000, 50, 0));
+    EXPECT_EQ(FALSE, port.Purge());
+    EXPECT_EQ(FALSE, port.SendString("X\r"));
 }
 
 class SerialExchange : public ::testing::Test {
@@ -361,6 +368,20 @@ TEST_F(SerialExchange, SlowStreamIsCutByTimeCap) {
     EXPECT_GE(reply.GetLength(), 40);
 }
 
+TEST_F(SerialExchange, OnlyReadsThatReachTheSystemAreCounted) {
+    const DWORD before = CommReadSystemCalls();
+    ASSERT_EQ(TRUE, port.SendString("X\r"));
+    EXPECT_EQ("X\r", dev.Read(1000));
+    EXPECT_EQ(before, CommReadSystemCalls());
+    dev.Write("AB\r");
+    ASSERT_TRUE(WaitDriverHolds(port.m_hPort, 3));
+    CString reply;
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+    EXPECT_EQ(CString("AB\r"), reply);
+    // One wait and one read() brought all three bytes; the rest came from the buffer.
+    EXPECT_EQ(before + 2, CommReadSystemCalls());
+}
+
 TEST_F(SerialExchange, WritesAreBoundedAndShortWritesFail) {
     // Nobody reads the master: the kernel buffer fills and the write time-out ends the write.
     port.SetTimeouts(MAXDWORD, MAXDWORD, 1000, 0, 200);
@@ -462,10 +483,25 @@ public:
     SlaveView(const SlaveView&) = delete;
     SlaveView& operator=(const SlaveView&) = delete;
     termios Settings() const { return SettingsOf(m_fd); }
+    // Whether some holder marked the line exclusive (TIOCEXCL).
+    bool Exclusive() const {
+        int exclusive = -1;
+        EXPECT_EQ(0, ioctl(m_fd, TIOCGEXCL, &exclusive));
+        return exclusive != 0;
+    }
+    int Fd() const { return m_fd; }
 
 private:
     int m_fd;
 };
+
+// True when after holds every setting of before (what `stty -g` shows).
+bool SameSettings(const termios& before, const termios& after) {
+    return before.c_iflag == after.c_iflag && before.c_oflag == after.c_oflag &&
+           before.c_cflag == after.c_cflag && before.c_lflag == after.c_lflag &&
+           std::memcmp(before.c_cc, after.c_cc, sizeof before.c_cc) == 0 &&
+           cfgetospeed(&before) == cfgetospeed(&after);
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -514,16 +550,108 @@ TEST(SerialPortLine, ClosePutsBackTheSettingsFoundAtOpen) {
     EXPECT_EQ(B57600, cfgetospeed(&during));
     ASSERT_EQ(TRUE, port.Close());
 
-    const termios after = view.Settings();
-    EXPECT_EQ(before.c_iflag, after.c_iflag);
-    EXPECT_EQ(before.c_oflag, after.c_oflag);
-    EXPECT_EQ(before.c_cflag, after.c_cflag);
-    EXPECT_EQ(before.c_lflag, after.c_lflag);
-    EXPECT_EQ(0, std::memcmp(before.c_cc, after.c_cc, sizeof before.c_cc));
-    EXPECT_EQ(cfgetospeed(&before), cfgetospeed(&after));
+    EXPECT_TRUE(SameSettings(before, view.Settings()));
+    EXPECT_FALSE(view.Exclusive());
 }
 
-TEST(SerialPortOpen, OnlyCharacterDevicesAreOpened) {
+// Every end of a program that holds a port puts the line back, except SIGKILL, which nothing
+// can catch: an exit() (as on a lost display) and a signal handler that calls
+// CommRestoreAllPorts.
+TEST(SerialPortLine, EveryEndButSigkillPutsTheLineBack) {
+    enum class End { Exit, SignalHandler, Kill };
+    const struct {
+        End end;
+        bool putBack;
+        const char* what;
+    } cases[] = {
+        {End::Exit, true, "exit()"},
+        {End::SignalHandler, true, "SIGTERM to a handler"},
+        {End::Kill, false, "SIGKILL"},
+    };
+    for (const auto& c : cases) {
+        PtyDevice dev(1);
+        const SlaveView view(dev.SlavePath());
+        const termios before = view.Settings();
+        WaitingChild child([&] {
+            // Never destroyed: only the end of the process lets go of the port.
+            auto* port = new CSerialPort();
+            if (!OpenStandard(*port, 1, 57600))
+                return false;
+            if (c.end == End::Exit)
+                std::exit(7);
+            if (c.end == End::SignalHandler)
+                signal(SIGTERM, [](int sig) {
+                    CommRestoreAllPorts();
+                    signal(sig, SIG_DFL);
+                    raise(sig);
+                });
+            return true;
+        });
+        EXPECT_EQ(c.end != End::Exit, child.Ready()) << c.what;
+        if (child.Ready()) {
+            EXPECT_FALSE(SameSettings(before, view.Settings())) << c.what;
+        }
+        const int sig = c.end == End::Kill ? SIGKILL : SIGTERM;
+        const int status = child.Wait(c.end == End::Exit ? 0 : sig);
+        if (c.end == End::Exit)
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
+        else
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << c.what << " " << status;
+        EXPECT_EQ(c.putBack, SameSettings(before, view.Settings())) << c.what;
+        EXPECT_EQ(!c.putBack, view.Exclusive()) << c.what;
+    }
+}
+
+TEST(SerialPortOpen, ALineHeldExclusivelyByAnotherIsBusyEvenForRoot) {
+    PtyDevice dev(1);
+    const SlaveView other(dev.SlavePath());
+    ASSERT_EQ(0, ioctl(other.Fd(), TIOCEXCL));
+    CSerialPort port;
+    EXPECT_EQ(FALSE, OpenStandard(port));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
+    EXPECT_EQ(COMM_ERROR_BUSY, CommGetLastError());
+    EXPECT_TRUE(other.Exclusive()); // the other holder's mark is left alone
+
+    ASSERT_EQ(0, ioctl(other.Fd(), TIOCNXCL));
+    ASSERT_EQ(TRUE, OpenStandard(port));
+    EXPECT_TRUE(other.Exclusive());
+    ASSERT_EQ(TRUE, port.Close());
+    EXPECT_FALSE(other.Exclusive()); // our own mark goes with us
+}
+
+TEST(SerialPortOpen, SomebodysTerminalIsRefusedNamingTheProcess) {
+    PtyDevice dev(1);
+    WaitingChild shell([&] {
+        // A session of its own whose controlling terminal is the line, as a login shell's is.
+        return setsid() >= 0 && open(dev.SlavePath().c_str(), O_RDWR | O_CLOEXEC) >= 0;
+    });
+    ASSERT_TRUE(shell.Ready());
+    std::string name;
+    std::ifstream("/proc/self/comm") >> name;
+
+    CSerialPort port;
+    EXPECT_EQ(FALSE, OpenStandard(port));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
+    EXPECT_EQ("cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " + dev.SlavePath() +
+                  ": in use as the terminal of " + name + " (pid " + std::to_string(shell.Pid()) +
+                  ")",
+              std::string(CommErrorMessage()));
+    shell.Wait(SIGKILL);
+    EXPECT_EQ(TRUE, OpenStandard(port));
+}
+
+TEST(SerialPortOpen, TheLastErrorIsPerThread) {
+    CSerialPort port;
+    EXPECT_EQ(FALSE, port.Open(5, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10));
+    std::thread([] {
+        CSerialPort other;
+        EXPECT_EQ(FALSE, other.Open(1, 1199, PARITY_NONE, DATABITS_8, STOPBITS_10));
+        EXPECT_EQ(COMM_ERROR_SETTINGS, CommGetLastError());
+    }).join();
+    EXPECT_EQ(COMM_ERROR_PORT_NUMBER, CommGetLastError());
+}
+
+TEST(SerialPortOpen, OnlySerialLinesAreOpened) {
     PtyDevice dev(1);
     char folder[] = "/tmp/morvik-files-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(folder));
@@ -535,7 +663,8 @@ TEST(SerialPortOpen, OnlyCharacterDevicesAreOpened) {
     const int fifoReader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fifoReader, 0);
 
-    for (const std::string& target : {file, fifo, std::string(folder)}) {
+    for (const std::string& target :
+         {file, fifo, std::string(folder), std::string("/dev/null"), std::string("/dev/zero")}) {
         dev.Link(3, target);
         const int before = OpenDescriptors();
         CSerialPort port;

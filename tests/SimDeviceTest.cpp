@@ -1,9 +1,11 @@
 #include "serial/SerialPort.h"
+#include "tests/WaitingChild.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -40,6 +42,10 @@ protected:
         m_root = root;
         setenv("XDG_CONFIG_HOME", m_root.c_str(), 1);
         m_link = m_root + "/MorvikSerialDemo/ports/COM3";
+        Start();
+    }
+    // Starts the device and opens its port.
+    void Start() {
         const char* argv[] = {MORVIK_SIMDEVICE, "--port", "3", nullptr};
         ASSERT_EQ(0, posix_spawn(&m_pid, MORVIK_SIMDEVICE, nullptr, nullptr,
                                  const_cast<char**>(argv), environ));
@@ -106,16 +112,40 @@ TEST_F(SimDevice, AnswersItsCommands) {
     EXPECT_EQ(CString("OK\r"), Ask("STOP")); // a new command ends the stream
 }
 
-TEST_F(SimDevice, StopsCleanlyAndRemovesItsLink) {
-    port.Close();
-    ASSERT_EQ(0, kill(m_pid, SIGTERM));
-    ExpectCleanEnd("SIGTERM");
+// One signal of each family: the requests to end, one that dumps core, the user's, a timer's,
+// a real-time one.
+TEST_F(SimDevice, EveryEndingSignalRemovesItsLink) {
+    for (const int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN}) {
+        if (m_pid < 0)
+            Start();
+        port.Close();
+        ASSERT_EQ(0, kill(m_pid, sig));
+        ExpectCleanEnd(strsignal(sig));
+    }
 }
 
-TEST_F(SimDevice, HangUpSignalAlsoEndsItCleanly) {
+// A program that held the port and was killed left it marked exclusive; the device notices
+// when the port is let go and makes the line anew.
+TEST_F(SimDevice, APortLeftExclusiveByAKilledProgramIsUsableAgainWithinASecond) {
+    const std::string before = LinkOf(m_link);
     port.Close();
-    ASSERT_EQ(0, kill(m_pid, SIGHUP));
-    ExpectCleanEnd("SIGHUP");
+    WaitingChild holder([] {
+        static CSerialPort held;
+        return held.Open(3, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10) == TRUE;
+    });
+    ASSERT_TRUE(holder.Ready());
+    holder.Wait(SIGKILL);
+
+    const auto killed = Clock::now();
+    BOOL opened = FALSE;
+    while (!opened && Clock::now() - killed < std::chrono::seconds(1)) {
+        opened = port.Open(3, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10);
+        if (!opened)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(TRUE, opened) << static_cast<const char*>(CommErrorMessage());
+    EXPECT_NE(before, LinkOf(m_link));
+    EXPECT_EQ(CString("OK\r"), Ask("AGAIN"));
 }
 
 // Runs the device with its output in a file; returns its exit status, or -1 while it still
@@ -190,14 +220,27 @@ TEST(SimDeviceStart, ReplacesStaleLinksAndLeavesLiveOnesAlone) {
     rmdir(root);
 }
 
-TEST(SimDeviceStart, HelpGoesToStandardOutput) {
+TEST(SimDeviceStart, HelpVersionAndNothingButWholeNumbers) {
     char root[] = "/tmp/morvik-help-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(root));
     const std::string output = std::string(root) + "/out";
     EXPECT_EQ(0, RunDevice({"--help"}, output, 5000));
     EXPECT_EQ(0u, Slurp(output).find("Usage: "));
-    EXPECT_EQ(2, RunDevice({"--no-such-option"}, output, 5000));
-    EXPECT_EQ("", Slurp(output));
+    EXPECT_EQ(0, RunDevice({"--version"}, output, 5000));
+    EXPECT_EQ(std::string("morvik-simdevice ") + MORVIK_VERSION + "\n", Slurp(output));
+    const std::vector<std::vector<const char*>> bad = {
+        {"--no-such-option"},   {"--port", "4294967297"},
+        {"--port", " 5"},       {"--port", "5 "},
+        {"--port", "+5"},       {"--port", "-1"},
+        {"--port", "0"},        {"--port", "100"},
+        {"--port", "0x5"},      {"--port"},
+        {"--ports", ""},        {"--help", "--bogus"},
+        {"--version", "extra"}, {"--port", "2", "--help"},
+    };
+    for (const auto& args : bad) {
+        EXPECT_EQ(2, RunDevice(args, output, 5000)) << args[0] << " " << args.back();
+        EXPECT_EQ("", Slurp(output)) << args[0] << " " << args.back();
+    }
     unlink(output.c_str());
     rmdir(root);
 }

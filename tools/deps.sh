@@ -2,10 +2,11 @@
 # Building and running the program, and the tests' display and GUI tools:
 morvik_packages=(cmake make g++ libgtest-dev qt6-base-dev qt6-svg-dev xvfb xdotool x11-utils
                  openbox desktop-file-utils appstream)
-# QtSerialPort is one of the exchange benchmark's contenders (the program does not use it):
-morvik_packages+=(qt6-serialport-dev)
-# What the install and package tests check with (their recommendations are not needed):
-morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps)
+# QtSerialPort and pyserial are the exchange benchmark's contenders (the program uses neither):
+morvik_packages+=(qt6-serialport-dev python3-serial)
+# What the install and package tests check with (their recommendations are not needed), and
+# strace, with which an end-to-end test sees which files the program opens:
+morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps strace)
 # The real-driver test's emulated machine:
 morvik_check_packages+=(qemu-system-x86 busybox-static cpio kmod python3)
 

@@ -363,10 +363,13 @@ void LineSettingsChecks(const Driver& d, std::vector<double>* pPulses) {
             check.Expect(back.baud == 19200, "baud reads back " + std::to_string(back.baud));
             check.Expect(back.byteSize == DataBits(s.dataBits),
                          "data bits read back " + std::to_string(back.byteSize));
-            check.Expect(back.parity == port.m_dcb.Parity,
-                         "parity reads back " + std::to_string(back.parity));
-            check.Expect((back.stopBits != 0) == (s.stopBits == STOPBITS_20),
-                         "stop bits read back " + std::to_string(back.stopBits));
+            const int parity = static_cast<int>(back.parity);
+            const int stopBits = static_cast<int>(back.stopBits);
+            check.Expect(parity == port.m_dcb.Parity,
+                         "parity reads back " + std::to_string(parity));
+            check.Expect((back.stopBits != LineSettings::StopBits::One) ==
+                             (s.stopBits == STOPBITS_20),
+                         "stop bits read back " + std::to_string(stopBits));
         }
         if (d.traced) {
             const std::string want = "19200/" + std::string(1, ParityLetter(s.parity)) + "/" +

@@ -1,0 +1,52 @@
+#pragma once
+
+// The platform's serial structures, with the values CSerialPort sets in them.
+
+#include "core/Types.h"
+
+// An open device: a file descriptor, or INVALID_HANDLE_VALUE.
+typedef int HANDLE;
+constexpr HANDLE INVALID_HANDLE_VALUE = -1;
+
+// Device-control block: the line settings a device reports and takes.
+struct DCB {
+    DWORD DCBlength = 0;
+    DWORD BaudRate = 0;
+    DWORD fParity = 0;      // parity checking on input
+    DWORD fOutxCtsFlow = 0; // CTS/RTS hardware flow control
+    DWORD fOutX = 0;        // XON/XOFF on output
+    DWORD fInX = 0;         // XON/XOFF on input
+    DWORD fDtrControl = 0;  // DTR_CONTROL_*
+    BYTE ByteSize = 0;      // 5..8
+    BYTE Parity = 0;        // NOPARITY, ODDPARITY, EVENPARITY
+    BYTE StopBits = 0;      // ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS
+};
+
+constexpr DWORD DTR_CONTROL_DISABLE = 0;
+constexpr DWORD DTR_CONTROL_ENABLE = 1;
+
+constexpr BYTE NOPARITY = 0;
+constexpr BYTE ODDPARITY = 1;
+constexpr BYTE EVENPARITY = 2;
+
+constexpr BYTE ONESTOPBIT = 0;
+constexpr BYTE ONE5STOPBITS = 1;
+constexpr BYTE TWOSTOPBITS = 2;
+
+// Read and write time-outs in milliseconds, with their usual meaning:
+// a read waits at most ReadTotalTimeoutMultiplier x bytes + ReadTotalTimeoutConstant and at most
+// ReadIntervalTimeout between bytes; ReadIntervalTimeout = MAXDWORD with both totals 0 returns at
+// once; with the multiplier MAXDWORD too and a constant between 1 and MAXDWORD-1, a read returns
+// at once with buffered bytes, else waits up to the constant for the first one.
+struct COMMTIMEOUTS {
+    DWORD ReadIntervalTimeout = 0;
+    DWORD ReadTotalTimeoutMultiplier = 0;
+    DWORD ReadTotalTimeoutConstant = 0;
+    DWORD WriteTotalTimeoutMultiplier = 0;
+    DWORD WriteTotalTimeoutConstant = 0;
+};
+
+constexpr DWORD PURGE_TXABORT = 0x0001;
+constexpr DWORD PURGE_RXABORT = 0x0002;
+constexpr DWORD PURGE_TXCLEAR = 0x0004;
+constexpr DWORD PURGE_RXCLEAR = 0x0008;

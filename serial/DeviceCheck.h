@@ -1,0 +1,39 @@
+#pragma once
+
+#include "serial/PortResolver.h"
+
+#include <string>
+
+#include <sys/types.h>
+
+// Whether a device may be opened as a serial port, decided before it is opened and from its
+// device number, since on some devices the open itself acts (a watchdog arms, a terminal changes
+// hands): a pseudo-terminal slave, or a character device of the kernel's tty class that is no
+// virtual console and none of /dev/tty, /dev/console, /dev/ptmx, /dev/ttyprintk. A line that is
+// the controlling terminal of a running process (a getty, somebody's shell) is refused too.
+class DeviceCheck {
+public:
+    enum class Verdict { SerialLine, Missing, NotSerial, InUse };
+    struct Result {
+        Verdict verdict = Verdict::Missing;
+        std::string device; // the path with every link resolved: what to open
+        dev_t number = 0;   // the device number that was checked
+        int error = 0;      // Missing: why it could not be looked at
+        std::string holder; // InUse: the process whose terminal it is
+        int holderPid = 0;
+    };
+
+    explicit DeviceCheck(const PortResolver::Sources& sources)
+        : m_sysDevChar(sources.sysDevChar), m_procFolder(sources.procFolder) {}
+
+    Result Check(const std::string& path) const;
+    bool IsSerialLine(mode_t mode, dev_t number) const;
+    // The process whose controlling terminal the device is (a session leader first).
+    bool FindTerminalHolder(dev_t number, std::string* pName, int* pPid) const;
+
+    static bool IsPseudoTerminalSlave(dev_t number);
+
+private:
+    std::string m_sysDevChar;
+    std::string m_procFolder;
+};

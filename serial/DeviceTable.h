@@ -1,0 +1,49 @@
+#pragma once
+
+#include "serial/CommTypes.h"
+
+#include <atomic>
+#include <cstddef>
+
+// The comm layer's state of each descriptor it opened, and each thread's memory of the last one
+// it looked up: a reply is read one byte per call, and the table's lock and search would cost
+// more than handing out the byte. A descriptor is used by one thread at a time, as a port is.
+class DeviceTable {
+public:
+    // One read() takes up to this much of what the driver holds.
+    static constexpr std::size_t kReadChunk = 4096;
+
+    // A device that could not be configured reads and writes with these: still bounded.
+    static constexpr COMMTIMEOUTS kFallbackTimeouts{MAXDWORD, MAXDWORD, 1000, 50, 0};
+
+    struct Device {
+        // The descriptor the entry is for, or INVALID_HANDLE_VALUE while the entry is free.
+        // Entries are reused, never freed, so that a thread's memory of one can only go stale,
+        // never dangle: it is checked against this.
+        std::atomic<HANDLE> h{INVALID_HANDLE_VALUE};
+        COMMTIMEOUTS timeouts = kFallbackTimeouts;
+        int heldLine = -1; // its slot in HeldLines
+        // Bytes taken from the driver and not handed out yet: buffer[head, tail).
+        std::size_t head = 0;
+        std::size_t tail = 0;
+        bool drained = true; // the last read() took all the driver held
+        unsigned char buffer[kReadChunk];
+    };
+
+    // The entry of a descriptor just opened, fresh; h must have none.
+    static Device& Add(HANDLE h, int heldLine);
+    // The entry of h, or nullptr; without a lock when h is the one this thread looked up last.
+    static Device* Find(HANDLE h) {
+        Device* d = t_recent;
+        if (d && d->h.load(std::memory_order_relaxed) == h && h >= 0)
+            return d;
+        return FindLocked(h);
+    }
+    // Frees the entry of h and returns its held line; false when h had none.
+    static bool Remove(HANDLE h, int* pHeldLine);
+
+private:
+    static Device* FindLocked(HANDLE h);
+
+    static inline thread_local Device* t_recent = nullptr;
+};
