@@ -4,6 +4,8 @@
 //       in the window, in pixels of this display's fonts
 //   dialog_probe blank <window id> <x> <y> <width> <height>
 //       exit status 0 when that rectangle of the window is one colour, 1 when it is not
+//   dialog_probe exclusive <tty>
+//       prints 1 when the tty is held exclusively (TIOCEXCL), 0 when it is not
 
 #include "framework/win32/DialogWindow.h"
 #include "framework/win32/Resources.h"
@@ -15,6 +17,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,15 +50,32 @@ int Blank(WId window, int x, int y, int cx, int cy) {
     return 0;
 }
 
+// Whether a tty is left exclusive: only root may still open it then, as this check does.
+int Exclusive(const char* pszTty) {
+    const int fd = open(pszTty, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int exclusive = 0;
+    if (fd < 0 || ioctl(fd, TIOCGEXCL, &exclusive) != 0) {
+        std::perror(pszTty);
+        return 2;
+    }
+    close(fd);
+    std::printf("%d\n", exclusive ? 1 : 0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && QByteArray(argv[1]) == "exclusive")
+        return Exclusive(argv[2]);
     QApplication application(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "items")
         return Items(static_cast<UINT>(std::atoi(argv[2])));
     if (argc == 7 && QByteArray(argv[1]) == "blank")
         return Blank(static_cast<WId>(std::strtoull(argv[2], nullptr, 0)), std::atoi(argv[3]),
                      std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
-    std::fprintf(stderr, "usage: %s items <dialog id> | blank <window> <x> <y> <w> <h>\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s items <dialog id> | blank <window> <x> <y> <w> <h> | exclusive <tty>\n",
+                 argv[0]);
     return 2;
 }

@@ -1,6 +1,7 @@
 #include "app/SerialDemoApp.h"
 #include "app/VersionInfo.h"
 #include "dialog/SerialDemoDlg.h"
+#include "framework/win32/EndingSignals.h"
 #include "framework/win32/Handles.h"
 #include "tests/DialogDriver.h"
 #include "tests/PtyDevice.h"
@@ -16,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <string>
 
 namespace {
@@ -51,6 +53,33 @@ TEST(Application, RunsTheDialogThenEndsAndTheExitClosesThePort) {
     EXPECT_TRUE(sawMainWindow);
     EXPECT_EQ(nullptr, theApp.m_pMainWnd); // no pointer to a dialog that is gone
     EXPECT_EQ(QStringList{QString(AfxGetAppName()) + " has no help file."}, messages);
+    EXPECT_TRUE(dev.WaitHangUp(1000));
+}
+
+TEST(Application, ASignalClosesTheBoxOpenOverTheDialogAndThenTheDialog) {
+    PtyDevice dev(1);
+    QString boxSeen;
+    INT_PTR result = 0;
+    {
+        EndingSignals endings;
+        CSerialDemoDlg dlg;
+        theApp.m_pMainWnd = &dlg;
+        DialogDriver ui(dlg);
+        result = ui.Run([&] {
+            ui.Click(IDC_OPEN_PORT);
+            ASSERT_FALSE(ui.Enabled(IDC_OPEN_PORT));
+            QTimer::singleShot(200, [&] {
+                boxSeen = QApplication::activeModalWidget()->windowTitle();
+                raise(SIGTERM);
+            });
+            // The About box runs its own loop until the signal closes it.
+            dlg.SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+            EXPECT_FALSE(ui.Window()->isVisible());
+        });
+        EXPECT_EQ(SIGTERM, endings.Caught());
+    }
+    EXPECT_EQ(QString("About Morvik Serial Demo"), boxSeen);
+    EXPECT_EQ(IDCANCEL, result);
     EXPECT_TRUE(dev.WaitHangUp(1000));
 }
 

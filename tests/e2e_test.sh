@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # End to end: the real program under Xvfb, talking to the simulated device, driven with the
 # keyboard as a user would. Exits 77 (skipped) when a tool it needs is missing.
-# Usage: e2e_test.sh <MorvikSerialDemo> <morvik-simdevice>
+# Usage: e2e_test.sh <MorvikSerialDemo> <morvik-simdevice> <dialog_probe>
 set -euo pipefail
 program=$1
 simdevice=$2
+probe=$3
 source "$(dirname "$0")/xvfb_lib.sh"
 need Xvfb xdotool
 
@@ -49,6 +50,31 @@ wait_for "command: \*IDN?" "$work/device.log" || fail "the device got no command
 xdotool key Escape
 expect_clean_exit "$program_pid" ""
 wait_for "port closed" "$work/device.log" || fail "the device did not see the port close"
+
+# SIGTERM, SIGHUP and SIGINT end the program as Close does: the port is put back as it was
+# found and is no longer exclusive; then the program dies of the signal (status 128 + N).
+slave=$(readlink "$XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM1")
+before=$(stty -g -F "$slave")
+for sig in TERM HUP INT; do
+    # A background job of a script ignores SIGINT, and the program keeps what it inherits.
+    env --default-signal="$sig" "$program" >"$work/program.log" 2>&1 &
+    program_pid=$!
+    pids+=($program_pid)
+    window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$program_pid" \
+        --name '^Morvik Serial Demo$' | head -n1)
+    [ -n "$window" ] || fail "SIG$sig: no dialog window"
+    xdotool windowfocus --sync "$window"
+    commands=$(grep -c "command: ECHO $sig" "$work/device.log" || true)
+    xdotool key --clearmodifiers Return
+    xdotool type --delay 20 "ECHO $sig"
+    xdotool key Tab Return
+    wait_for "command: ECHO $sig" "$work/device.log" $((commands + 1)) \
+        || fail "SIG$sig: the port was not opened"
+    kill -"$sig" "$program_pid"
+    expect_clean_exit "$program_pid" "SIG$sig: " $((128 + $(kill -l "$sig")))
+    [ "$(stty -g -F "$slave")" = "$before" ] || fail "SIG$sig: the line's settings were not put back"
+    [ "$("$probe" exclusive "$slave")" = 0 ] || fail "SIG$sig: the line was left exclusive"
+done
 
 kill -TERM "$device"
 wait "$device" || fail "the device did not stop cleanly"

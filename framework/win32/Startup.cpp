@@ -1,5 +1,6 @@
 // The program's entry: the GUI application and its display, then the program's own WinMain.
 
+#include "framework/win32/EndingSignals.h"
 #include "framework/win32/WinUser.h"
 
 #include <QApplication>
@@ -76,6 +77,10 @@ int main(int argc, char** argv) {
             previous(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.c_str()), m.text);
     }
 
+    EndingSignals endings;
     char noArguments[] = "";
-    return WinMain(GetModuleHandleA(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
+    const int nResult = WinMain(GetModuleHandleA(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
+    // Ended by a signal: the teardown has run, now the status says which signal it was.
+    endings.Reraise();
+    return nResult;
 }
