@@ -35,6 +35,9 @@ ON_BN_CLICKED(IDC_OPEN_PORT, OnOpenPort)
 ON_BN_CLICKED(IDC_SEND, OnSend)
 ON_BN_CLICKED(IDC_CLEAR, OnClear)
 ON_BN_CLICKED(IDC_CLOSE_PORT, OnClosePort)
+ON_EN_SETFOCUS(IDC_COMMAND, OnSetFocusCommand)
+ON_EN_SETFOCUS(IDC_PORT, OnSetFocusPort)
+ON_LBN_SETFOCUS(IDC_RESPONSE_LIST, OnSetFocusResponseList)
 END_MESSAGE_MAP()
 
 BOOL CSerialDemoDlg::OnInitDialog() {
@@ -130,3 +133,21 @@ void CSerialDemoDlg::OnClosePort() {
     m_btnOpen.EnableWindow(TRUE);
     m_btnClose.EnableWindow(FALSE);
 }
+
+// Enter in a field presses the button that acts on it; on the list it gives OK, which does
+// nothing here.
+void CSerialDemoDlg::OnSetFocusCommand() {
+    SetDefID(IDC_SEND);
+}
+
+void CSerialDemoDlg::OnSetFocusPort() {
+    SetDefID(IDC_OPEN_PORT);
+}
+
+void CSerialDemoDlg::OnSetFocusResponseList() {
+    SetDefID(IDOK);
+}
+
+// The dialog has no OK button, and ending it would throw the replies away: Enter never ends
+// it. Escape and the window's Close still do.
+void CSerialDemoDlg::OnOK() {}

@@ -258,32 +258,58 @@ TEST_F(MainDialog, SerialErrorForSilenceAndForNoPort) {
     });
 }
 
-TEST_F(MainDialog, EnterPressesTheFocusedButtonElseGivesOk) {
-    dev.StartResponder([](const std::string&) { return std::string("PONG\r"); });
-    QStringList lines;
+// The push buttons drawn as the default: the one Enter presses.
+QStringList Defaults(const DialogDriver& ui) {
+    QStringList out;
+    for (auto* button : ui.Window()->findChildren<QPushButton*>())
+        if (button->isDefault())
+            out << button->text();
+    return out;
+}
+
+TEST_F(MainDialog, EnterPressesTheButtonForWhereTheFocusIsAndNeverEndsTheDialog) {
+    dev.StartResponder([](const std::string& cmd) { return "got " + cmd; });
     const INT_PTR result = ui.Run([&] {
-        Open(2);
-        ui.SetText(IDC_COMMAND, "PING");
-        ui.Control(IDC_SEND)->setFocus();
-        ui.Key(Qt::Key_Return);
-        EXPECT_EQ(QStringList{"PONG"}, ui.Lines());
-
-        // In a field, Enter is OK: with a bad port number the save fails and the dialog stays.
-        ui.SetText(IDC_PORT, "0");
-        ui.Control(IDC_COMMAND)->setFocus();
-        ui.Key(Qt::Key_Return);
-        EXPECT_EQ(1, ui.TakeMessages().size());
-        ASSERT_NE(nullptr, ui.Window());
-        EXPECT_TRUE(ui.Window()->isVisible());
-        lines = ui.Lines();
-
         ui.SetText(IDC_PORT, "2");
-        ui.Control(IDC_COMMAND)->setFocus();
+        // At the start the focus is on "Open Port": Enter presses it, and the focus moves
+        // on from the button it disabled to the command field, where Enter presses "Send".
+        EXPECT_EQ(QStringList{"Open Port"}, Defaults(ui));
+        ui.Key(Qt::Key_Return);
+        ASSERT_TRUE(ShowsOpen());
+        EXPECT_EQ(ui.Control(IDC_COMMAND), QApplication::focusWidget());
+        EXPECT_EQ(QStringList{"Send"}, Defaults(ui));
+        ui.Type("PING");
+        ui.Key(Qt::Key_Return);
         ui.Key(Qt::Key_Enter);
+        EXPECT_EQ(QStringList({"got PING", "got PING"}), ui.Lines());
+
+        // On the list Enter does nothing, and no button is drawn as the default.
+        ui.Control(IDC_RESPONSE_LIST)->setFocus();
+        EXPECT_EQ(QStringList{}, Defaults(ui));
+        ui.Key(Qt::Key_Return);
+        EXPECT_EQ(2, ui.Lines().size());
+
+        // On a button Enter presses that button.
+        ui.Control(IDC_CLOSE_PORT)->setFocus();
+        ui.Key(Qt::Key_Return);
+        EXPECT_TRUE(ShowsClosed());
+        ui.Control(IDC_CLEAR)->setFocus();
+        ui.Key(Qt::Key_Return);
+        EXPECT_TRUE(ui.Lines().isEmpty());
+
+        // In the port field Enter presses "Open Port"; while that is disabled, nothing.
+        ui.Control(IDC_PORT)->setFocus();
+        EXPECT_EQ(QStringList{"Open Port"}, Defaults(ui));
+        ui.Key(Qt::Key_Return);
+        EXPECT_TRUE(ShowsOpen());
+        ui.Control(IDC_PORT)->setFocus();
+        EXPECT_EQ(QStringList{}, Defaults(ui));
+        ui.Key(Qt::Key_Return);
+        EXPECT_TRUE(ShowsOpen());
+        EXPECT_TRUE(ui.TakeMessages().isEmpty());
+        EXPECT_TRUE(ui.Window()->isVisible());
     });
-    EXPECT_EQ(IDOK, result);
-    EXPECT_EQ(2, dlg.m_nPort);
-    EXPECT_EQ(QStringList{"PONG"}, lines);
+    EXPECT_EQ(IDCANCEL, result); // ended by the driver, not by a key
 }
 
 TEST_F(MainDialog, EscapeAndCloseGiveCancel) {

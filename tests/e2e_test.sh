@@ -41,10 +41,11 @@ xdotool windowfocus --sync "$window"
 # The focus starts on "Open Port": Enter presses it.
 xdotool key --clearmodifiers Return
 wait_for "port opened" "$work/device.log" || fail "the port was not opened"
-# "Open Port" is now disabled and the focus moved on to the command field.
+# "Open Port" is now disabled and the focus moved on to the command field, where Enter sends.
 xdotool type --delay 20 '*IDN?'
-xdotool key Tab Return
+xdotool key Return
 wait_for "command: \*IDN?" "$work/device.log" || fail "the device got no command"
+kill -0 "$program_pid" || fail "Enter in the command field ended the program"
 
 # Escape is Cancel: the dialog ends, the program ends and the port closes.
 xdotool key Escape
@@ -67,7 +68,7 @@ for sig in TERM HUP INT; do
     commands=$(grep -c "command: ECHO $sig" "$work/device.log" || true)
     xdotool key --clearmodifiers Return
     xdotool type --delay 20 "ECHO $sig"
-    xdotool key Tab Return
+    xdotool key Return
     wait_for "command: ECHO $sig" "$work/device.log" $((commands + 1)) \
         || fail "SIG$sig: the port was not opened"
     kill -"$sig" "$program_pid"

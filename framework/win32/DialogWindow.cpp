@@ -3,8 +3,10 @@
 #include "framework/win32/AnsiCodePage.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/WinUser.h"
+#include "framework/win32/controls/ControlClass.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -44,6 +46,11 @@ DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     m_baseY = metrics.height();
     setFixedSize(UnitsToPixelsX(tmpl.cx), UnitsToPixelsY(tmpl.cy));
 
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* pNow) {
+        if (pNow && pNow->window() == this)
+            ShowDefault();
+    });
+
     if (m_style & WS_SYSMENU) {
         auto* pShortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
         connect(pShortcut, &QShortcut::activated, this,
@@ -58,6 +65,7 @@ void DialogWindow::AddControl(QWidget* pControl, const DialogTemplate::Item& ite
     pControl->setGeometry(UnitsToPixelsX(item.x), UnitsToPixelsY(item.y), UnitsToPixelsX(item.cx),
                           UnitsToPixelsY(item.cy));
     pControl->setEnabled(!(item.style & WS_DISABLED));
+    pControl->installEventFilter(this); // for changes of its enabled state
     // The first template item lies on top: each new control goes below those before it.
     pControl->lower();
     m_controls.push_back(pControl);
@@ -123,6 +131,41 @@ void DialogWindow::PopupSystemMenu(const QPoint& globalPos) {
         hMenu->popup(globalPos);
 }
 
+UINT DialogWindow::DefId() const {
+    if (m_nDefId)
+        return m_nDefId;
+    for (int i = 0; i < m_template.itemCount; ++i) {
+        const DialogTemplate::Item& item = m_template.items[i];
+        if (FindControlClass(item.cls) == &kButtonClass &&
+            (item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return static_cast<UINT>(item.id);
+    }
+    return 0;
+}
+
+void DialogWindow::SetDefId(UINT nID) {
+    m_nDefId = nID;
+    ShowDefault();
+}
+
+void DialogWindow::ShowDefault() {
+    HWND hFocus = nullptr;
+    HWND hDefault = nullptr;
+    if (FocusDlgCode(&hFocus) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))
+        hDefault = hFocus;
+    else if (const int nID = static_cast<int>(DefId());
+             nID && IsWindowEnabled(GetDlgItem(Handle(), nID)))
+        hDefault = GetDlgItem(Handle(), nID);
+    for (QWidget* pControl : m_controls) {
+        const HWND hControl = HandleOf(pControl);
+        const LRESULT code = SendMessageA(hControl, WM_GETDLGCODE, 0, 0);
+        if ((code & DLGC_DEFPUSHBUTTON) && hControl != hDefault)
+            SendMessageA(hControl, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+        else if ((code & DLGC_UNDEFPUSHBUTTON) && hControl == hDefault)
+            SendMessageA(hControl, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    }
+}
+
 void DialogWindow::DefaultPaint() {
     if (m_pPaintEvent)
         QDialog::paintEvent(m_pPaintEvent);
@@ -169,12 +212,22 @@ void DialogWindow::keyPressEvent(QKeyEvent* pEvent) {
     switch (pEvent->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter: {
-        // Enter presses the focused push button, else gives OK.
+        // Enter presses the focused push button, else the default one (nothing when it is
+        // disabled), else gives OK.
         HWND hFocus = nullptr;
-        if (FocusDlgCode(&hFocus) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))
+        if (FocusDlgCode(&hFocus) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) {
             SendMessageA(hFocus, BM_CLICK, 0, 0);
-        else
+            return;
+        }
+        const auto defId = static_cast<WPARAM>(SendMessageA(Handle(), DM_GETDEFID, 0, 0));
+        if (HIWORD(defId) != DC_HASDEFID) {
             Command(IDOK);
+            return;
+        }
+        const HWND hDefault = GetDlgItem(Handle(), LOWORD(defId));
+        if (!hDefault || IsWindowEnabled(hDefault))
+            SendMessageA(Handle(), WM_COMMAND, MAKEWPARAM(LOWORD(defId), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(hDefault));
         return;
     }
     case Qt::Key_Escape:
@@ -219,6 +272,13 @@ void DialogWindow::closeEvent(QCloseEvent* pEvent) {
     // The title bar's Close is the system command Close: the program sees it first.
     pEvent->ignore();
     SendMessageA(Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+bool DialogWindow::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    // A disabled default button is not drawn as one; enabled again, it is.
+    if (pEvent->type() == QEvent::EnabledChange)
+        ShowDefault();
+    return QDialog::eventFilter(pWatched, pEvent);
 }
 
 void DialogWindow::contextMenuEvent(QContextMenuEvent* pEvent) {

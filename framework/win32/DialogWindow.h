@@ -38,6 +38,11 @@ public:
     HMENU SystemMenu(bool bRevert);
     void PopupSystemMenu(const QPoint& globalPos);
 
+    // The default push button's identifier: the one set, else the template's first
+    // BS_DEFPUSHBUTTON, else 0. Enter presses it when the focus is on no push button.
+    UINT DefId() const;
+    void SetDefId(UINT nID);
+
     // The painting of the dialog itself, for the WM_PAINT that no one else handled.
     void DefaultPaint();
 
@@ -53,6 +58,7 @@ protected:
     void keyPressEvent(QKeyEvent* pEvent) override;
     void closeEvent(QCloseEvent* pEvent) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
     HWND Handle() const;
@@ -61,6 +67,9 @@ private:
     LRESULT FocusDlgCode(HWND* phFocus) const;
     // The context-menu key or Shift+F10: a field's own menu, else the window menu.
     void KeyboardContextMenu();
+    // Draws as the default the push button Enter would press: the focused one, else the
+    // default button when it is enabled.
+    void ShowDefault();
 
     const DialogTemplate& m_template; // static data, lives as long as the program
     DWORD m_style;
@@ -70,6 +79,7 @@ private:
     QWidget* m_pLastTabStop = nullptr;
     HMENU m_hSystemMenu = nullptr;
     QPaintEvent* m_pPaintEvent = nullptr;
+    UINT m_nDefId = 0;
     bool m_bEnded = false;
     INT_PTR m_nResult = -1;
 };

@@ -15,6 +15,7 @@ QWidget* CreateEdit(const DialogTemplate::Item& item, QWidget* pDialog) {
     pEdit->setFrame((item.style & WS_BORDER) != 0);
     if (item.text)
         pEdit->setText(AnsiCodePage::ToUnicode(item.text));
+    NotifyOnFocus(pEdit, EN_SETFOCUS);
     return pEdit;
 }
 
