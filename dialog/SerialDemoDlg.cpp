@@ -99,12 +99,15 @@ void CSerialDemoDlg::OnOpenPort() {
     if (m_port.Open(static_cast<DWORD>(m_nPort), 19200, PARITY_NONE, DATABITS_8, STOPBITS_10)) {
         m_btnOpen.EnableWindow(FALSE);
         m_btnClose.EnableWindow(TRUE);
+        m_btnOpen.SetToolTipText(nullptr);
     } else {
         m_btnOpen.EnableWindow(TRUE);
         m_btnClose.EnableWindow(FALSE);
-        // Why, for the journal: the window itself shows only the buttons.
-        std::fprintf(stderr, "%s: %s\n", AfxGetAppName(),
-                     static_cast<const char*>(CommErrorMessage()));
+        // Why: at the button, until the next open, and for the journal.
+        const CString strReason = CommErrorMessage();
+        m_btnOpen.ShowBalloonTip(strReason);
+        m_btnOpen.SetToolTipText(strReason);
+        std::fprintf(stderr, "%s: %s\n", AfxGetAppName(), static_cast<const char*>(strReason));
     }
 }
 

@@ -1,4 +1,5 @@
 #include "dialog/SerialDemoDlg.h"
+#include "framework/win32/BalloonTip.h"
 #include "dialog/resource.h"
 #include "framework/win32/AnsiCodePage.h"
 #include "framework/win32/DialogWindow.h"
@@ -386,4 +387,47 @@ TEST_F(MainDialog, AFailedOpenWritesWhyToStandardError) {
                            app + "cannot open COM6: port number outside 1 to 4"}),
               capture.Lines("cannot open"));
 }
+
+TEST_F(MainDialog, AFailedOpenShowsWhyInABalloonAtTheButtonAndAsItsTooltipUntilTheNextOpen) {
+    dev.Link(3, "/nonexistent/serial-device");
+    ui.Run([&] {
+        QWidget* button = ui.Control(IDC_OPEN_PORT);
+        ui.Control(IDC_COMMAND)->setFocus();
+        Open(3);
+        const BalloonTip* tip = BalloonTip::Current();
+        ASSERT_NE(nullptr, tip);
+        const QString why = tip->Text();
+        EXPECT_TRUE(why.startsWith("cannot open COM3: ")) << why.toStdString();
+        EXPECT_EQ(why, button->toolTip());
+        // It points up at the button's lower edge and takes neither the focus nor the window.
+        const QRect at(button->mapToGlobal(QPoint(0, 0)), button->size());
+        EXPECT_GE(tip->TailPoint().x(), at.left());
+        EXPECT_LE(tip->TailPoint().x(), at.right());
+        EXPECT_NEAR(at.bottom(), tip->TailPoint().y(), 2);
+        EXPECT_EQ(ui.Control(IDC_OPEN_PORT), QApplication::focusWidget()); // the click's own
+        EXPECT_EQ(ui.Window(), QApplication::activeWindow());
+
+        // A modifier alone leaves it; the next key takes it away, the tooltip stays.
+        ui.Key(Qt::Key_Shift);
+        EXPECT_NE(nullptr, BalloonTip::Current());
+        ui.Key(Qt::Key_Right);
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+        EXPECT_EQ(why, button->toolTip());
+
+        // The next failure says its own reason; a click anywhere takes it away.
+        Open(6);
+        ASSERT_NE(nullptr, BalloonTip::Current());
+        EXPECT_EQ(QString("cannot open COM6: port number outside 1 to 4"),
+                  BalloonTip::Current()->Text());
+        ui.Click(IDC_CLEAR);
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+
+        // A good open shows nothing and ends the tooltip.
+        Open(2);
+        ASSERT_TRUE(ShowsOpen());
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+        EXPECT_EQ(QString(), button->toolTip());
+    });
+}
+
 } // namespace

@@ -70,6 +70,12 @@ HMENU GetSystemMenu(HWND hWnd, BOOL bRevert);
 BOOL AppendMenuA(HMENU hMenu, UINT uFlags, std::uintptr_t uIDNewItem, LPCSTR lpNewItem);
 BOOL IsMenu(HMENU hMenu);
 
+// Tips about a control. A balloon tip points at it and says something without taking the
+// focus; it goes at the next key or click, or after about ten seconds. A tooltip shows while
+// the pointer rests on the control; null text removes it.
+BOOL ShowBalloonTip(HWND hWnd, LPCSTR lpszText);
+BOOL SetToolTipText(HWND hWnd, LPCSTR lpszText);
+
 // Message boxes. A null owner: the window the user is working in.
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
