@@ -2,8 +2,18 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleOptionFocusRect>
+#include <QToolTip>
 
 #include <algorithm>
+
+namespace {
+// A tooltip shows this much of a line at most.
+constexpr int kMaxTipChars = 4096;
+} // namespace
 
 ListBoxControl::ListBoxControl(bool bSorted, QWidget* pParent)
     : QTableView(pParent), m_bSorted(bSorted) {
@@ -24,6 +34,15 @@ ListBoxControl::ListBoxControl(bool bSorted, QWidget* pParent)
     setTabKeyNavigation(false);
     setCornerButtonEnabled(false);
     FitRowsToFont();
+
+    // The range grows once the view has laid out an added line: at the end, follow it.
+    QScrollBar* pBar = verticalScrollBar();
+    connect(pBar, &QScrollBar::valueChanged, this,
+            [this, pBar](int value) { m_bFollow = value >= pBar->maximum(); });
+    connect(pBar, &QScrollBar::rangeChanged, this, [this, pBar](int, int maximum) {
+        if (m_bFollow)
+            pBar->setValue(maximum);
+    });
 }
 
 int ListBoxControl::AddString(const QString& text) {
@@ -66,6 +85,63 @@ void ListBoxControl::changeEvent(QEvent* pEvent) {
     if (pEvent->type() == QEvent::FontChange)
         FitRowsToFont();
     QTableView::changeEvent(pEvent);
+}
+
+QModelIndex ListBoxControl::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    // One column: Home and End are the first and the last line, not the row's ends.
+    if (action == MoveHome)
+        return m_model.index(0);
+    if (action == MoveEnd)
+        return m_model.index(m_model.rowCount() - 1);
+    return QTableView::moveCursor(action, modifiers);
+}
+
+bool ListBoxControl::IsCut(const QModelIndex& index) const {
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    return fontMetrics().horizontalAdvance(index.data().toString()) >
+           visualRect(index).width() - 2 * margin;
+}
+
+bool ListBoxControl::viewportEvent(QEvent* pEvent) {
+    if (pEvent->type() != QEvent::ToolTip)
+        return QTableView::viewportEvent(pEvent);
+    const auto* pHelp = static_cast<QHelpEvent*>(pEvent);
+    const QModelIndex index = indexAt(pHelp->pos());
+    if (index.isValid() && IsCut(index)) {
+        // Wrapped, so that a long reply stays on the screen.
+        const QString text = index.data().toString().left(kMaxTipChars);
+        QToolTip::showText(pHelp->globalPos(),
+                           "<p style='white-space:pre-wrap'>" + text.toHtmlEscaped() + "</p>",
+                           viewport(), visualRect(index));
+    } else {
+        QToolTip::hideText();
+    }
+    return true;
+}
+
+void ListBoxControl::paintEvent(QPaintEvent* pEvent) {
+    QTableView::paintEvent(pEvent);
+    if (!hasFocus() || Count() > 0)
+        return;
+    // An empty list that has the focus shows it where its first line would be.
+    QPainter painter(viewport());
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.rect = QRect(0, 0, viewport()->width(), verticalHeader()->defaultSectionSize());
+    option.backgroundColor = palette().color(QPalette::Base);
+    // However the focus came: with no line to select, nothing else says where it is.
+    option.state |= QStyle::State_KeyboardFocusChange;
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+}
+
+void ListBoxControl::focusInEvent(QFocusEvent* pEvent) {
+    QTableView::focusInEvent(pEvent);
+    viewport()->update();
+}
+
+void ListBoxControl::focusOutEvent(QFocusEvent* pEvent) {
+    QTableView::focusOutEvent(pEvent);
+    viewport()->update();
 }
 
 void ListBoxControl::FitRowsToFont() {

@@ -6,6 +6,10 @@
 // A list box of a dialog template: one column of text lines, one text line high each. A table
 // view with fixed row heights adds a line without laying out the others, so a list of 100,000
 // lines takes a new one as fast as a list of ten; Qt's list view lays out every row again.
+//
+// It follows the newest line: while the view shows the end, a line added at the end is
+// scrolled into view; once the person scrolls up, the view stays where they put it. Home and
+// End go to the first and last line; a line cut at the edge shows whole as a tooltip.
 class ListBoxControl : public QTableView {
 public:
     ListBoxControl(bool bSorted, QWidget* pParent);
@@ -20,10 +24,18 @@ public:
 
 protected:
     void changeEvent(QEvent* pEvent) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    bool viewportEvent(QEvent* pEvent) override;
+    void paintEvent(QPaintEvent* pEvent) override;
+    void focusInEvent(QFocusEvent* pEvent) override;
+    void focusOutEvent(QFocusEvent* pEvent) override;
 
 private:
     void FitRowsToFont();
+    // Whether the line is wider than the column shows.
+    bool IsCut(const QModelIndex& index) const;
 
     QStringListModel m_model;
     bool m_bSorted;
+    bool m_bFollow = true; // the view shows the end
 };
