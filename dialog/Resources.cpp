@@ -57,5 +57,7 @@ const CResources::DialogEntry g_mainDialog(IDD_SERIALDEMO_DIALOG, &kMainDialog);
 const CResources::DialogEntry g_aboutDialog(IDD_ABOUTBOX, &kAboutDialog);
 const CResources::IconEntry g_mainFrame(IDR_MAINFRAME, {MainFrame32_xpm, MainFrame16_xpm});
 const CStringTable::Entry g_aboutString(IDS_ABOUTBOX, "&About MorvikSerialDemo...");
+// What the response list's menu saves.
+const CStringTable::Entry g_saveResponses(IDS_LISTBOX_SAVE_AS, "&Save Responses As...");
 
 } // namespace

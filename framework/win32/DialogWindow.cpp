@@ -252,16 +252,12 @@ void DialogWindow::keyPressEvent(QKeyEvent* pEvent) {
 }
 
 void DialogWindow::KeyboardContextMenu() {
-    // In a field the key is the field's: its own menu, where its cursor is.
-    HWND hFocus = nullptr;
-    if (FocusDlgCode(&hFocus) & DLGC_HASSETSEL) {
-        QWidget* pField = WidgetOf(hFocus);
-        const QPoint pos = pField->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
-        QContextMenuEvent event(QContextMenuEvent::Keyboard, pos, pField->mapToGlobal(pos));
-        QCoreApplication::sendEvent(pField, &event);
-        return;
-    }
-    PopupSystemMenu(mapToGlobal(QPoint(0, 0)));
+    // The focused control's own menu where it has one (a field's, at its cursor; the list's);
+    // a control without one passes the event up to the dialog, which opens the window menu.
+    QWidget* pTarget = focusWidget() ? focusWidget() : this;
+    const QPoint pos = pTarget->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, pos, pTarget->mapToGlobal(pos));
+    QCoreApplication::sendEvent(pTarget, &event);
 }
 
 void DialogWindow::closeEvent(QCloseEvent* pEvent) {
@@ -284,7 +280,7 @@ bool DialogWindow::eventFilter(QObject* pWatched, QEvent* pEvent) {
 void DialogWindow::contextMenuEvent(QContextMenuEvent* pEvent) {
     // A control that has no menu of its own passes the event up to here. From the mouse only
     // the background (statics and group boxes are transparent) opens the window menu; a
-    // right click on a button or the list does nothing.
+    // right click on a button does nothing.
     if (pEvent->reason() == QContextMenuEvent::Keyboard)
         PopupSystemMenu(mapToGlobal(QPoint(0, 0)));
     else if (!childAt(pEvent->pos()))

@@ -65,7 +65,7 @@ private:
     void Command(UINT nID);
     // What the focused control answers to WM_GETDLGCODE, with its handle.
     LRESULT FocusDlgCode(HWND* phFocus) const;
-    // The context-menu key or Shift+F10: a field's own menu, else the window menu.
+    // The context-menu key or Shift+F10: the focused control's own menu, else the window menu.
     void KeyboardContextMenu();
     // Draws as the default the push button Enter would press: the focused one, else the
     // default button when it is enabled.

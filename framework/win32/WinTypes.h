@@ -90,6 +90,10 @@ constexpr LRESULT DLGC_WANTCHARS = 0x0080;
 constexpr LRESULT DLGC_STATIC = 0x0100;
 constexpr LRESULT DLGC_BUTTON = 0x2000;
 
+// A string a program may register to name, in its own words, what a list box's menu saves
+// ("&Save As..." when it registers none).
+constexpr UINT IDS_LISTBOX_SAVE_AS = 0xEF10;
+
 // Command identifiers
 constexpr UINT IDOK = 1;
 constexpr UINT IDCANCEL = 2;

@@ -1,6 +1,18 @@
 #include "framework/win32/controls/ListBoxControl.h"
 
+#include "framework/win32/WholeFile.h"
+#include "framework/win32/WinUser.h"
+
+#include "core/StringTable.h"
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDir>
 #include <QEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QPainter>
@@ -79,6 +91,70 @@ int ListBoxControl::Count() const {
 
 QString ListBoxControl::Text(int nIndex) const {
     return m_model.data(m_model.index(nIndex), Qt::DisplayRole).toString();
+}
+
+void ListBoxControl::Copy() {
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    if (!rows.isEmpty())
+        QGuiApplication::clipboard()->setText(rows.first().data().toString());
+}
+
+void ListBoxControl::CopyAll() {
+    QGuiApplication::clipboard()->setText(m_model.stringList().join('\n'));
+}
+
+bool ListBoxControl::Save(const QString& path, QString* pError) const {
+    QByteArray bytes;
+    for (const QString& line : m_model.stringList())
+        bytes += (line + '\n').toUtf8();
+    return WriteWholeFile(path, bytes, pError);
+}
+
+void ListBoxControl::SaveAs() {
+    const char* pszEntry = CStringTable::Find(IDS_LISTBOX_SAVE_AS);
+    QString title = QString::fromLatin1(pszEntry ? pszEntry : "&Save As...");
+    title.remove('&').remove("...");
+    const QString path = QFileDialog::getSaveFileName(
+        window(), title, QDir::home().filePath(QString(GetProgramName()) + ".txt"),
+        "Text files (*.txt);;All files (*)");
+    QString error;
+    if (path.isEmpty() || Save(path, &error))
+        return;
+    QMessageBox box(QMessageBox::Warning, GetProgramName(),
+                    QString("Cannot save %1: %2").arg(QDir::toNativeSeparators(path), error),
+                    QMessageBox::Ok, window());
+    box.exec();
+}
+
+void ListBoxControl::keyPressEvent(QKeyEvent* pEvent) {
+    if (pEvent->matches(QKeySequence::Copy)) {
+        Copy();
+        return;
+    }
+    QTableView::keyPressEvent(pEvent);
+}
+
+void ListBoxControl::contextMenuEvent(QContextMenuEvent* pEvent) {
+    const char* pszSaveAs = CStringTable::Find(IDS_LISTBOX_SAVE_AS);
+    auto* pMenu = new QMenu(this);
+    connect(pMenu, &QMenu::aboutToHide, pMenu, &QObject::deleteLater);
+    // Each entry acts once the menu has gone.
+    const auto add = [this, pMenu](const QString& text, void (ListBoxControl::*pfn)(), bool on) {
+        QAction* pAction = pMenu->addAction(text, this, pfn, Qt::QueuedConnection);
+        pAction->setEnabled(on);
+        return pAction;
+    };
+    add("&Copy", &ListBoxControl::Copy, selectionModel()->hasSelection())
+        ->setShortcut(QKeySequence::Copy);
+    add("Copy &All", &ListBoxControl::CopyAll, Count() > 0);
+    add(QString::fromLatin1(pszSaveAs ? pszSaveAs : "&Save As..."), &ListBoxControl::SaveAs,
+        Count() > 0);
+    // From the keyboard: at the current line, else at the top of the list.
+    QPoint at = pEvent->globalPos();
+    if (pEvent->reason() == QContextMenuEvent::Keyboard)
+        at = viewport()->mapToGlobal(currentIndex().isValid() ? visualRect(currentIndex()).center()
+                                                              : QPoint(0, 0));
+    pMenu->popup(at);
 }
 
 void ListBoxControl::changeEvent(QEvent* pEvent) {

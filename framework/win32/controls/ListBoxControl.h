@@ -10,6 +10,8 @@
 // It follows the newest line: while the view shows the end, a line added at the end is
 // scrolled into view; once the person scrolls up, the view stays where they put it. Home and
 // End go to the first and last line; a line cut at the edge shows whole as a tooltip.
+// Ctrl+C copies the selected line; its menu (right click, Menu key, Shift+F10) copies it or
+// every line, or saves every line to a text file.
 class ListBoxControl : public QTableView {
 public:
     ListBoxControl(bool bSorted, QWidget* pParent);
@@ -22,6 +24,15 @@ public:
     int Count() const;
     QString Text(int nIndex) const;
 
+    // The selected line to the clipboard; every line, one a line.
+    void Copy();
+    void CopyAll();
+    // Asks for a file and writes every line to it, one a line, in UTF-8; says why when it
+    // cannot. The file is replaced whole or not at all.
+    void SaveAs();
+    // The same without asking; FALSE with the reason when the file could not be written.
+    bool Save(const QString& path, QString* pError) const;
+
 protected:
     void changeEvent(QEvent* pEvent) override;
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
@@ -29,6 +40,8 @@ protected:
     void paintEvent(QPaintEvent* pEvent) override;
     void focusInEvent(QFocusEvent* pEvent) override;
     void focusOutEvent(QFocusEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
 
 private:
     void FitRowsToFont();
