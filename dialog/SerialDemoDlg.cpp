@@ -59,6 +59,9 @@ BOOL CSerialDemoDlg::OnInitDialog() {
 
     m_nPort = 1;
     UpdateData(FALSE);
+
+    // Commands sent before, in this run and earlier ones, come back with Up and Down.
+    ::EnableEditHistory(GetDlgItemHandle(IDC_COMMAND), "history");
     return TRUE;
 }
 
@@ -113,6 +116,7 @@ void CSerialDemoDlg::OnOpenPort() {
 
 void CSerialDemoDlg::OnSend() {
     UpdateData(TRUE);
+    ::AddEditHistory(GetDlgItemHandle(IDC_COMMAND), m_strCommand);
     CString strCommand = m_strCommand;
     strCommand += "\r";
     m_port.SendString(strCommand);
