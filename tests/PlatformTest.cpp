@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -180,6 +181,48 @@ TEST(Platform, AnObjectGetsItsWindowsMessagesFirstAndLetsGoWhenTheWindowGoes) {
         EXPECT_TRUE(IsWindow(dlg.m_lstResponse.m_hWnd));
         EXPECT_NE(hList, dlg.m_lstResponse.m_hWnd);
         EXPECT_TRUE(ui.Lines().isEmpty());
+    });
+}
+
+TEST(Platform, AScreenReaderFindsFieldsAndListsNamedByTheTextOnTheirLeft) {
+    TestDlg dlg;
+    DialogDriver ui(dlg);
+    ui.Run([&] {
+        struct Case {
+            int nID;
+            QString name;
+            QAccessible::Role role;
+        };
+        // The labels come after their controls in the template: the geometry pairs them.
+        const Case cases[] = {
+            {IDC_COMMAND, "Send", QAccessible::EditableText},
+            {IDC_PORT, "Port", QAccessible::EditableText},
+            {IDC_RESPONSE_LIST, "Response", QAccessible::Table},
+            {IDC_OPEN_PORT, "Open Port", QAccessible::Button},
+            {IDC_SEND, "Send", QAccessible::Button},
+            {IDC_CLOSE_PORT, "Close Port", QAccessible::Button},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.nID);
+            QAccessibleInterface* control =
+                QAccessible::queryAccessibleInterface(ui.Control(c.nID));
+            ASSERT_NE(nullptr, control);
+            EXPECT_EQ(c.name, control->text(QAccessible::Name));
+            EXPECT_EQ(c.role, control->role());
+        }
+        // The label says whom it labels.
+        const auto relations = QAccessible::queryAccessibleInterface(ui.Control(IDC_PORT))
+                                   ->relations(QAccessible::Label);
+        ASSERT_EQ(1, relations.size());
+        EXPECT_EQ(QString("Port"), relations.first().first->text(QAccessible::Name));
+    });
+
+    // A text on another row, or to the right, names nothing.
+    CDialog every(910);
+    DialogDriver ui2(every);
+    ui2.Run([&] {
+        EXPECT_EQ(QString(),
+                  QAccessible::queryAccessibleInterface(ui2.Control(701))->text(QAccessible::Name));
     });
 }
 
