@@ -315,8 +315,18 @@ TEST_F(MainDialog, EnterPressesTheButtonForWhereTheFocusIsAndNeverEndsTheDialog)
     EXPECT_EQ(IDCANCEL, result); // ended by the driver, not by a key
 }
 
-TEST_F(MainDialog, EscapeAndCloseGiveCancel) {
-    EXPECT_EQ(IDCANCEL, ui.Run([&] { ui.Key(Qt::Key_Escape); }));
+TEST_F(MainDialog, EscapeCloseAndAltF4GiveCancel) {
+    // Each ends the dialog itself, before the driver would.
+    EXPECT_EQ(IDCANCEL, ui.Run([&] {
+        ui.Key(Qt::Key_Escape);
+        EXPECT_FALSE(ui.Window()->isVisible());
+    }));
+    TestDlg third;
+    DialogDriver ui3(third);
+    EXPECT_EQ(IDCANCEL, ui3.Run([&] {
+        ui3.Key(Qt::Key_F4, Qt::AltModifier);
+        EXPECT_FALSE(ui3.Window()->isVisible());
+    }));
     TestDlg second;
     DialogDriver ui2(second);
     EXPECT_EQ(IDCANCEL, ui2.Run([&] {

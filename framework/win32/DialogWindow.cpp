@@ -22,6 +22,11 @@ QFont::Weight QtWeight(WORD weight) {
 
 } // namespace
 
+void ReturnFocus(QWidget* pOwner) {
+    if (pOwner && pOwner->isVisible())
+        pOwner->activateWindow();
+}
+
 DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     : QDialog(pOwner), m_template(tmpl), m_style(tmpl.style) {
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
@@ -55,6 +60,10 @@ DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
         auto* pShortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
         connect(pShortcut, &QShortcut::activated, this,
                 [this] { PopupSystemMenu(mapToGlobal(QPoint(0, 0))); });
+        // The window menu's Close says Alt+F4; without a window manager nobody else hears it.
+        auto* pClose = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this);
+        connect(pClose, &QShortcut::activated, this,
+                [this] { SendMessageA(Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); });
     }
 }
 
@@ -172,7 +181,11 @@ void DialogWindow::DefaultPaint() {
 }
 
 INT_PTR DialogWindow::RunModal() {
-    return m_bEnded ? m_nResult : exec();
+    if (m_bEnded)
+        return m_nResult;
+    const INT_PTR nResult = exec();
+    ReturnFocus(parentWidget());
+    return nResult;
 }
 
 void DialogWindow::End(INT_PTR nResult) {

@@ -9,6 +9,10 @@
 
 class QPaintEvent;
 
+// Gives the keyboard back to the window a box was opened from, once the box has closed.
+// A window manager would; without one the focus stays on the screen's root window.
+void ReturnFocus(QWidget* pOwner);
+
 // The widget of a dialog built from its template. It turns Qt's events into the messages of
 // the dialog manager, sent to the dialog's handle: button clicks, keys, painting, Close and
 // the system menu. The dialog manager (CreateDialogIndirectA) adds its controls.

@@ -1,5 +1,6 @@
 #include "framework/win32/controls/ListBoxControl.h"
 
+#include "framework/win32/DialogWindow.h"
 #include "framework/win32/WholeFile.h"
 #include "framework/win32/WinUser.h"
 
@@ -117,6 +118,7 @@ void ListBoxControl::SaveAs() {
     const QString path = QFileDialog::getSaveFileName(
         window(), title, QDir::home().filePath(QString(GetProgramName()) + ".txt"),
         "Text files (*.txt);;All files (*)");
+    ReturnFocus(window());
     QString error;
     if (path.isEmpty() || Save(path, &error))
         return;
@@ -124,6 +126,7 @@ void ListBoxControl::SaveAs() {
                     QString("Cannot save %1: %2").arg(QDir::toNativeSeparators(path), error),
                     QMessageBox::Ok, window());
     box.exec();
+    ReturnFocus(window());
 }
 
 void ListBoxControl::keyPressEvent(QKeyEvent* pEvent) {
