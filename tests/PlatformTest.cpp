@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 
 #include <string>
 
@@ -48,8 +49,17 @@ const DialogTemplate kUnknownClassDialog = {
     "MS Sans Serif", 8, 400, false, 0,
     kUnknownClassItems, static_cast<int>(sizeof kUnknownClassItems / sizeof kUnknownClassItems[0]),
 };
+// Taller than any screen the tests have.
+const DialogTemplate::Item kTallItems[] = {
+    {IDOK, "button", "OK", 5, 5, 40, 14, BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 0, 0},
+};
+const DialogTemplate kTallDialog = {
+    false, "Tall", 0, 0, 100, 900, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT, 0, 0,
+    "MS Sans Serif", 8, 400, false, 0, kTallItems, 1,
+};
 // clang-format on
 const CResources::DialogEntry g_everyClassDialog(910, &kEveryClassDialog);
+const CResources::DialogEntry g_tallDialog(912, &kTallDialog);
 const CResources::DialogEntry g_unknownClassDialog(911, &kUnknownClassDialog);
 
 std::string Text(HWND hWnd, int nMax = 256) {
@@ -223,6 +233,31 @@ TEST(Platform, AScreenReaderFindsFieldsAndListsNamedByTheTextOnTheirLeft) {
     ui2.Run([&] {
         EXPECT_EQ(QString(),
                   QAccessible::queryAccessibleInterface(ui2.Control(701))->text(QAccessible::Name));
+    });
+}
+
+TEST(Platform, ADialogIsCentredWithItsFrameOnTheScreenAndItsIconHasEverySize) {
+    TestDlg dlg;
+    DialogDriver ui(dlg);
+    ui.Run([&] {
+        QWidget* window = ui.Window();
+        const QRect screen = window->screen()->availableGeometry();
+        // Centred with the frame the style would give it (a title bar's height may differ).
+        EXPECT_NEAR(screen.center().x(), window->frameGeometry().center().x(), 8);
+        EXPECT_NEAR(screen.center().y(), window->frameGeometry().center().y(), 24);
+        // Sharp at any scale: drawn for every size a desktop asks for, not scaled up from 32.
+        const QList<QSize> sizes = window->windowIcon().availableSizes();
+        for (int size : {16, 32, 48, 64, 128, 256})
+            EXPECT_TRUE(sizes.contains(QSize(size, size))) << size;
+    });
+    // Taller than the screen: the top, where the title bar goes, stays on it.
+    CDialog tall(912);
+    DialogDriver ui2(tall);
+    ui2.Run([&] {
+        QWidget* window = ui2.Window();
+        const QRect screen = window->screen()->availableGeometry();
+        ASSERT_GT(window->height(), screen.height());
+        EXPECT_EQ(screen.top(), window->frameGeometry().top());
     });
 }
 

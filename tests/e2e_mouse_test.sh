@@ -9,7 +9,7 @@ program=$1
 simdevice=$2
 probe=$3
 source "$(dirname "$0")/xvfb_lib.sh"
-need Xvfb xdotool openbox xprop
+need Xvfb xdotool openbox xprop xwininfo
 
 start_xvfb || fail "Xvfb did not start"
 number=${DISPLAY#:}
@@ -155,3 +155,23 @@ for _ in $(seq 100); do
 done
 xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id" || fail "openbox did not start"
 scenario "openbox"
+
+# At scale 2 under the window manager: the frame, title bar included, is on the screen, and
+# the window icon carries the sizes a scaled screen asks for.
+QT_SCALE_FACTOR=2 "$program" >"$work/program.log" 2>&1 &
+program_pid=$!
+pids+=($program_pid)
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvik Serial Demo$' | head -n1)
+[ -n "$window" ] || fail "scale 2: no dialog window"
+for _ in $(seq 50); do
+    xprop -id "$window" _NET_FRAME_EXTENTS | grep -q '=' && break
+    sleep 0.1
+done
+top=$(xprop -id "$window" _NET_FRAME_EXTENTS | sed -n 's/.*= *[0-9]*, *[0-9]*, *\([0-9]*\),.*/\1/p')
+y=$(xwininfo -id "$window" | sed -n 's/^ *Absolute upper-left Y: *//p') # the client's
+[ -n "$top" ] && [ -n "$y" ] || fail "scale 2: no frame extents or position"
+[ $((y - top)) -ge 0 ] || fail "scale 2: the title bar is above the screen (client at $y, title bar $top high)"
+xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (64 x 64)' || fail "scale 2: no 64-pixel window icon"
+xdotool key alt+F4
+expect_clean_exit "$program_pid" "scale 2: "
+echo "e2e mouse (scale 2): passed"

@@ -12,7 +12,11 @@
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QShortcut>
+#include <QStyle>
+
+#include <algorithm>
 
 namespace {
 
@@ -180,9 +184,29 @@ void DialogWindow::DefaultPaint() {
         QDialog::paintEvent(m_pPaintEvent);
 }
 
+void DialogWindow::PlaceOnScreen() {
+    const QWidget* pOwner = parentWidget();
+    const QScreen* pScreen = pOwner ? pOwner->screen() : screen();
+    if (!pScreen)
+        return;
+    const QRect avail = pScreen->availableGeometry();
+    const QRect over = pOwner && pOwner->isVisible() ? pOwner->frameGeometry() : avail;
+    const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+    const QSize frame(width() + 2 * border, height() + title + border);
+    const QPoint centred = over.center() - QPoint(frame.width() / 2, frame.height() / 2);
+    // A window's position is its frame's: clamped, the frame's top-left corner stays on the
+    // screen even when the dialog is larger than it.
+    move(std::clamp(centred.x(), avail.left(),
+                    std::max(avail.left(), avail.right() + 1 - frame.width())),
+         std::clamp(centred.y(), avail.top(),
+                    std::max(avail.top(), avail.bottom() + 1 - frame.height())));
+}
+
 INT_PTR DialogWindow::RunModal() {
     if (m_bEnded)
         return m_nResult;
+    PlaceOnScreen();
     const INT_PTR nResult = exec();
     ReturnFocus(parentWidget());
     return nResult;

@@ -50,6 +50,11 @@ public:
     // The painting of the dialog itself, for the WM_PAINT that no one else handled.
     void DefaultPaint();
 
+    // Centred over the owner, else on the screen, with the frame a window manager adds (title
+    // bar and borders, as the style draws them) on the screen too: at a large scale the title
+    // bar of a centred dialog would lie above the screen's top.
+    void PlaceOnScreen();
+
     // Runs the modal loop unless End came first; returns End's result.
     INT_PTR RunModal();
     void End(INT_PTR nResult);
