@@ -142,8 +142,9 @@ TEST(Application, WithoutAReachableDisplaySaysSoInOneLineAndEndsWithTwo) {
     for (const Case& c : cases) {
         SCOPED_TRACE((c.env.join(' ') + " " + c.program).toStdString());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* var :
-             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE"})
+        // No runtime folder either: the Wayland library complains of that on its own.
+        for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE",
+                                "XDG_RUNTIME_DIR"})
             env.remove(var);
         for (const QString& pair : c.env)
             env.insert(pair.section('=', 0, 0), pair.section('=', 1));
@@ -161,6 +162,22 @@ TEST(Application, WithoutAReachableDisplaySaysSoInOneLineAndEndsWithTwo) {
         // Whoever installed the program has no source tree to run scripts from.
         EXPECT_FALSE(err.contains("tools/")) << err.toStdString();
     }
+}
+
+TEST(Application, WhatALibrarySaysDuringStartUpIsPassedOnOnceADisplayIsFound) {
+    // Fontconfig, asked for a configuration that is not there, says so on standard error
+    // while the display's fonts are set up: held back, then passed on.
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("FONTCONFIG_FILE", "/nonexistent/fonts.conf");
+    program.setProcessEnvironment(env);
+    program.start(MORVIK_EXECUTABLE, QStringList());
+    ASSERT_TRUE(program.waitForStarted(5000));
+    EXPECT_FALSE(program.waitForFinished(1500));
+    program.kill();
+    program.waitForFinished(5000);
+    EXPECT_TRUE(program.readAllStandardError().contains("Fontconfig error"));
 }
 
 TEST(Application, QtsOwnCommandLineOptionsAreIgnored) {
