@@ -81,6 +81,10 @@ int main(int argc, char** argv) {
             Click(dlg, IDC_SEND);
         }
         Type(dlg, IDC_COMMAND, "*IDN?");
+        // The focus in the command field, as after Open Port: "Send" is drawn as the default.
+        WidgetOf(dlg.m_hWnd)->activateWindow();
+        WidgetOf(dlg.GetDlgItemHandle(IDC_COMMAND))->setFocus();
+        QCoreApplication::processEvents();
         const QImage main = Framed(WidgetOf(dlg.m_hWnd));
         ok &= main.save(argv[1]);
 
