@@ -11,7 +11,7 @@ need Xvfb xdotool
 
 start_xvfb || fail "Xvfb did not start"
 
-export XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 unset QT_QPA_PLATFORM
 "$simdevice" --port 1 >"$work/device.log" 2>&1 &
 device=$!
