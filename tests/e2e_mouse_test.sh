@@ -256,15 +256,18 @@ program_pid=$!
 pids+=($program_pid)
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvik Serial Demo$' | head -n1)
 [ -n "$window" ] || fail "scale 2: no dialog window"
+# (xprop's output is read whole: grep -q stopping early would fail the pipe.)
 for _ in $(seq 50); do
-    xprop -id "$window" _NET_FRAME_EXTENTS | grep -q '=' && break
+    extents=$(xprop -id "$window" _NET_FRAME_EXTENTS)
+    [[ $extents == *=* ]] && break
     sleep 0.1
 done
-top=$(xprop -id "$window" _NET_FRAME_EXTENTS | sed -n 's/.*= *[0-9]*, *[0-9]*, *\([0-9]*\),.*/\1/p')
+top=$(sed -n 's/.*= *[0-9]*, *[0-9]*, *\([0-9]*\),.*/\1/p' <<<"$extents")
 y=$(xwininfo -id "$window" | sed -n 's/^ *Absolute upper-left Y: *//p') # the client's
 [ -n "$top" ] && [ -n "$y" ] || fail "scale 2: no frame extents or position"
 [ $((y - top)) -ge 0 ] || fail "scale 2: the title bar is above the screen (client at $y, title bar $top high)"
-xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (64 x 64)' || fail "scale 2: no 64-pixel window icon"
+icons=$(xprop -id "$window" _NET_WM_ICON)
+grep -q 'Icon (64 x 64)' <<<"$icons" || fail "scale 2: no 64-pixel window icon"
 xdotool key alt+F4
 expect_clean_exit "$program_pid" "scale 2: "
 echo "e2e mouse (scale 2): passed"
