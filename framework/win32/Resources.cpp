@@ -12,8 +12,10 @@
 
 namespace {
 
-// Sizes drawn from an icon's SVG: what docks, menus and scaled screens ask for beyond 32.
-constexpr int kScalableSizes[] = {48, 64, 128, 256};
+// Sizes drawn from an icon's SVG: what a screen at scale 2 to 4 asks of a window icon. A
+// window's icon goes whole to the display at every start; 256 pixels would double the start-up
+// time, and docks take their large icons from the desktop entry's theme icons.
+constexpr int kScalableSizes[] = {48, 64, 128};
 
 struct IconImages {
     std::vector<const char* const*> xpms;

@@ -14,7 +14,7 @@ public:
     static const DialogTemplate* FindDialog(UINT nID);
 
     // An icon group: XPM images of its sizes, largest first, and optionally an SVG drawing
-    // for the larger sizes a scaled screen or a dock asks for (48 to 256 pixels).
+    // for the larger sizes a scaled screen asks for (48 to 128 pixels).
     static void SetIcon(UINT nID, std::initializer_list<const char* const*> images,
                         const char* pszSvg = nullptr);
     static HICON FindIcon(UINT nID);
