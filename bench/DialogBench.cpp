@@ -11,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QStringList>
 #include <QTest>
@@ -71,6 +72,8 @@ Clock::time_point RunUntilIdle(const EventCounter& events) {
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
+    const QTemporaryDir state; // for the command history: none of the user's
+    setenv("XDG_STATE_HOME", qPrintable(state.path()), 1);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
 
     PtyDevice dev(1);

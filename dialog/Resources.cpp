@@ -8,6 +8,7 @@
 
 #include "dialog/res/MainFrame16.xpm"
 #include "dialog/res/MainFrame32.xpm"
+#include "dialog/res/MainFrameSvg.h"
 
 namespace {
 
@@ -55,7 +56,10 @@ const DialogTemplate kAboutDialog = {
 
 const CResources::DialogEntry g_mainDialog(IDD_SERIALDEMO_DIALOG, &kMainDialog);
 const CResources::DialogEntry g_aboutDialog(IDD_ABOUTBOX, &kAboutDialog);
-const CResources::IconEntry g_mainFrame(IDR_MAINFRAME, {MainFrame32_xpm, MainFrame16_xpm});
+const CResources::IconEntry g_mainFrame(IDR_MAINFRAME, {MainFrame32_xpm, MainFrame16_xpm},
+                                        MainFrame_svg);
 const CStringTable::Entry g_aboutString(IDS_ABOUTBOX, "&About MorvikSerialDemo...");
+// What the response list's menu saves.
+const CStringTable::Entry g_saveResponses(IDS_LISTBOX_SAVE_AS, "&Save Responses As...");
 
 } // namespace

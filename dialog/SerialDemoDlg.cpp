@@ -35,6 +35,9 @@ ON_BN_CLICKED(IDC_OPEN_PORT, OnOpenPort)
 ON_BN_CLICKED(IDC_SEND, OnSend)
 ON_BN_CLICKED(IDC_CLEAR, OnClear)
 ON_BN_CLICKED(IDC_CLOSE_PORT, OnClosePort)
+ON_EN_SETFOCUS(IDC_COMMAND, OnSetFocusCommand)
+ON_EN_SETFOCUS(IDC_PORT, OnSetFocusPort)
+ON_LBN_SETFOCUS(IDC_RESPONSE_LIST, OnSetFocusResponseList)
 END_MESSAGE_MAP()
 
 BOOL CSerialDemoDlg::OnInitDialog() {
@@ -56,6 +59,9 @@ BOOL CSerialDemoDlg::OnInitDialog() {
 
     m_nPort = 1;
     UpdateData(FALSE);
+
+    // Commands sent before, in this run and earlier ones, come back with Up and Down.
+    ::EnableEditHistory(GetDlgItemHandle(IDC_COMMAND), "history");
     return TRUE;
 }
 
@@ -96,17 +102,21 @@ void CSerialDemoDlg::OnOpenPort() {
     if (m_port.Open(static_cast<DWORD>(m_nPort), 19200, PARITY_NONE, DATABITS_8, STOPBITS_10)) {
         m_btnOpen.EnableWindow(FALSE);
         m_btnClose.EnableWindow(TRUE);
+        m_btnOpen.SetToolTipText(nullptr);
     } else {
         m_btnOpen.EnableWindow(TRUE);
         m_btnClose.EnableWindow(FALSE);
-        // Why, for the journal: the window itself shows only the buttons.
-        std::fprintf(stderr, "%s: %s\n", AfxGetAppName(),
-                     static_cast<const char*>(CommErrorMessage()));
+        // Why: at the button, until the next open, and for the journal.
+        const CString strReason = CommErrorMessage();
+        m_btnOpen.ShowBalloonTip(strReason);
+        m_btnOpen.SetToolTipText(strReason);
+        std::fprintf(stderr, "%s: %s\n", AfxGetAppName(), static_cast<const char*>(strReason));
     }
 }
 
 void CSerialDemoDlg::OnSend() {
     UpdateData(TRUE);
+    ::AddEditHistory(GetDlgItemHandle(IDC_COMMAND), m_strCommand);
     CString strCommand = m_strCommand;
     strCommand += "\r";
     m_port.SendString(strCommand);
@@ -130,3 +140,21 @@ void CSerialDemoDlg::OnClosePort() {
     m_btnOpen.EnableWindow(TRUE);
     m_btnClose.EnableWindow(FALSE);
 }
+
+// Enter in a field presses the button that acts on it; on the list it gives OK, which does
+// nothing here.
+void CSerialDemoDlg::OnSetFocusCommand() {
+    SetDefID(IDC_SEND);
+}
+
+void CSerialDemoDlg::OnSetFocusPort() {
+    SetDefID(IDC_OPEN_PORT);
+}
+
+void CSerialDemoDlg::OnSetFocusResponseList() {
+    SetDefID(IDOK);
+}
+
+// The dialog has no OK button, and ending it would throw the replies away: Enter never ends
+// it. Escape and the window's Close still do.
+void CSerialDemoDlg::OnOK() {}

@@ -28,6 +28,7 @@ protected:
 
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
+    void OnOK() override;
 
 public:
     afx_msg void OnSysCommand(UINT nID, LPARAM lParam);
@@ -37,6 +38,9 @@ public:
     afx_msg void OnSend();
     afx_msg void OnClear();
     afx_msg void OnClosePort();
+    afx_msg void OnSetFocusCommand();
+    afx_msg void OnSetFocusPort();
+    afx_msg void OnSetFocusResponseList();
 
     DECLARE_MESSAGE_MAP()
 };

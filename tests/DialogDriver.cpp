@@ -10,6 +10,7 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -22,7 +23,10 @@ INT_PTR DialogDriver::Run(const std::function<void()>& body) {
     QObject::connect(&boxes, &QTimer::timeout, [this] {
         if (auto* box = dynamic_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             m_messages << box->windowTitle() + ": " + box->text();
-            box->button(QMessageBox::Ok)->click();
+            QAbstractButton* answer = box->button(QMessageBox::Ok);
+            if (!answer)
+                answer = box->defaultButton();
+            (answer ? answer : box->buttons().value(0))->click();
         }
     });
     boxes.start();

@@ -34,7 +34,8 @@ public:
     QString Text(int nID) const;
     bool Enabled(int nID) const;
     QStringList Lines() const; // the response list
-    // Message boxes that came up (and were answered with OK) since the last call.
+    // Message boxes that came up (and were answered with OK, else their default button) since
+    // the last call.
     QStringList TakeMessages();
 
     // Lets queued events run for a while.

@@ -12,11 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 
 #include <string>
 
@@ -47,8 +49,17 @@ const DialogTemplate kUnknownClassDialog = {
     "MS Sans Serif", 8, 400, false, 0,
     kUnknownClassItems, static_cast<int>(sizeof kUnknownClassItems / sizeof kUnknownClassItems[0]),
 };
+// Taller than any screen the tests have.
+const DialogTemplate::Item kTallItems[] = {
+    {IDOK, "button", "OK", 5, 5, 40, 14, BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 0, 0},
+};
+const DialogTemplate kTallDialog = {
+    false, "Tall", 0, 0, 100, 900, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT, 0, 0,
+    "MS Sans Serif", 8, 400, false, 0, kTallItems, 1,
+};
 // clang-format on
 const CResources::DialogEntry g_everyClassDialog(910, &kEveryClassDialog);
+const CResources::DialogEntry g_tallDialog(912, &kTallDialog);
 const CResources::DialogEntry g_unknownClassDialog(911, &kUnknownClassDialog);
 
 std::string Text(HWND hWnd, int nMax = 256) {
@@ -180,6 +191,73 @@ TEST(Platform, AnObjectGetsItsWindowsMessagesFirstAndLetsGoWhenTheWindowGoes) {
         EXPECT_TRUE(IsWindow(dlg.m_lstResponse.m_hWnd));
         EXPECT_NE(hList, dlg.m_lstResponse.m_hWnd);
         EXPECT_TRUE(ui.Lines().isEmpty());
+    });
+}
+
+TEST(Platform, AScreenReaderFindsFieldsAndListsNamedByTheTextOnTheirLeft) {
+    TestDlg dlg;
+    DialogDriver ui(dlg);
+    ui.Run([&] {
+        struct Case {
+            int nID;
+            QString name;
+            QAccessible::Role role;
+        };
+        // The labels come after their controls in the template: the geometry pairs them.
+        const Case cases[] = {
+            {IDC_COMMAND, "Send", QAccessible::EditableText},
+            {IDC_PORT, "Port", QAccessible::EditableText},
+            {IDC_RESPONSE_LIST, "Response", QAccessible::Table},
+            {IDC_OPEN_PORT, "Open Port", QAccessible::Button},
+            {IDC_SEND, "Send", QAccessible::Button},
+            {IDC_CLOSE_PORT, "Close Port", QAccessible::Button},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.nID);
+            QAccessibleInterface* control =
+                QAccessible::queryAccessibleInterface(ui.Control(c.nID));
+            ASSERT_NE(nullptr, control);
+            EXPECT_EQ(c.name, control->text(QAccessible::Name));
+            EXPECT_EQ(c.role, control->role());
+        }
+        // The label says whom it labels.
+        const auto relations = QAccessible::queryAccessibleInterface(ui.Control(IDC_PORT))
+                                   ->relations(QAccessible::Label);
+        ASSERT_EQ(1, relations.size());
+        EXPECT_EQ(QString("Port"), relations.first().first->text(QAccessible::Name));
+    });
+
+    // A text on another row, or to the right, names nothing.
+    CDialog every(910);
+    DialogDriver ui2(every);
+    ui2.Run([&] {
+        EXPECT_EQ(QString(),
+                  QAccessible::queryAccessibleInterface(ui2.Control(701))->text(QAccessible::Name));
+    });
+}
+
+TEST(Platform, ADialogIsCentredWithItsFrameOnTheScreenAndItsIconHasEverySize) {
+    TestDlg dlg;
+    DialogDriver ui(dlg);
+    ui.Run([&] {
+        QWidget* window = ui.Window();
+        const QRect screen = window->screen()->availableGeometry();
+        // Centred with the frame the style would give it (a title bar's height may differ).
+        EXPECT_NEAR(screen.center().x(), window->frameGeometry().center().x(), 8);
+        EXPECT_NEAR(screen.center().y(), window->frameGeometry().center().y(), 24);
+        // Sharp at any scale: drawn for every size a desktop asks for, not scaled up from 32.
+        const QList<QSize> sizes = window->windowIcon().availableSizes();
+        for (int size : {16, 32, 48, 64, 128})
+            EXPECT_TRUE(sizes.contains(QSize(size, size))) << size;
+    });
+    // Taller than the screen: the top, where the title bar goes, stays on it.
+    CDialog tall(912);
+    DialogDriver ui2(tall);
+    ui2.Run([&] {
+        QWidget* window = ui2.Window();
+        const QRect screen = window->screen()->availableGeometry();
+        ASSERT_GT(window->height(), screen.height());
+        EXPECT_EQ(screen.top(), window->frameGeometry().top());
     });
 }
 

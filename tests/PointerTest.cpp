@@ -15,12 +15,22 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -111,15 +121,15 @@ TEST_F(Pointer, EveryControlOfTheMainDialogAnswersAClickAtItsTemplateCentre) {
 
 TEST_F(Pointer, ARightClickOnAControlIsThatControlsOwn) {
     ui.Run([&] {
-        // Buttons (enabled or not) and the list have no menu: nothing opens.
-        for (int item : {kOpenPort, kSend, kClear, kList, kClosePort}) {
+        // Buttons (enabled or not) have no menu: nothing opens.
+        for (int item : {kOpenPort, kSend, kClear, kClosePort}) {
             SCOPED_TRACE(item);
             ui.ClickAt(ui.ItemCentre(item), Qt::RightButton);
             EXPECT_EQ(nullptr, OpenPopup());
             ClosePopups();
         }
-        // A field opens its own editing menu.
-        for (int item : {kCommand, kPort}) {
+        // A field opens its own editing menu, the list its own.
+        for (int item : {kCommand, kPort, kList}) {
             SCOPED_TRACE(item);
             ui.ClickAt(ui.ItemCentre(item), Qt::RightButton);
             QMenu* menu = OpenPopup();
@@ -130,7 +140,7 @@ TEST_F(Pointer, ARightClickOnAControlIsThatControlsOwn) {
     });
 }
 
-TEST_F(Pointer, MenuKeyAndShiftF10OpenTheWindowMenuExceptInAField) {
+TEST_F(Pointer, MenuKeyAndShiftF10OpenTheWindowMenuExceptInAFieldOrTheList) {
     ui.Run([&] {
         struct Case {
             int nID;
@@ -141,7 +151,7 @@ TEST_F(Pointer, MenuKeyAndShiftF10OpenTheWindowMenuExceptInAField) {
         const Case cases[] = {
             {IDC_OPEN_PORT, Qt::Key_Menu, Qt::NoModifier, true},
             {IDC_SEND, Qt::Key_F10, Qt::ShiftModifier, true},
-            {IDC_RESPONSE_LIST, Qt::Key_Menu, Qt::NoModifier, true},
+            {IDC_RESPONSE_LIST, Qt::Key_Menu, Qt::NoModifier, false},
             {IDC_COMMAND, Qt::Key_Menu, Qt::NoModifier, false},
             {IDC_PORT, Qt::Key_F10, Qt::ShiftModifier, false},
         };
@@ -159,6 +169,95 @@ TEST_F(Pointer, MenuKeyAndShiftF10OpenTheWindowMenuExceptInAField) {
         ui.Key(Qt::Key_F10);
         EXPECT_EQ(nullptr, OpenPopup());
     });
+}
+
+// The entries of a menu, separators left out.
+QStringList Texts(const QMenu* menu) {
+    QStringList out;
+    for (const QAction* a : menu->actions())
+        if (!a->isSeparator())
+            out << a->text();
+    return out;
+}
+
+// Chooses the list menu's last entry and answers the file dialog with this path.
+void SaveThroughMenu(DialogDriver& ui, const QString& path) {
+    ui.Control(IDC_RESPONSE_LIST)->setFocus();
+    ui.Key(Qt::Key_Menu);
+    QMenu* menu = OpenPopup();
+    ASSERT_NE(nullptr, menu);
+    QTimer::singleShot(100, [path] {
+        auto* files = dynamic_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(nullptr, files);
+        // Typed into its name field, as a person does.
+        auto* name = files->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(nullptr, name);
+        name->setText(path);
+        static_cast<QDialog*>(files)->accept(); // as its Save button does
+    });
+    menu->actions().last()->trigger();
+    ClosePopups();
+    DialogDriver::Pump(300);
+}
+
+TEST_F(Pointer, CtrlCAndTheListsMenuCopyAndSaveTheReplies) {
+    dev.StartResponder([](const std::string& cmd) {
+        return cmd == "EURO\r" ? std::string("5 \x80\r") : "got " + cmd;
+    });
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString saved = folder.filePath("replies.txt");
+    const QString tooBig = folder.filePath("too-big.txt");
+    ui.Run([&] {
+        ui.SetText(IDC_PORT, "2");
+        ui.Click(IDC_OPEN_PORT);
+        for (const char* cmd : {"A", "EURO", "B"}) {
+            ui.SetText(IDC_COMMAND, cmd);
+            ui.Click(IDC_SEND);
+        }
+        ASSERT_EQ(3, ui.Lines().size());
+        auto* list = dynamic_cast<ListBoxControl*>(ui.Control(IDC_RESPONSE_LIST));
+        ASSERT_NE(nullptr, list);
+
+        // A click selects the second reply, Ctrl+C copies it.
+        const QRect second = list->visualRect(list->model()->index(1, 0));
+        ui.ClickAt(list->viewport()->mapTo(ui.Window(), second.center()));
+        ui.Key(Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(QString::fromUtf8("5 \u20AC"), QGuiApplication::clipboard()->text());
+
+        // The right click's menu copies every reply.
+        ui.ClickAt(list->viewport()->mapTo(ui.Window(), second.center()), Qt::RightButton);
+        QMenu* menu = OpenPopup();
+        ASSERT_NE(nullptr, menu);
+        EXPECT_EQ(QStringList({"&Copy", "Copy &All", "&Save Responses As..."}), Texts(menu));
+        menu->actions().at(1)->trigger();
+        ClosePopups();
+        DialogDriver::Pump(30);
+        EXPECT_EQ(QString::fromUtf8("got A\n5 \u20AC\ngot B"),
+                  QGuiApplication::clipboard()->text());
+
+        // Saved: one reply a line, in UTF-8.
+        SaveThroughMenu(ui, saved);
+        EXPECT_TRUE(ui.TakeMessages().isEmpty());
+
+        // A disk that fills up (here: a file size limit) leaves no file, half-written or
+        // temporary, and a box says why.
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit small{8, old.rlim_max};
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        SaveThroughMenu(ui, tooBig);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_EQ(
+            QStringList{QString(GetProgramName()) + ": Cannot save " + tooBig + ": File too large"},
+            ui.TakeMessages());
+    });
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QByteArray("got A\n5 \xE2\x82\xAC\ngot B\n"), file.readAll());
+    EXPECT_EQ(QStringList{"replies.txt"}, QDir(folder.path()).entryList(QDir::Files));
 }
 
 // A template whose controls overlap: the first item must lie on top, whatever comes after.
@@ -224,8 +323,9 @@ TEST(AboutPointer, OkIsDrawnAsTheDefaultWhileEnterStaysTheDialogs) {
     TestDlg main;
     DialogDriver mainUi(main);
     mainUi.Run([&] {
+        // No template default there: only the focused button is drawn as one.
         for (auto* button : mainUi.Window()->findChildren<QPushButton*>())
-            EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
+            EXPECT_EQ(button->hasFocus(), button->isDefault()) << button->text().toStdString();
     });
 
     CAboutDlg about;

@@ -1,6 +1,7 @@
 #include "app/SerialDemoApp.h"
 #include "app/VersionInfo.h"
 #include "dialog/SerialDemoDlg.h"
+#include "framework/win32/EndingSignals.h"
 #include "framework/win32/Handles.h"
 #include "tests/DialogDriver.h"
 #include "tests/PtyDevice.h"
@@ -16,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <string>
 
 namespace {
@@ -51,6 +53,33 @@ TEST(Application, RunsTheDialogThenEndsAndTheExitClosesThePort) {
     EXPECT_TRUE(sawMainWindow);
     EXPECT_EQ(nullptr, theApp.m_pMainWnd); // no pointer to a dialog that is gone
     EXPECT_EQ(QStringList{QString(AfxGetAppName()) + " has no help file."}, messages);
+    EXPECT_TRUE(dev.WaitHangUp(1000));
+}
+
+TEST(Application, ASignalClosesTheBoxOpenOverTheDialogAndThenTheDialog) {
+    PtyDevice dev(1);
+    QString boxSeen;
+    INT_PTR result = 0;
+    {
+        EndingSignals endings;
+        CSerialDemoDlg dlg;
+        theApp.m_pMainWnd = &dlg;
+        DialogDriver ui(dlg);
+        result = ui.Run([&] {
+            ui.Click(IDC_OPEN_PORT);
+            ASSERT_FALSE(ui.Enabled(IDC_OPEN_PORT));
+            QTimer::singleShot(200, [&] {
+                boxSeen = QApplication::activeModalWidget()->windowTitle();
+                raise(SIGTERM);
+            });
+            // The About box runs its own loop until the signal closes it.
+            dlg.SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+            EXPECT_FALSE(ui.Window()->isVisible());
+        });
+        EXPECT_EQ(SIGTERM, endings.Caught());
+    }
+    EXPECT_EQ(QString("About Morvik Serial Demo"), boxSeen);
+    EXPECT_EQ(IDCANCEL, result);
     EXPECT_TRUE(dev.WaitHangUp(1000));
 }
 
@@ -113,8 +142,9 @@ TEST(Application, WithoutAReachableDisplaySaysSoInOneLineAndEndsWithTwo) {
     for (const Case& c : cases) {
         SCOPED_TRACE((c.env.join(' ') + " " + c.program).toStdString());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* var :
-             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE"})
+        // No runtime folder either: the Wayland library complains of that on its own.
+        for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE",
+                                "XDG_RUNTIME_DIR"})
             env.remove(var);
         for (const QString& pair : c.env)
             env.insert(pair.section('=', 0, 0), pair.section('=', 1));
@@ -132,6 +162,22 @@ TEST(Application, WithoutAReachableDisplaySaysSoInOneLineAndEndsWithTwo) {
         // Whoever installed the program has no source tree to run scripts from.
         EXPECT_FALSE(err.contains("tools/")) << err.toStdString();
     }
+}
+
+TEST(Application, WhatALibrarySaysDuringStartUpIsPassedOnOnceADisplayIsFound) {
+    // Fontconfig, asked for a configuration that is not there, says so on standard error
+    // while the display's fonts are set up: held back, then passed on.
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("FONTCONFIG_FILE", "/nonexistent/fonts.conf");
+    program.setProcessEnvironment(env);
+    program.start(MORVIK_EXECUTABLE, QStringList());
+    ASSERT_TRUE(program.waitForStarted(5000));
+    EXPECT_FALSE(program.waitForFinished(1500));
+    program.kill();
+    program.waitForFinished(5000);
+    EXPECT_TRUE(program.readAllStandardError().contains("Fontconfig error"));
 }
 
 TEST(Application, QtsOwnCommandLineOptionsAreIgnored) {

@@ -1,4 +1,6 @@
 #include "dialog/SerialDemoDlg.h"
+#include "framework/win32/BalloonTip.h"
+#include "framework/win32/controls/EditHistory.h"
 #include "dialog/resource.h"
 #include "framework/win32/AnsiCodePage.h"
 #include "framework/win32/DialogWindow.h"
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
@@ -258,36 +261,72 @@ TEST_F(MainDialog, SerialErrorForSilenceAndForNoPort) {
     });
 }
 
-TEST_F(MainDialog, EnterPressesTheFocusedButtonElseGivesOk) {
-    dev.StartResponder([](const std::string&) { return std::string("PONG\r"); });
-    QStringList lines;
-    const INT_PTR result = ui.Run([&] {
-        Open(2);
-        ui.SetText(IDC_COMMAND, "PING");
-        ui.Control(IDC_SEND)->setFocus();
-        ui.Key(Qt::Key_Return);
-        EXPECT_EQ(QStringList{"PONG"}, ui.Lines());
-
-        // In a field, Enter is OK: with a bad port number the save fails and the dialog stays.
-        ui.SetText(IDC_PORT, "0");
-        ui.Control(IDC_COMMAND)->setFocus();
-        ui.Key(Qt::Key_Return);
-        EXPECT_EQ(1, ui.TakeMessages().size());
-        ASSERT_NE(nullptr, ui.Window());
-        EXPECT_TRUE(ui.Window()->isVisible());
-        lines = ui.Lines();
-
-        ui.SetText(IDC_PORT, "2");
-        ui.Control(IDC_COMMAND)->setFocus();
-        ui.Key(Qt::Key_Enter);
-    });
-    EXPECT_EQ(IDOK, result);
-    EXPECT_EQ(2, dlg.m_nPort);
-    EXPECT_EQ(QStringList{"PONG"}, lines);
+// The push buttons drawn as the default: the one Enter presses.
+QStringList Defaults(const DialogDriver& ui) {
+    QStringList out;
+    for (auto* button : ui.Window()->findChildren<QPushButton*>())
+        if (button->isDefault())
+            out << button->text();
+    return out;
 }
 
-TEST_F(MainDialog, EscapeAndCloseGiveCancel) {
-    EXPECT_EQ(IDCANCEL, ui.Run([&] { ui.Key(Qt::Key_Escape); }));
+TEST_F(MainDialog, EnterPressesTheButtonForWhereTheFocusIsAndNeverEndsTheDialog) {
+    dev.StartResponder([](const std::string& cmd) { return "got " + cmd; });
+    const INT_PTR result = ui.Run([&] {
+        ui.SetText(IDC_PORT, "2");
+        // At the start the focus is on "Open Port": Enter presses it, and the focus moves
+        // on from the button it disabled to the command field, where Enter presses "Send".
+        EXPECT_EQ(QStringList{"Open Port"}, Defaults(ui));
+        ui.Key(Qt::Key_Return);
+        ASSERT_TRUE(ShowsOpen());
+        EXPECT_EQ(ui.Control(IDC_COMMAND), QApplication::focusWidget());
+        EXPECT_EQ(QStringList{"Send"}, Defaults(ui));
+        ui.Type("PING");
+        ui.Key(Qt::Key_Return);
+        ui.Key(Qt::Key_Enter);
+        EXPECT_EQ(QStringList({"got PING", "got PING"}), ui.Lines());
+
+        // On the list Enter does nothing, and no button is drawn as the default.
+        ui.Control(IDC_RESPONSE_LIST)->setFocus();
+        EXPECT_EQ(QStringList{}, Defaults(ui));
+        ui.Key(Qt::Key_Return);
+        EXPECT_EQ(2, ui.Lines().size());
+
+        // On a button Enter presses that button.
+        ui.Control(IDC_CLOSE_PORT)->setFocus();
+        ui.Key(Qt::Key_Return);
+        EXPECT_TRUE(ShowsClosed());
+        ui.Control(IDC_CLEAR)->setFocus();
+        ui.Key(Qt::Key_Return);
+        EXPECT_TRUE(ui.Lines().isEmpty());
+
+        // In the port field Enter presses "Open Port"; while that is disabled, nothing.
+        ui.Control(IDC_PORT)->setFocus();
+        EXPECT_EQ(QStringList{"Open Port"}, Defaults(ui));
+        ui.Key(Qt::Key_Return);
+        EXPECT_TRUE(ShowsOpen());
+        ui.Control(IDC_PORT)->setFocus();
+        EXPECT_EQ(QStringList{}, Defaults(ui));
+        ui.Key(Qt::Key_Return);
+        EXPECT_TRUE(ShowsOpen());
+        EXPECT_TRUE(ui.TakeMessages().isEmpty());
+        EXPECT_TRUE(ui.Window()->isVisible());
+    });
+    EXPECT_EQ(IDCANCEL, result); // ended by the driver, not by a key
+}
+
+TEST_F(MainDialog, EscapeCloseAndAltF4GiveCancel) {
+    // Each ends the dialog itself, before the driver would.
+    EXPECT_EQ(IDCANCEL, ui.Run([&] {
+        ui.Key(Qt::Key_Escape);
+        EXPECT_FALSE(ui.Window()->isVisible());
+    }));
+    TestDlg third;
+    DialogDriver ui3(third);
+    EXPECT_EQ(IDCANCEL, ui3.Run([&] {
+        ui3.Key(Qt::Key_F4, Qt::AltModifier);
+        EXPECT_FALSE(ui3.Window()->isVisible());
+    }));
     TestDlg second;
     DialogDriver ui2(second);
     EXPECT_EQ(IDCANCEL, ui2.Run([&] {
@@ -360,4 +399,144 @@ TEST_F(MainDialog, AFailedOpenWritesWhyToStandardError) {
                            app + "cannot open COM6: port number outside 1 to 4"}),
               capture.Lines("cannot open"));
 }
+
+TEST_F(MainDialog, AFailedOpenShowsWhyInABalloonAtTheButtonAndAsItsTooltipUntilTheNextOpen) {
+    dev.Link(3, "/nonexistent/serial-device");
+    ui.Run([&] {
+        QWidget* button = ui.Control(IDC_OPEN_PORT);
+        ui.Control(IDC_COMMAND)->setFocus();
+        Open(3);
+        const BalloonTip* tip = BalloonTip::Current();
+        ASSERT_NE(nullptr, tip);
+        const QString why = tip->Text();
+        EXPECT_TRUE(why.startsWith("cannot open COM3: ")) << why.toStdString();
+        EXPECT_EQ(why, button->toolTip());
+        // It points up at the button's lower edge and takes neither the focus nor the window.
+        const QRect at(button->mapToGlobal(QPoint(0, 0)), button->size());
+        EXPECT_GE(tip->TailPoint().x(), at.left());
+        EXPECT_LE(tip->TailPoint().x(), at.right());
+        EXPECT_NEAR(at.bottom(), tip->TailPoint().y(), 2);
+        EXPECT_EQ(ui.Control(IDC_OPEN_PORT), QApplication::focusWidget()); // the click's own
+        EXPECT_EQ(ui.Window(), QApplication::activeWindow());
+
+        // A modifier alone leaves it; the next key takes it away, the tooltip stays.
+        ui.Key(Qt::Key_Shift);
+        EXPECT_NE(nullptr, BalloonTip::Current());
+        ui.Key(Qt::Key_Right);
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+        EXPECT_EQ(why, button->toolTip());
+
+        // The next failure says its own reason; a click anywhere takes it away.
+        Open(6);
+        ASSERT_NE(nullptr, BalloonTip::Current());
+        EXPECT_EQ(QString("cannot open COM6: port number outside 1 to 4"),
+                  BalloonTip::Current()->Text());
+        ui.Click(IDC_CLEAR);
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+
+        // A good open shows nothing and ends the tooltip.
+        Open(2);
+        ASSERT_TRUE(ShowsOpen());
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+        EXPECT_EQ(QString(), button->toolTip());
+    });
+}
+
+TEST(CommandHistory, UpAndDownRecallTheCommandsSentAlsoAfterARestart) {
+    PtyDevice dev(1);
+    std::string received;
+    dev.StartResponder([&](const std::string& cmd) {
+        received += cmd;
+        return std::string("OK\r");
+    });
+    const QString file = EditHistory::PathFor("history");
+    QFile::remove(file);
+    const auto run = [](const std::function<void(DialogDriver&)>& body) {
+        TestDlg dlg;
+        DialogDriver ui(dlg);
+        ui.Run([&] {
+            ui.Click(IDC_OPEN_PORT); // the focus moves on to the command field
+            ASSERT_EQ(ui.Control(IDC_COMMAND), QApplication::focusWidget());
+            body(ui);
+        });
+    };
+    run([](DialogDriver& ui) {
+        for (const char* cmd : {"FIRST", "SECOND", "SECOND", "THIRD"}) {
+            ui.SetText(IDC_COMMAND, cmd);
+            ui.Key(Qt::Key_Return);
+        }
+        // Most recent first, each once, past the one the field shows already.
+        const auto step = [&](Qt::Key key, const char* expected) {
+            ui.Key(key);
+            EXPECT_EQ(QString(expected), ui.Text(IDC_COMMAND)) << expected;
+        };
+        step(Qt::Key_Up, "SECOND");
+        step(Qt::Key_Up, "FIRST");
+        step(Qt::Key_Up, "FIRST"); // nothing older
+        step(Qt::Key_Down, "SECOND");
+        step(Qt::Key_Down, "THIRD");
+        // Typing makes the text one's own; Down past the newest brings it back.
+        ui.Type("X");
+        step(Qt::Key_Up, "THIRD");
+        step(Qt::Key_Down, "THIRDX");
+        step(Qt::Key_Up, "THIRD");
+        step(Qt::Key_Up, "SECOND");
+        ui.Key(Qt::Key_Return);
+        EXPECT_EQ(5, ui.Lines().size());
+    });
+    EXPECT_EQ("FIRST\rSECOND\rSECOND\rTHIRD\rSECOND\r", received);
+    // After a restart the dialog finds them in the file.
+    run([](DialogDriver& ui) {
+        ui.Key(Qt::Key_Up);
+        EXPECT_EQ(QString("SECOND"), ui.Text(IDC_COMMAND));
+        ui.Key(Qt::Key_Up);
+        EXPECT_EQ(QString("THIRD"), ui.Text(IDC_COMMAND));
+    });
+    QFile kept(file);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    // No two the same in a row; older repeats stay, as they were sent.
+    EXPECT_EQ(QByteArray("SECOND\nTHIRD\nSECOND\nFIRST\n"), kept.readAll());
+
+    // A history that cannot be kept costs the history only, with one line for the journal.
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    setenv("XDG_STATE_HOME", "/dev/null/state", 1);
+    StderrCapture capture;
+    run([](DialogDriver& ui) {
+        ui.Key(Qt::Key_Up); // nothing to read
+        EXPECT_EQ(QString(), ui.Text(IDC_COMMAND));
+        for (const char* cmd : {"ONE", "TWO"}) {
+            ui.SetText(IDC_COMMAND, cmd);
+            ui.Key(Qt::Key_Return);
+        }
+        EXPECT_EQ(QStringList({"OK", "OK"}), ui.Lines());
+        ui.Key(Qt::Key_Up);
+        EXPECT_EQ(QString("ONE"), ui.Text(IDC_COMMAND)); // kept for this run
+    });
+    setenv("XDG_STATE_HOME", state.constData(), 1);
+    EXPECT_EQ(1, capture.Lines("the command history is not kept").size());
+}
+
+TEST(CommandHistory, KeepsTheLatestFiveHundred) {
+    QLineEdit edit;
+    const QString file = EditHistory::PathFor("history-limit");
+    QFile::remove(file);
+    {
+        EditHistory history(&edit, file);
+        for (int i = 0; i < 501; ++i)
+            history.Add(QString::number(i));
+        EXPECT_EQ(500, history.Entries().size());
+        EXPECT_EQ(QString("500"), history.Entries().first());
+        EXPECT_EQ(QString("1"), history.Entries().last());
+        // Written a moment later, once for the whole burst.
+        EXPECT_FALSE(QFile::exists(file));
+        DialogDriver::Pump(EditHistory::kWriteDelayMs + 200);
+        EXPECT_TRUE(QFile::exists(file));
+        history.Add("last");
+    }
+    // And when it goes.
+    const EditHistory again(&edit, file);
+    EXPECT_EQ(500, again.Entries().size());
+    EXPECT_EQ(QString("last"), again.Entries().first());
+}
+
 } // namespace

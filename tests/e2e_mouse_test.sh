@@ -9,11 +9,11 @@ program=$1
 simdevice=$2
 probe=$3
 source "$(dirname "$0")/xvfb_lib.sh"
-need Xvfb xdotool openbox xprop
+need Xvfb xdotool openbox xprop xwininfo xclip
 
 start_xvfb || fail "Xvfb did not start"
 number=${DISPLAY#:}
-export XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY XDG_SESSION_TYPE
 
 # A display that is set but has no server: one line naming it, status 2.
@@ -127,16 +127,17 @@ scenario() {
     ! xdotool search --onlyvisible --name '^About Morvik Serial Demo$' >/dev/null \
         || fail "$label: OK did not close the About box"
 
-    # The Menu key on a button opens the window menu too; Escape closes it.
-    xdotool windowfocus --sync "$window" 2>/dev/null || true
-    click "$window" "$work/main.items" 5
+    # The keyboard is back with the dialog (without a window manager too), wherever the
+    # pointer is: the Menu key on the focused button (Send, right-clicked above) opens the
+    # window menu; Escape closes it.
+    xdotool mousemove --sync 1020 760
     xdotool key Menu
     wait_popup "$window" || fail "$label: the Menu key opened no window menu"
     xdotool key Escape
     sleep 0.3
 
-    # Escape ends the program, which closes the port.
-    xdotool key Escape
+    # Alt+F4, as the window menu says, ends the program, which closes the port.
+    xdotool key alt+F4
     expect_clean_exit "$program_pid" "$label: "
     wait_for "port closed" "$work/device.log" 2 || fail "$label: the port stayed open"
     kill -TERM "$device"
@@ -144,6 +145,99 @@ scenario() {
     echo "e2e mouse ($label): passed"
 }
 
+# The wide line of an item's inside, as in blank().
+wide() {
+    local x y w h
+    read -r x y w h < <(awk -v i="$3" '$1 == i { print $3 + 3, $4 + 3, $5 - 6, $6 - 6 }' "$2")
+    "$probe" wide "$1" "$x" "$y" "$w" "$h" 2>/dev/null
+}
+# start_program LABEL: the program, its window in $window, the keyboard with it.
+start_program() {
+    "$program" >"$work/program.log" 2>&1 &
+    program_pid=$!
+    pids+=($program_pid)
+    window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$program_pid" \
+        --name '^Morvik Serial Demo$' | head -n1)
+    [ -n "$window" ] || fail "$1: no dialog window"
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+}
+
+# A person at the keyboard, without a window manager: Enter sends and the program stays, the
+# list follows the newest reply, Up recalls a command (after a restart too), a failed open
+# says why in a balloon, Ctrl+C copies a reply.
+keyboard() {
+    local label="keyboard" count
+    : >"$work/device.log"
+    "$simdevice" --port 1 >"$work/device.log" 2>&1 &
+    local device=$!
+    pids+=($device)
+    wait_for "simulated device on COM1" "$work/device.log" || fail "$label: the device did not start"
+    ln -sfn /nonexistent/serial-device "$XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM2"
+
+    start_program "$label"
+    # The focus starts on "Open Port": Enter opens port 1 and the focus goes on to the field.
+    xdotool key Return
+    wait_for "port opened" "$work/device.log" || fail "$label: Enter did not open port 1"
+    xdotool type --delay 20 '*IDN?'
+    xdotool key Return
+    wait_for 'command: \*IDN?' "$work/device.log" || fail "$label: Enter in the field sent nothing"
+    wait_blank no "$window" "$work/main.items" 6 || fail "$label: no reply in the list"
+    kill -0 "$program_pid" 2>/dev/null || fail "$label: Enter ended the program"
+
+    # Thirty more; the last reply, wider than the list, shows at its bottom without scrolling.
+    for i in $(seq 1 29); do
+        xdotool key ctrl+a
+        xdotool type --delay 5 "ECHO reply $i"
+        xdotool key Return
+    done
+    xdotool key ctrl+a
+    xdotool type --delay 5 "ECHO $(printf 'W%.0s' $(seq 60))"
+    xdotool key Return
+    wait_for "command: ECHO WWWW" "$work/device.log" || fail "$label: the thirtieth command was not sent"
+    for _ in $(seq 25); do wide "$window" "$work/main.items" 6 && break; sleep 0.2; done
+    wide "$window" "$work/main.items" 6 || fail "$label: the newest reply is not in view"
+
+    # Up recalls the command before the one in the field; Enter sends it again.
+    xdotool key Up Return
+    wait_for "command: ECHO reply 29" "$work/device.log" 2 || fail "$label: Up + Enter did not send it again"
+    xdotool key alt+F4
+    expect_clean_exit "$program_pid" "$label: "
+
+    # After a restart: port 2 names nothing, and "Open Port" says why at once.
+    start_program "$label, restarted"
+    click "$window" "$work/main.items" 7 1 2
+    xdotool type --delay 20 2
+    local start=$SECONDS
+    xdotool key Return
+    timeout 1 xdotool search --sync --onlyvisible --pid "$program_pid" --name '^cannot open COM2' \
+        >/dev/null || fail "$label: no balloon within a second of the failed open"
+    # Back to port 1; Up in the command field recalls the last command of the first run.
+    click "$window" "$work/main.items" 7 1 2
+    xdotool type --delay 20 1
+    xdotool key Return
+    wait_for "port opened" "$work/device.log" 2 || fail "$label: port 1 did not open again"
+    click "$window" "$work/main.items" 1
+    xdotool key Up Return
+    wait_for "command: ECHO reply 29" "$work/device.log" 3 || fail "$label: after a restart Up did not recall the command"
+    wait_blank no "$window" "$work/main.items" 6 || fail "$label: no reply in the list"
+
+    # Ctrl+C on the selected reply puts it on the clipboard.
+    local x y
+    read -r x y < <(awk '$1 == 6 { print $3 + 10, $4 + 6 }' "$work/main.items")
+    xdotool mousemove --sync --window "$window" "$x" "$y" click 1
+    xdotool key ctrl+c
+    sleep 0.3
+    [ "$(timeout 5 xclip -o -selection clipboard)" = "reply 29" ] \
+        || fail "$label: the clipboard holds '$(timeout 5 xclip -o -selection clipboard)'"
+    xdotool key alt+F4
+    expect_clean_exit "$program_pid" "$label: "
+    kill -TERM "$device"
+    wait "$device" || fail "$label: the device did not stop cleanly"
+    rm -f "$XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM2"
+    echo "e2e keyboard acceptance: passed"
+}
+
+keyboard
 scenario "no window manager"
 
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
@@ -154,3 +248,26 @@ for _ in $(seq 100); do
 done
 xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id" || fail "openbox did not start"
 scenario "openbox"
+
+# At scale 2 under the window manager: the frame, title bar included, is on the screen, and
+# the window icon carries the sizes a scaled screen asks for.
+QT_SCALE_FACTOR=2 "$program" >"$work/program.log" 2>&1 &
+program_pid=$!
+pids+=($program_pid)
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvik Serial Demo$' | head -n1)
+[ -n "$window" ] || fail "scale 2: no dialog window"
+# (xprop's output is read whole: grep -q stopping early would fail the pipe.)
+for _ in $(seq 50); do
+    extents=$(xprop -id "$window" _NET_FRAME_EXTENTS)
+    [[ $extents == *=* ]] && break
+    sleep 0.1
+done
+top=$(sed -n 's/.*= *[0-9]*, *[0-9]*, *\([0-9]*\),.*/\1/p' <<<"$extents")
+y=$(xwininfo -id "$window" | sed -n 's/^ *Absolute upper-left Y: *//p') # the client's
+[ -n "$top" ] && [ -n "$y" ] || fail "scale 2: no frame extents or position"
+[ $((y - top)) -ge 0 ] || fail "scale 2: the title bar is above the screen (client at $y, title bar $top high)"
+icons=$(xprop -id "$window" _NET_WM_ICON)
+grep -q 'Icon (64 x 64)' <<<"$icons" || fail "scale 2: no 64-pixel window icon"
+xdotool key alt+F4
+expect_clean_exit "$program_pid" "scale 2: "
+echo "e2e mouse (scale 2): passed"

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # End to end: the real program under Xvfb, talking to the simulated device, driven with the
 # keyboard as a user would. Exits 77 (skipped) when a tool it needs is missing.
-# Usage: e2e_test.sh <MorvikSerialDemo> <morvik-simdevice>
+# Usage: e2e_test.sh <MorvikSerialDemo> <morvik-simdevice> <dialog_probe>
 set -euo pipefail
 program=$1
 simdevice=$2
+probe=$3
 source "$(dirname "$0")/xvfb_lib.sh"
 need Xvfb xdotool strace
 
 start_xvfb || fail "Xvfb did not start"
 unset QT_QPA_PLATFORM
+# The command history the program keeps stays with the test.
+export XDG_STATE_HOME=$work/state
 
 # focus_dialog WHAT: waits for the program's window ($window) and gives it the focus, which
 # starts on "Open Port".
@@ -66,15 +69,41 @@ xdotool windowfocus --sync "$window"
 # The focus starts on "Open Port": Enter presses it.
 xdotool key --clearmodifiers Return
 wait_for "port opened" "$work/device.log" || fail "the port was not opened"
-# "Open Port" is now disabled and the focus moved on to the command field.
+# "Open Port" is now disabled and the focus moved on to the command field, where Enter sends.
 xdotool type --delay 20 '*IDN?'
-xdotool key Tab Return
+xdotool key Return
 wait_for "command: \*IDN?" "$work/device.log" || fail "the device got no command"
+kill -0 "$program_pid" || fail "Enter in the command field ended the program"
 
 # Escape is Cancel: the dialog ends, the program ends and the port closes.
 xdotool key Escape
 expect_clean_exit "$program_pid" ""
 wait_for "port closed" "$work/device.log" || fail "the device did not see the port close"
+
+# SIGTERM, SIGHUP and SIGINT end the program as Close does: the port is put back as it was
+# found and is no longer exclusive; then the program dies of the signal (status 128 + N).
+slave=$(readlink "$XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM1")
+before=$(stty -g -F "$slave")
+for sig in TERM HUP INT; do
+    # A background job of a script ignores SIGINT, and the program keeps what it inherits.
+    env --default-signal="$sig" "$program" >"$work/program.log" 2>&1 &
+    program_pid=$!
+    pids+=($program_pid)
+    window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$program_pid" \
+        --name '^Morvik Serial Demo$' | head -n1)
+    [ -n "$window" ] || fail "SIG$sig: no dialog window"
+    xdotool windowfocus --sync "$window"
+    commands=$(grep -c "command: ECHO $sig" "$work/device.log" || true)
+    xdotool key --clearmodifiers Return
+    xdotool type --delay 20 "ECHO $sig"
+    xdotool key Return
+    wait_for "command: ECHO $sig" "$work/device.log" $((commands + 1)) \
+        || fail "SIG$sig: the port was not opened"
+    kill -"$sig" "$program_pid"
+    expect_clean_exit "$program_pid" "SIG$sig: " $((128 + $(kill -l "$sig")))
+    [ "$(stty -g -F "$slave")" = "$before" ] || fail "SIG$sig: the line's settings were not put back"
+    [ "$("$probe" exclusive "$slave")" = 0 ] || fail "SIG$sig: the line was left exclusive"
+done
 
 kill -TERM "$device"
 wait "$device" || fail "the device did not stop cleanly"

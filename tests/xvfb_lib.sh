@@ -27,13 +27,14 @@ fail() {
     exit 1
 }
 
-# expect_clean_exit PID WHAT: waits up to 10 s for the program to end, with status 0.
+# expect_clean_exit PID WHAT [STATUS]: waits up to 10 s for the program to end, with STATUS
+# (default 0).
 expect_clean_exit() {
-    local pid=$1 what=$2 status=0
+    local pid=$1 what=$2 expected=${3:-0} status=0
     for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -0 "$pid" 2>/dev/null && fail "${what}the program did not end"
     wait "$pid" || status=$?
-    [ "$status" -eq 0 ] || fail "${what}the program ended with status $status"
+    [ "$status" -eq "$expected" ] || fail "${what}the program ended with status $status, not $expected"
 }
 
 # wait_for PATTERN FILE [COUNT]: waits up to 10 s for PATTERN to occur COUNT times (default 1).

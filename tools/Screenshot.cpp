@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QIcon>
 #include <QLineEdit>
 #include <QPainter>
@@ -54,6 +55,8 @@ int main(int argc, char** argv) {
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
+    const QTemporaryDir state; // for the command history: none of the user's
+    setenv("XDG_STATE_HOME", qPrintable(state.path()), 1);
     PtyDevice dev(1);
     // Replies as the simulated device gives them (morvik-simdevice's command table).
     dev.StartResponder([](const std::string& cmd) -> std::string {
@@ -78,6 +81,10 @@ int main(int argc, char** argv) {
             Click(dlg, IDC_SEND);
         }
         Type(dlg, IDC_COMMAND, "*IDN?");
+        // The focus in the command field, as after Open Port: "Send" is drawn as the default.
+        WidgetOf(dlg.m_hWnd)->activateWindow();
+        WidgetOf(dlg.GetDlgItemHandle(IDC_COMMAND))->setFocus();
+        QCoreApplication::processEvents();
         const QImage main = Framed(WidgetOf(dlg.m_hWnd));
         ok &= main.save(argv[1]);
 

@@ -1,7 +1,10 @@
 # Sourced by the run and test scripts: installs the Debian packages the project needs.
 # Building and running the program, and the tests' display and GUI tools:
 morvik_packages=(cmake make g++ libgtest-dev qt6-base-dev qt6-svg-dev xvfb xdotool x11-utils
-                 openbox desktop-file-utils appstream)
+                 xclip openbox desktop-file-utils appstream)
+# Qt's Wayland plugin, as a GNOME desktop has it: the tests of an unreachable display meet
+# what its libraries say on their own.
+morvik_packages+=(qt6-wayland)
 # QtSerialPort and pyserial are the exchange benchmark's contenders (the program uses neither):
 morvik_packages+=(qt6-serialport-dev python3-serial)
 # What the install and package tests check with (their recommendations are not needed), and

@@ -89,3 +89,7 @@ public:                                                                         
 #define ON_COMMAND(id, memberFxn) {WM_COMMAND, 0, (id), &afx::Call_v_v<&ThisClass::memberFxn>},
 #define ON_BN_CLICKED(id, memberFxn)                                                               \
     {WM_COMMAND, BN_CLICKED, (id), &afx::Call_v_v<&ThisClass::memberFxn>},
+#define ON_EN_SETFOCUS(id, memberFxn)                                                              \
+    {WM_COMMAND, EN_SETFOCUS, (id), &afx::Call_v_v<&ThisClass::memberFxn>},
+#define ON_LBN_SETFOCUS(id, memberFxn)                                                             \
+    {WM_COMMAND, LBN_SETFOCUS, (id), &afx::Call_v_v<&ThisClass::memberFxn>},

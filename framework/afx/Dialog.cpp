@@ -50,6 +50,14 @@ void CDialog::EndDialog(int nResult) {
     ::EndDialog(m_hWnd, nResult);
 }
 
+void CDialog::SetDefID(UINT nID) {
+    SendMessage(DM_SETDEFID, nID, 0);
+}
+
+DWORD CDialog::GetDefID() {
+    return static_cast<DWORD>(SendMessage(DM_GETDEFID, 0, 0));
+}
+
 BOOL CDialog::OnCmdMsg(UINT nID, int nCode) {
     if (CWnd::OnCmdMsg(nID, nCode))
         return TRUE;

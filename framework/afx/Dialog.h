@@ -14,6 +14,9 @@ public:
     // Loads the members into the controls; TRUE puts the focus on the first tab stop.
     virtual BOOL OnInitDialog();
     void EndDialog(int nResult);
+    // The push button Enter presses when the focus is on no push button.
+    void SetDefID(UINT nID);
+    DWORD GetDefID();
 
     // Commands the dialog does not take go on to the application.
     BOOL OnCmdMsg(UINT nID, int nCode) override;

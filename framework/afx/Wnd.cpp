@@ -74,6 +74,14 @@ CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
     return CMenu::FromHandle(::GetSystemMenu(m_hWnd, bRevert));
 }
 
+BOOL CWnd::ShowBalloonTip(LPCSTR lpszText) {
+    return ::ShowBalloonTip(m_hWnd, lpszText);
+}
+
+BOOL CWnd::SetToolTipText(LPCSTR lpszText) {
+    return ::SetToolTipText(m_hWnd, lpszText);
+}
+
 HWND CWnd::GetDlgItemHandle(int nID) const {
     return ::GetDlgItem(m_hWnd, nID);
 }

@@ -43,6 +43,9 @@ public:
     void GetClientRect(LPRECT lpRect) const;
     HICON SetIcon(HICON hIcon, BOOL bBigIcon);
     CMenu* GetSystemMenu(BOOL bRevert) const;
+    // A balloon tip pointing at the window, and the tooltip it shows (null: none).
+    BOOL ShowBalloonTip(LPCSTR lpszText);
+    BOOL SetToolTipText(LPCSTR lpszText);
     // The child control with this identifier, or null.
     HWND GetDlgItemHandle(int nID) const;
 

@@ -58,6 +58,13 @@ LRESULT DefDlgProcA(HWND hDlg, UINT nMsg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         // A dialog's Close is its Cancel command.
         return SendMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
+    case DM_GETDEFID:
+        if (const UINT nID = pDialog->DefId())
+            return static_cast<LRESULT>(MAKEWPARAM(static_cast<WORD>(nID), DC_HASDEFID));
+        return 0;
+    case DM_SETDEFID:
+        pDialog->SetDefId(static_cast<UINT>(wParam));
+        return TRUE;
     case WM_NEXTDLGCTL: {
         // lParam TRUE: wParam is the control to focus; else wParam says backwards or not.
         QWidget* pNext = lParam ? WidgetOf(reinterpret_cast<HWND>(wParam))

@@ -6,6 +6,8 @@
 #include "framework/win32/WinUser.h"
 #include "framework/win32/controls/ControlClass.h"
 
+#include <QLabel>
+
 #include <cstdint>
 #include <cstdio>
 
@@ -33,6 +35,40 @@ BOOL CreateControls(HWND hDlg, DialogWindow* pDialog) {
     return TRUE;
 }
 
+bool IsTextStatic(const DialogTemplate::Item& item) {
+    return FindControlClass(item.cls) == &kStaticClass && (item.style & SS_TYPEMASK) != SS_ICON &&
+           item.text && *item.text;
+}
+
+// A control without a text of its own (a field, a list) is named for a screen reader by the
+// text a person reads for it: the nearest static text on the same row to its left. Templates
+// list labels in any order, so the geometry decides.
+void NameControlsByTheirLabels(DialogWindow* pDialog) {
+    const DialogTemplate& tmpl = pDialog->Template();
+    for (int i = 0; i < tmpl.itemCount; ++i) {
+        const DialogTemplate::Item& item = tmpl.items[i];
+        const ControlClass* pClass = FindControlClass(item.cls);
+        if (pClass == &kStaticClass || pClass == &kButtonClass)
+            continue; // they show their own text
+        int label = -1;
+        for (int j = 0; j < tmpl.itemCount; ++j) {
+            const DialogTemplate::Item& l = tmpl.items[j];
+            const bool sameRow = l.y < item.y + item.cy && item.y < l.y + l.cy;
+            if (!IsTextStatic(l) || !sameRow || l.x + l.cx > item.x)
+                continue;
+            if (label < 0 || l.x + l.cx > tmpl.items[label].x + tmpl.items[label].cx)
+                label = j;
+        }
+        if (label < 0)
+            continue;
+        QWidget* pControl = pDialog->Controls()[i];
+        pControl->setAccessibleName(
+            StaticText(tmpl.items[label].text, tmpl.items[label].style & SS_NOPREFIX));
+        if (auto* pLabel = qobject_cast<QLabel*>(pDialog->Controls()[label]))
+            pLabel->setBuddy(pControl);
+    }
+}
+
 } // namespace
 
 HWND CreateDialogA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent) {
@@ -51,6 +87,7 @@ HWND CreateDialogIndirectA(HINSTANCE, const DialogTemplate* pTemplate, HWND hWnd
         DestroyWindow(hDlg);
         return nullptr;
     }
+    NameControlsByTheirLabels(pDialog);
     return hDlg;
 }
 

@@ -3,14 +3,20 @@
 #include "framework/win32/AnsiCodePage.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/WinUser.h"
+#include "framework/win32/controls/ControlClass.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QShortcut>
+#include <QStyle>
+
+#include <algorithm>
 
 namespace {
 
@@ -19,6 +25,11 @@ QFont::Weight QtWeight(WORD weight) {
 }
 
 } // namespace
+
+void ReturnFocus(QWidget* pOwner) {
+    if (pOwner && pOwner->isVisible())
+        pOwner->activateWindow();
+}
 
 DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     : QDialog(pOwner), m_template(tmpl), m_style(tmpl.style) {
@@ -44,10 +55,19 @@ DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     m_baseY = metrics.height();
     setFixedSize(UnitsToPixelsX(tmpl.cx), UnitsToPixelsY(tmpl.cy));
 
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* pNow) {
+        if (pNow && pNow->window() == this)
+            ShowDefault();
+    });
+
     if (m_style & WS_SYSMENU) {
         auto* pShortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
         connect(pShortcut, &QShortcut::activated, this,
                 [this] { PopupSystemMenu(mapToGlobal(QPoint(0, 0))); });
+        // The window menu's Close says Alt+F4; without a window manager nobody else hears it.
+        auto* pClose = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this);
+        connect(pClose, &QShortcut::activated, this,
+                [this] { SendMessageA(Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); });
     }
 }
 
@@ -58,6 +78,7 @@ void DialogWindow::AddControl(QWidget* pControl, const DialogTemplate::Item& ite
     pControl->setGeometry(UnitsToPixelsX(item.x), UnitsToPixelsY(item.y), UnitsToPixelsX(item.cx),
                           UnitsToPixelsY(item.cy));
     pControl->setEnabled(!(item.style & WS_DISABLED));
+    pControl->installEventFilter(this); // for changes of its enabled state
     // The first template item lies on top: each new control goes below those before it.
     pControl->lower();
     m_controls.push_back(pControl);
@@ -123,13 +144,72 @@ void DialogWindow::PopupSystemMenu(const QPoint& globalPos) {
         hMenu->popup(globalPos);
 }
 
+UINT DialogWindow::DefId() const {
+    if (m_nDefId)
+        return m_nDefId;
+    for (int i = 0; i < m_template.itemCount; ++i) {
+        const DialogTemplate::Item& item = m_template.items[i];
+        if (FindControlClass(item.cls) == &kButtonClass &&
+            (item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return static_cast<UINT>(item.id);
+    }
+    return 0;
+}
+
+void DialogWindow::SetDefId(UINT nID) {
+    m_nDefId = nID;
+    ShowDefault();
+}
+
+void DialogWindow::ShowDefault() {
+    HWND hFocus = nullptr;
+    HWND hDefault = nullptr;
+    if (FocusDlgCode(&hFocus) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))
+        hDefault = hFocus;
+    else if (const int nID = static_cast<int>(DefId());
+             nID && IsWindowEnabled(GetDlgItem(Handle(), nID)))
+        hDefault = GetDlgItem(Handle(), nID);
+    for (QWidget* pControl : m_controls) {
+        const HWND hControl = HandleOf(pControl);
+        const LRESULT code = SendMessageA(hControl, WM_GETDLGCODE, 0, 0);
+        if ((code & DLGC_DEFPUSHBUTTON) && hControl != hDefault)
+            SendMessageA(hControl, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+        else if ((code & DLGC_UNDEFPUSHBUTTON) && hControl == hDefault)
+            SendMessageA(hControl, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    }
+}
+
 void DialogWindow::DefaultPaint() {
     if (m_pPaintEvent)
         QDialog::paintEvent(m_pPaintEvent);
 }
 
+void DialogWindow::PlaceOnScreen() {
+    const QWidget* pOwner = parentWidget();
+    const QScreen* pScreen = pOwner ? pOwner->screen() : screen();
+    if (!pScreen)
+        return;
+    const QRect avail = pScreen->availableGeometry();
+    const QRect over = pOwner && pOwner->isVisible() ? pOwner->frameGeometry() : avail;
+    const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+    const QSize frame(width() + 2 * border, height() + title + border);
+    const QPoint centred = over.center() - QPoint(frame.width() / 2, frame.height() / 2);
+    // A window's position is its frame's: clamped, the frame's top-left corner stays on the
+    // screen even when the dialog is larger than it.
+    move(std::clamp(centred.x(), avail.left(),
+                    std::max(avail.left(), avail.right() + 1 - frame.width())),
+         std::clamp(centred.y(), avail.top(),
+                    std::max(avail.top(), avail.bottom() + 1 - frame.height())));
+}
+
 INT_PTR DialogWindow::RunModal() {
-    return m_bEnded ? m_nResult : exec();
+    if (m_bEnded)
+        return m_nResult;
+    PlaceOnScreen();
+    const INT_PTR nResult = exec();
+    ReturnFocus(parentWidget());
+    return nResult;
 }
 
 void DialogWindow::End(INT_PTR nResult) {
@@ -169,12 +249,22 @@ void DialogWindow::keyPressEvent(QKeyEvent* pEvent) {
     switch (pEvent->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter: {
-        // Enter presses the focused push button, else gives OK.
+        // Enter presses the focused push button, else the default one (nothing when it is
+        // disabled), else gives OK.
         HWND hFocus = nullptr;
-        if (FocusDlgCode(&hFocus) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))
+        if (FocusDlgCode(&hFocus) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) {
             SendMessageA(hFocus, BM_CLICK, 0, 0);
-        else
+            return;
+        }
+        const auto defId = static_cast<WPARAM>(SendMessageA(Handle(), DM_GETDEFID, 0, 0));
+        if (HIWORD(defId) != DC_HASDEFID) {
             Command(IDOK);
+            return;
+        }
+        const HWND hDefault = GetDlgItem(Handle(), LOWORD(defId));
+        if (!hDefault || IsWindowEnabled(hDefault))
+            SendMessageA(Handle(), WM_COMMAND, MAKEWPARAM(LOWORD(defId), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(hDefault));
         return;
     }
     case Qt::Key_Escape:
@@ -199,16 +289,12 @@ void DialogWindow::keyPressEvent(QKeyEvent* pEvent) {
 }
 
 void DialogWindow::KeyboardContextMenu() {
-    // In a field the key is the field's: its own menu, where its cursor is.
-    HWND hFocus = nullptr;
-    if (FocusDlgCode(&hFocus) & DLGC_HASSETSEL) {
-        QWidget* pField = WidgetOf(hFocus);
-        const QPoint pos = pField->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
-        QContextMenuEvent event(QContextMenuEvent::Keyboard, pos, pField->mapToGlobal(pos));
-        QCoreApplication::sendEvent(pField, &event);
-        return;
-    }
-    PopupSystemMenu(mapToGlobal(QPoint(0, 0)));
+    // The focused control's own menu where it has one (a field's, at its cursor; the list's);
+    // a control without one passes the event up to the dialog, which opens the window menu.
+    QWidget* pTarget = focusWidget() ? focusWidget() : this;
+    const QPoint pos = pTarget->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, pos, pTarget->mapToGlobal(pos));
+    QCoreApplication::sendEvent(pTarget, &event);
 }
 
 void DialogWindow::closeEvent(QCloseEvent* pEvent) {
@@ -221,10 +307,17 @@ void DialogWindow::closeEvent(QCloseEvent* pEvent) {
     SendMessageA(Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
+bool DialogWindow::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    // A disabled default button is not drawn as one; enabled again, it is.
+    if (pEvent->type() == QEvent::EnabledChange)
+        ShowDefault();
+    return QDialog::eventFilter(pWatched, pEvent);
+}
+
 void DialogWindow::contextMenuEvent(QContextMenuEvent* pEvent) {
     // A control that has no menu of its own passes the event up to here. From the mouse only
     // the background (statics and group boxes are transparent) opens the window menu; a
-    // right click on a button or the list does nothing.
+    // right click on a button does nothing.
     if (pEvent->reason() == QContextMenuEvent::Keyboard)
         PopupSystemMenu(mapToGlobal(QPoint(0, 0)));
     else if (!childAt(pEvent->pos()))

@@ -9,6 +9,10 @@
 
 class QPaintEvent;
 
+// Gives the keyboard back to the window a box was opened from, once the box has closed.
+// A window manager would; without one the focus stays on the screen's root window.
+void ReturnFocus(QWidget* pOwner);
+
 // The widget of a dialog built from its template. It turns Qt's events into the messages of
 // the dialog manager, sent to the dialog's handle: button clicks, keys, painting, Close and
 // the system menu. The dialog manager (CreateDialogIndirectA) adds its controls.
@@ -38,8 +42,18 @@ public:
     HMENU SystemMenu(bool bRevert);
     void PopupSystemMenu(const QPoint& globalPos);
 
+    // The default push button's identifier: the one set, else the template's first
+    // BS_DEFPUSHBUTTON, else 0. Enter presses it when the focus is on no push button.
+    UINT DefId() const;
+    void SetDefId(UINT nID);
+
     // The painting of the dialog itself, for the WM_PAINT that no one else handled.
     void DefaultPaint();
+
+    // Centred over the owner, else on the screen, with the frame a window manager adds (title
+    // bar and borders, as the style draws them) on the screen too: at a large scale the title
+    // bar of a centred dialog would lie above the screen's top.
+    void PlaceOnScreen();
 
     // Runs the modal loop unless End came first; returns End's result.
     INT_PTR RunModal();
@@ -53,14 +67,18 @@ protected:
     void keyPressEvent(QKeyEvent* pEvent) override;
     void closeEvent(QCloseEvent* pEvent) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
     HWND Handle() const;
     void Command(UINT nID);
     // What the focused control answers to WM_GETDLGCODE, with its handle.
     LRESULT FocusDlgCode(HWND* phFocus) const;
-    // The context-menu key or Shift+F10: a field's own menu, else the window menu.
+    // The context-menu key or Shift+F10: the focused control's own menu, else the window menu.
     void KeyboardContextMenu();
+    // Draws as the default the push button Enter would press: the focused one, else the
+    // default button when it is enabled.
+    void ShowDefault();
 
     const DialogTemplate& m_template; // static data, lives as long as the program
     DWORD m_style;
@@ -70,6 +88,7 @@ private:
     QWidget* m_pLastTabStop = nullptr;
     HMENU m_hSystemMenu = nullptr;
     QPaintEvent* m_pPaintEvent = nullptr;
+    UINT m_nDefId = 0;
     bool m_bEnded = false;
     INT_PTR m_nResult = -1;
 };

@@ -1,4 +1,5 @@
 #include "framework/win32/AnsiCodePage.h"
+#include "framework/win32/DialogWindow.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/WinUser.h"
 
@@ -15,5 +16,6 @@ int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
                     AnsiCodePage::ToUnicode(lpCaption), AnsiCodePage::ToUnicode(lpText),
                     QMessageBox::Ok, pOwner);
     box.exec();
+    ReturnFocus(pOwner);
     return IDOK;
 }

@@ -3,15 +3,23 @@
 #include "framework/win32/Handles.h"
 #include "framework/win32/WinUser.h"
 
+#include <QPainter>
 #include <QPixmap>
+#include <QSvgRenderer>
 
 #include <map>
 #include <vector>
 
 namespace {
 
+// Sizes drawn from an icon's SVG: what a screen at scale 2 to 4 asks of a window icon. A
+// window's icon goes whole to the display at every start; 256 pixels would double the start-up
+// time, and docks take their large icons from the desktop entry's theme icons.
+constexpr int kScalableSizes[] = {48, 64, 128};
+
 struct IconImages {
     std::vector<const char* const*> xpms;
+    const char* svg = nullptr;
     HICON icon = nullptr; // built on first use, once a GUI application exists
 };
 
@@ -40,8 +48,10 @@ const DialogTemplate* CResources::FindDialog(UINT nID) {
     return it == Dialogs().end() ? nullptr : it->second;
 }
 
-void CResources::SetIcon(UINT nID, std::initializer_list<const char* const*> images) {
+void CResources::SetIcon(UINT nID, std::initializer_list<const char* const*> images,
+                         const char* pszSvg) {
     Icons()[nID].xpms.assign(images.begin(), images.end());
+    Icons()[nID].svg = pszSvg;
 }
 
 HICON CResources::FindIcon(UINT nID) {
@@ -53,6 +63,17 @@ HICON CResources::FindIcon(UINT nID) {
         images.icon = new HICON__;
         for (const char* const* xpm : images.xpms)
             images.icon->addPixmap(QPixmap(xpm));
+        QSvgRenderer svg;
+        if (images.svg && svg.load(QByteArray(images.svg))) {
+            for (int size : kScalableSizes) {
+                QPixmap pixmap(size, size);
+                pixmap.fill(Qt::transparent);
+                QPainter painter(&pixmap);
+                svg.render(&painter);
+                painter.end();
+                images.icon->addPixmap(pixmap);
+            }
+        }
     }
     return images.icon;
 }

@@ -13,16 +13,19 @@ public:
     static void SetDialog(UINT nID, const DialogTemplate* pTemplate);
     static const DialogTemplate* FindDialog(UINT nID);
 
-    // An icon group: XPM images of its sizes, largest first.
-    static void SetIcon(UINT nID, std::initializer_list<const char* const*> images);
+    // An icon group: XPM images of its sizes, largest first, and optionally an SVG drawing
+    // for the larger sizes a scaled screen asks for (48 to 128 pixels).
+    static void SetIcon(UINT nID, std::initializer_list<const char* const*> images,
+                        const char* pszSvg = nullptr);
     static HICON FindIcon(UINT nID);
 
     struct DialogEntry {
         DialogEntry(UINT nID, const DialogTemplate* pTemplate) { SetDialog(nID, pTemplate); }
     };
     struct IconEntry {
-        IconEntry(UINT nID, std::initializer_list<const char* const*> images) {
-            SetIcon(nID, images);
+        IconEntry(UINT nID, std::initializer_list<const char* const*> images,
+                  const char* pszSvg = nullptr) {
+            SetIcon(nID, images, pszSvg);
         }
     };
 };

@@ -1,15 +1,68 @@
 // The program's entry: the GUI application and its display, then the program's own WinMain.
 
+#include "framework/win32/EndingSignals.h"
 #include "framework/win32/WinUser.h"
 
 #include <QApplication>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace {
+
+// What the display libraries write to standard error on their own while Qt connects (the
+// Wayland client library's "error: XDG_RUNTIME_DIR is invalid ..."), held in a file until it
+// is known whether a display was found. Without one it is dropped: the program's one line says
+// what the matter is. With one it is passed on. A file never blocks the writer as a pipe would.
+class HeldStandardError {
+public:
+    HeldStandardError() {
+        std::fflush(stderr);
+        m_held = memfd_create("held-stderr", MFD_CLOEXEC);
+        m_saved = fcntl(2, F_DUPFD_CLOEXEC, 3);
+        if (m_held < 0 || m_saved < 0 || dup2(m_held, 2) < 0)
+            Restore(); // not held: everything goes out as it comes
+    }
+    ~HeldStandardError() { PassOn(); }
+    HeldStandardError(const HeldStandardError&) = delete;
+    HeldStandardError& operator=(const HeldStandardError&) = delete;
+
+    void Drop() { Restore(); }
+    void PassOn() {
+        if (!Restore())
+            return;
+        char buffer[4096];
+        ssize_t n;
+        lseek(m_held, 0, SEEK_SET);
+        while ((n = read(m_held, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+            if (n > 0 && write(2, buffer, static_cast<std::size_t>(n)) != n)
+                break;
+        }
+    }
+
+private:
+    // Standard error back where it was; false when it was not held (any more).
+    bool Restore() {
+        if (m_saved < 0)
+            return false;
+        std::fflush(stderr);
+        dup2(m_saved, 2);
+        close(m_saved);
+        m_saved = -1;
+        return m_held >= 0;
+    }
+
+    int m_held = -1;
+    int m_saved = -1;
+};
+HeldStandardError* g_pHeldStandardError = nullptr;
 
 // What Qt says while it starts its display connection, held back until it is known whether
 // a display was found: if none was, the one line below is all the user sees.
@@ -26,6 +79,8 @@ std::string Env(const char* var) {
 }
 
 [[noreturn]] void NoDisplay() {
+    if (g_pHeldStandardError)
+        g_pHeldStandardError->Drop();
     // Name the display that was tried, through the variables that chose it.
     std::string tried;
     for (const char* var : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"}) {
@@ -68,7 +123,11 @@ int main(int argc, char** argv) {
     std::vector<StartupMessage> messages;
     g_pStartupMessages = &messages;
     const QtMessageHandler previous = qInstallMessageHandler(StartupMessageHandler);
+    HeldStandardError held;
+    g_pHeldStandardError = &held;
     QApplication application(qtArgc, qtArgv);
+    g_pHeldStandardError = nullptr;
+    held.PassOn();
     qInstallMessageHandler(previous);
     g_pStartupMessages = nullptr;
     for (const StartupMessage& m : messages) {
@@ -76,6 +135,10 @@ int main(int argc, char** argv) {
             previous(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.c_str()), m.text);
     }
 
+    EndingSignals endings;
     char noArguments[] = "";
-    return WinMain(GetModuleHandleA(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
+    const int nResult = WinMain(GetModuleHandleA(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
+    // Ended by a signal: the teardown has run, now the status says which signal it was.
+    endings.Reraise();
+    return nResult;
 }

@@ -63,12 +63,21 @@ constexpr UINT WM_NCDESTROY = 0x0082;
 constexpr UINT WM_GETDLGCODE = 0x0087;
 constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_SYSCOMMAND = 0x0112;
+constexpr UINT WM_USER = 0x0400;
+constexpr UINT DM_GETDEFID = WM_USER + 0;
+constexpr UINT DM_SETDEFID = WM_USER + 1;
 constexpr UINT EM_SETSEL = 0x00B1;
+constexpr UINT BM_SETSTYLE = 0x00F4;
 constexpr UINT BM_CLICK = 0x00F5;
 constexpr UINT LB_ADDSTRING = 0x0180;
 constexpr UINT LB_RESETCONTENT = 0x0184;
 
+// Notifications, in the high word of WM_COMMAND's wParam.
 constexpr WORD BN_CLICKED = 0;
+constexpr WORD LBN_SETFOCUS = 4; // list boxes with LBS_NOTIFY
+constexpr WORD EN_SETFOCUS = 0x0100;
+// DM_GETDEFID's high word when the dialog has a default push button.
+constexpr WORD DC_HASDEFID = 0x534B;
 constexpr WPARAM ICON_SMALL = 0;
 constexpr WPARAM ICON_BIG = 1;
 
@@ -80,6 +89,10 @@ constexpr LRESULT DLGC_UNDEFPUSHBUTTON = 0x0020;
 constexpr LRESULT DLGC_WANTCHARS = 0x0080;
 constexpr LRESULT DLGC_STATIC = 0x0100;
 constexpr LRESULT DLGC_BUTTON = 0x2000;
+
+// A string a program may register to name, in its own words, what a list box's menu saves
+// ("&Save As..." when it registers none).
+constexpr UINT IDS_LISTBOX_SAVE_AS = 0xEF10;
 
 // Command identifiers
 constexpr UINT IDOK = 1;

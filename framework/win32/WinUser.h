@@ -70,6 +70,19 @@ HMENU GetSystemMenu(HWND hWnd, BOOL bRevert);
 BOOL AppendMenuA(HMENU hMenu, UINT uFlags, std::uintptr_t uIDNewItem, LPCSTR lpNewItem);
 BOOL IsMenu(HMENU hMenu);
 
+// Tips about a control. A balloon tip points at it and says something without taking the
+// focus; it goes at the next key or click, or after about ten seconds. A tooltip shows while
+// the pointer rests on the control; null text removes it.
+BOOL ShowBalloonTip(HWND hWnd, LPCSTR lpszText);
+BOOL SetToolTipText(HWND hWnd, LPCSTR lpszText);
+
+// A field's history: Up and Down in the field step through the texts added, most recent
+// first; they are kept across runs in the file `name` of the program's folder under
+// $XDG_STATE_HOME (~/.local/state by default). A file that cannot be read or written loses
+// the history, nothing else.
+BOOL EnableEditHistory(HWND hEdit, LPCSTR lpszName);
+BOOL AddEditHistory(HWND hEdit, LPCSTR lpszText);
+
 // Message boxes. A null owner: the window the user is working in.
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 

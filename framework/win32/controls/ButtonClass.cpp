@@ -56,6 +56,10 @@ LRESULT ButtonProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
     case BM_CLICK:
         pButton->click(); // nothing when disabled
         return 0;
+    case BM_SETSTYLE:
+        // The dialog manager moves the default look between push buttons.
+        pButton->setDefault((wParam & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
+        return 0;
     case WM_GETTEXT:
     case WM_GETTEXTLENGTH:
         return AnsiCodePage::AnswerGetText(nMsg, wParam, lParam, pButton->text());

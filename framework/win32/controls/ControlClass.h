@@ -30,6 +30,10 @@ template <class Widget> Widget* ControlWidget(HWND hWnd, const ControlClass& cls
     return ClassOf(hWnd) == &cls ? static_cast<Widget*>(WidgetOf(hWnd)) : nullptr;
 }
 
+// Sends the control's parent WM_COMMAND with nCode (EN_SETFOCUS, LBN_SETFOCUS) whenever the
+// control takes the keyboard focus.
+void NotifyOnFocus(QWidget* pControl, WORD nCode);
+
 // The text a static control or a group box shows: "&x" marks an access key and "&&" is a
 // literal ampersand; with no buddy to give the key to, only the text stays.
 QString StaticText(const char* psz, bool bNoPrefix);

@@ -3,6 +3,7 @@
 #include "framework/win32/AnsiCodePage.h"
 #include "framework/win32/WinUser.h"
 #include "framework/win32/controls/ControlClass.h"
+#include "framework/win32/controls/EditHistory.h"
 
 #include <QLineEdit>
 
@@ -15,6 +16,7 @@ QWidget* CreateEdit(const DialogTemplate::Item& item, QWidget* pDialog) {
     pEdit->setFrame((item.style & WS_BORDER) != 0);
     if (item.text)
         pEdit->setText(AnsiCodePage::ToUnicode(item.text));
+    NotifyOnFocus(pEdit, EN_SETFOCUS);
     return pEdit;
 }
 
@@ -51,3 +53,20 @@ LRESULT EditProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
 } // namespace
 
 const ControlClass kEditClass = {"edit", CreateEdit, EditProc};
+
+BOOL EnableEditHistory(HWND hEdit, LPCSTR lpszName) {
+    auto* pEdit = ControlWidget<QLineEdit>(hEdit, kEditClass);
+    if (!pEdit || !lpszName || EditHistory::Of(pEdit))
+        return FALSE;
+    new EditHistory(pEdit, EditHistory::PathFor(QString::fromLocal8Bit(lpszName)));
+    return TRUE;
+}
+
+BOOL AddEditHistory(HWND hEdit, LPCSTR lpszText) {
+    auto* pEdit = ControlWidget<QLineEdit>(hEdit, kEditClass);
+    EditHistory* pHistory = pEdit ? EditHistory::Of(pEdit) : nullptr;
+    if (!pHistory || !lpszText)
+        return FALSE;
+    pHistory->Add(AnsiCodePage::ToUnicode(lpszText));
+    return TRUE;
+}

@@ -14,6 +14,8 @@ QWidget* CreateListBox(const DialogTemplate::Item& item, QWidget* pDialog) {
     pList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     if (!(item.style & WS_BORDER))
         pList->setFrameShape(QFrame::NoFrame);
+    if (item.style & LBS_NOTIFY)
+        NotifyOnFocus(pList, LBN_SETFOCUS);
     return pList;
 }
 

@@ -1,9 +1,32 @@
 #include "framework/win32/controls/ListBoxControl.h"
 
+#include "framework/win32/DialogWindow.h"
+#include "framework/win32/WholeFile.h"
+#include "framework/win32/WinUser.h"
+
+#include "core/StringTable.h"
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDir>
 #include <QEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleOptionFocusRect>
+#include <QToolTip>
 
 #include <algorithm>
+
+namespace {
+// A tooltip shows this much of a line at most.
+constexpr int kMaxTipChars = 4096;
+} // namespace
 
 ListBoxControl::ListBoxControl(bool bSorted, QWidget* pParent)
     : QTableView(pParent), m_bSorted(bSorted) {
@@ -24,6 +47,15 @@ ListBoxControl::ListBoxControl(bool bSorted, QWidget* pParent)
     setTabKeyNavigation(false);
     setCornerButtonEnabled(false);
     FitRowsToFont();
+
+    // The range grows once the view has laid out an added line: at the end, follow it.
+    QScrollBar* pBar = verticalScrollBar();
+    connect(pBar, &QScrollBar::valueChanged, this,
+            [this, pBar](int value) { m_bFollow = value >= pBar->maximum(); });
+    connect(pBar, &QScrollBar::rangeChanged, this, [this, pBar](int, int maximum) {
+        if (m_bFollow)
+            pBar->setValue(maximum);
+    });
 }
 
 int ListBoxControl::AddString(const QString& text) {
@@ -62,10 +94,133 @@ QString ListBoxControl::Text(int nIndex) const {
     return m_model.data(m_model.index(nIndex), Qt::DisplayRole).toString();
 }
 
+void ListBoxControl::Copy() {
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    if (!rows.isEmpty())
+        QGuiApplication::clipboard()->setText(rows.first().data().toString());
+}
+
+void ListBoxControl::CopyAll() {
+    QGuiApplication::clipboard()->setText(m_model.stringList().join('\n'));
+}
+
+bool ListBoxControl::Save(const QString& path, QString* pError) const {
+    QByteArray bytes;
+    for (const QString& line : m_model.stringList())
+        bytes += (line + '\n').toUtf8();
+    return WriteWholeFile(path, bytes, pError);
+}
+
+void ListBoxControl::SaveAs() {
+    const char* pszEntry = CStringTable::Find(IDS_LISTBOX_SAVE_AS);
+    QString title = QString::fromLatin1(pszEntry ? pszEntry : "&Save As...");
+    title.remove('&').remove("...");
+    const QString path = QFileDialog::getSaveFileName(
+        window(), title, QDir::home().filePath(QString(GetProgramName()) + ".txt"),
+        "Text files (*.txt);;All files (*)");
+    ReturnFocus(window());
+    QString error;
+    if (path.isEmpty() || Save(path, &error))
+        return;
+    QMessageBox box(QMessageBox::Warning, GetProgramName(),
+                    QString("Cannot save %1: %2").arg(QDir::toNativeSeparators(path), error),
+                    QMessageBox::Ok, window());
+    box.exec();
+    ReturnFocus(window());
+}
+
+void ListBoxControl::keyPressEvent(QKeyEvent* pEvent) {
+    if (pEvent->matches(QKeySequence::Copy)) {
+        Copy();
+        return;
+    }
+    QTableView::keyPressEvent(pEvent);
+}
+
+void ListBoxControl::contextMenuEvent(QContextMenuEvent* pEvent) {
+    const char* pszSaveAs = CStringTable::Find(IDS_LISTBOX_SAVE_AS);
+    auto* pMenu = new QMenu(this);
+    connect(pMenu, &QMenu::aboutToHide, pMenu, &QObject::deleteLater);
+    // Each entry acts once the menu has gone.
+    const auto add = [this, pMenu](const QString& text, void (ListBoxControl::*pfn)(), bool on) {
+        QAction* pAction = pMenu->addAction(text, this, pfn, Qt::QueuedConnection);
+        pAction->setEnabled(on);
+        return pAction;
+    };
+    add("&Copy", &ListBoxControl::Copy, selectionModel()->hasSelection())
+        ->setShortcut(QKeySequence::Copy);
+    add("Copy &All", &ListBoxControl::CopyAll, Count() > 0);
+    add(QString::fromLatin1(pszSaveAs ? pszSaveAs : "&Save As..."), &ListBoxControl::SaveAs,
+        Count() > 0);
+    // From the keyboard: at the current line, else at the top of the list.
+    QPoint at = pEvent->globalPos();
+    if (pEvent->reason() == QContextMenuEvent::Keyboard)
+        at = viewport()->mapToGlobal(currentIndex().isValid() ? visualRect(currentIndex()).center()
+                                                              : QPoint(0, 0));
+    pMenu->popup(at);
+}
+
 void ListBoxControl::changeEvent(QEvent* pEvent) {
     if (pEvent->type() == QEvent::FontChange)
         FitRowsToFont();
     QTableView::changeEvent(pEvent);
+}
+
+QModelIndex ListBoxControl::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    // One column: Home and End are the first and the last line, not the row's ends.
+    if (action == MoveHome)
+        return m_model.index(0);
+    if (action == MoveEnd)
+        return m_model.index(m_model.rowCount() - 1);
+    return QTableView::moveCursor(action, modifiers);
+}
+
+bool ListBoxControl::IsCut(const QModelIndex& index) const {
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    return fontMetrics().horizontalAdvance(index.data().toString()) >
+           visualRect(index).width() - 2 * margin;
+}
+
+bool ListBoxControl::viewportEvent(QEvent* pEvent) {
+    if (pEvent->type() != QEvent::ToolTip)
+        return QTableView::viewportEvent(pEvent);
+    const auto* pHelp = static_cast<QHelpEvent*>(pEvent);
+    const QModelIndex index = indexAt(pHelp->pos());
+    if (index.isValid() && IsCut(index)) {
+        // Wrapped, so that a long reply stays on the screen.
+        const QString text = index.data().toString().left(kMaxTipChars);
+        QToolTip::showText(pHelp->globalPos(),
+                           "<p style='white-space:pre-wrap'>" + text.toHtmlEscaped() + "</p>",
+                           viewport(), visualRect(index));
+    } else {
+        QToolTip::hideText();
+    }
+    return true;
+}
+
+void ListBoxControl::paintEvent(QPaintEvent* pEvent) {
+    QTableView::paintEvent(pEvent);
+    if (!hasFocus() || Count() > 0)
+        return;
+    // An empty list that has the focus shows it where its first line would be.
+    QPainter painter(viewport());
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.rect = QRect(0, 0, viewport()->width(), verticalHeader()->defaultSectionSize());
+    option.backgroundColor = palette().color(QPalette::Base);
+    // However the focus came: with no line to select, nothing else says where it is.
+    option.state |= QStyle::State_KeyboardFocusChange;
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+}
+
+void ListBoxControl::focusInEvent(QFocusEvent* pEvent) {
+    QTableView::focusInEvent(pEvent);
+    viewport()->update();
+}
+
+void ListBoxControl::focusOutEvent(QFocusEvent* pEvent) {
+    QTableView::focusOutEvent(pEvent);
+    viewport()->update();
 }
 
 void ListBoxControl::FitRowsToFont() {

@@ -6,6 +6,12 @@
 // A list box of a dialog template: one column of text lines, one text line high each. A table
 // view with fixed row heights adds a line without laying out the others, so a list of 100,000
 // lines takes a new one as fast as a list of ten; Qt's list view lays out every row again.
+//
+// It follows the newest line: while the view shows the end, a line added at the end is
+// scrolled into view; once the person scrolls up, the view stays where they put it. Home and
+// End go to the first and last line; a line cut at the edge shows whole as a tooltip.
+// Ctrl+C copies the selected line; its menu (right click, Menu key, Shift+F10) copies it or
+// every line, or saves every line to a text file.
 class ListBoxControl : public QTableView {
 public:
     ListBoxControl(bool bSorted, QWidget* pParent);
@@ -18,12 +24,31 @@ public:
     int Count() const;
     QString Text(int nIndex) const;
 
+    // The selected line to the clipboard; every line, one a line.
+    void Copy();
+    void CopyAll();
+    // Asks for a file and writes every line to it, one a line, in UTF-8; says why when it
+    // cannot. The file is replaced whole or not at all.
+    void SaveAs();
+    // The same without asking; FALSE with the reason when the file could not be written.
+    bool Save(const QString& path, QString* pError) const;
+
 protected:
     void changeEvent(QEvent* pEvent) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    bool viewportEvent(QEvent* pEvent) override;
+    void paintEvent(QPaintEvent* pEvent) override;
+    void focusInEvent(QFocusEvent* pEvent) override;
+    void focusOutEvent(QFocusEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
 
 private:
     void FitRowsToFont();
+    // Whether the line is wider than the column shows.
+    bool IsCut(const QModelIndex& index) const;
 
     QStringListModel m_model;
     bool m_bSorted;
+    bool m_bFollow = true; // the view shows the end
 };
