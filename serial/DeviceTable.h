@@ -27,7 +27,7 @@ public:
         std::size_t head = 0;
         std::size_t tail = 0;
         bool drained = true; // the last read() took all the driver held
-        unsigned char buffer[kReadChunk];
+        unsigned char buffer[kReadChunk] = {};
     };
 
     // The entry of a descriptor just opened, fresh; h must have none.
@@ -35,9 +35,19 @@ public:
     // The entry of h, or nullptr; without a lock when h is the one this thread looked up last.
     static Device* Find(HANDLE h) {
         Device* d = t_recent;
-        if (d && d->h.load(std::memory_order_relaxed) == h && h >= 0)
+        if (d->h.load(std::memory_order_relaxed) == h && h >= 0)
             return d;
         return FindLocked(h);
+    }
+    // The next byte taken from the driver for h, when this thread looked h up last and one is
+    // left: a reply is read a byte per call, and this is all such a call does. A free entry has
+    // none, so an invalid handle never gets one.
+    static bool TakeBuffered(HANDLE h, unsigned char* pByte) {
+        Device* d = t_recent;
+        if (d->h.load(std::memory_order_relaxed) != h || d->head == d->tail)
+            return false;
+        *pByte = d->buffer[d->head++];
+        return true;
     }
     // Frees the entry of h and returns its held line; false when h had none.
     static bool Remove(HANDLE h, int* pHeldLine);
@@ -45,5 +55,10 @@ public:
 private:
     static Device* FindLocked(HANDLE h);
 
-    static inline thread_local Device* t_recent = nullptr;
+    // Stands for "none yet": it has no handle and no bytes.
+    static Device s_none;
+    static thread_local Device* t_recent;
 };
+
+inline DeviceTable::Device DeviceTable::s_none;
+inline thread_local DeviceTable::Device* DeviceTable::t_recent = &DeviceTable::s_none;

@@ -142,13 +142,16 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
         return CommTickCount() - dwStart >= kMaxReplyMs;
     };
     char buffer[2] = {0, 0};
+    // Each call's count, kept here while the loop runs: the caller's location shows only the
+    // last call's count or the total, once the loop is over.
+    DWORD dwRead = 0;
     DWORD dwTotal = 0;
     bool bTerminatorSeen = false;
     BOOL bLastOk = TRUE;
 
     // One byte: count it, append it (a 0x00 adds no character but counts), test it.
     auto take = [&]() {
-        dwTotal += *pdwRead;
+        dwTotal += dwRead;
         if (buffer[0] != 0)
             str += buffer[0];
         if (bUseTerminator && buffer[0] == cTerminator)
@@ -160,8 +163,8 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
 
     if (nMaxReads == 0) {
         for (;;) {
-            bLastOk = CommRead(hPort, buffer, 1, pdwRead);
-            if (!bLastOk || *pdwRead == 0)
+            bLastOk = CommRead(hPort, buffer, 1, &dwRead);
+            if (!bLastOk || dwRead == 0)
                 break;
             take();
             if (bTerminatorSeen || dwTotal >= kMaxReplyBytes || overTime())
@@ -169,10 +172,10 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
         }
     } else {
         for (DWORD i = 0; i < nMaxReads; ++i) {
-            bLastOk = CommRead(hPort, buffer, 1, pdwRead);
+            bLastOk = CommRead(hPort, buffer, 1, &dwRead);
             if (!bLastOk)
                 continue;
-            if (*pdwRead == 0)
+            if (dwRead == 0)
                 break;
             take();
             if (bTerminatorSeen)
@@ -180,8 +183,10 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
         }
     }
 
-    if (dwTotal == 0 && !bLastOk)
+    if (dwTotal == 0 && !bLastOk) {
+        *pdwRead = dwRead; // the 0 the failed call left
         return FALSE;
+    }
     *pdwRead = dwTotal;
     if (bUseTerminator)
         return bTerminatorSeen ? TRUE : FALSE;

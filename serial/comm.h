@@ -37,6 +37,12 @@ inline thread_local DWORD t_readSystemCalls = 0;
 // it, against once a byte for the buffered path. Kept out of the byte loop's way: inlined, its
 // registers and branches would slow every byte.
 [[gnu::noinline]] BOOL ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead);
+// The same for one byte, answered by value so that the byte loop's buffer and count never have
+// their address taken and stay in registers: the byte (0 to 255), kNoByte when none came in
+// time, kReadFailed when the read failed.
+constexpr int kNoByte = -1;
+constexpr int kReadFailed = -2;
+[[gnu::noinline]] int ReadByteFromSystem(HANDLE h);
 } // namespace comm_internal
 
 // A read served from the buffer makes no system call, so no time worth a clock reading has
@@ -48,15 +54,18 @@ inline DWORD CommReadSystemCalls() {
 inline BOOL CommRead(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead) {
     // The common case, a reply read byte by byte with the byte already buffered: no time-out
     // can matter, and nothing else is done.
-    if (nToRead == 1) {
-        DeviceTable::Device* d = DeviceTable::Find(h);
-        if (d && d->head < d->tail) {
-            *static_cast<unsigned char*>(pBuffer) = d->buffer[d->head++];
-            *pdwRead = 1;
-            return TRUE;
-        }
+    if (nToRead != 1)
+        return comm_internal::ReadFromSystem(h, pBuffer, nToRead, pdwRead);
+    auto* const pByte = static_cast<unsigned char*>(pBuffer);
+    if (DeviceTable::TakeBuffered(h, pByte)) {
+        *pdwRead = 1;
+        return TRUE;
     }
-    return comm_internal::ReadFromSystem(h, pBuffer, nToRead, pdwRead);
+    const int got = comm_internal::ReadByteFromSystem(h);
+    *pdwRead = got >= 0 ? 1 : 0;
+    if (got >= 0)
+        *pByte = static_cast<unsigned char>(got);
+    return got == comm_internal::kReadFailed ? FALSE : TRUE;
 }
 
 // Why the last CommOpen, CommGetState or CommSetState of this thread failed, kept as the platform

@@ -264,6 +264,14 @@ BOOL CommPurge(HANDLE h, DWORD dwFlags) {
     return tcflush(h, rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) == 0 ? TRUE : FALSE;
 }
 
+int comm_internal::ReadByteFromSystem(HANDLE h) {
+    unsigned char byte = 0;
+    DWORD dwRead = 0;
+    if (!ReadFromSystem(h, &byte, 1, &dwRead))
+        return kReadFailed;
+    return dwRead == 1 ? byte : kNoByte;
+}
+
 BOOL comm_internal::ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead) {
     *pdwRead = 0;
     DeviceTable::Device* const pDevice = DeviceTable::Find(h);
