@@ -333,8 +333,7 @@ bool SendTool::Exchange(CSerialPort& port, Format format, const std::string& com
     const auto start = std::chrono::steady_clock::now();
     port.SendString(strCommand);
     const Reply reply = ReadReply(port);
-    const std::chrono::duration<double, std::milli> took =
-        std::chrono::steady_clock::now() - start;
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
     if (format == Format::Raw) {
         out << Escaped(reply.bytes) << '\n';
     } else {
