@@ -124,7 +124,10 @@ CString ListedLine(const std::string& bytes) {
 
 const char kHex[] = "0123456789abcdef";
 
-std::string Escaped(const std::string& bytes) {
+// In printable ASCII, so that the bytes can be had back: \r, \n, \t and \\ (in JSON \" too),
+// any other byte outside printable ASCII as \xHH, or in JSON as the character of the same code
+// point, \u00HH.
+std::string Escaped(const std::string& bytes, bool json) {
     std::string out;
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
@@ -134,35 +137,20 @@ std::string Escaped(const std::string& bytes) {
             out += "\\n";
         else if (c == '\t')
             out += "\\t";
-        else if (c == '\\')
-            out += "\\\\";
+        else if (c == '\\' || (json && c == '"'))
+            out += {'\\', c};
         else if (b >= 0x20 && b < 0x7f)
             out += c;
+        else if (json)
+            out += {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 15]};
         else
             out += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
     }
     return out;
 }
 
-// Each byte as the character of the same code point, in ASCII: bytes can be had back.
 std::string JsonString(const std::string& bytes) {
-    std::string out = "\"";
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\')
-            out += {'\\', c};
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (b >= 0x20 && b < 0x7f)
-            out += c;
-        else
-            out += {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 15]};
-    }
-    return out + "\"";
+    return "\"" + Escaped(bytes, true) + "\"";
 }
 
 // Undoes a port's device given for one run when the run ends, however it ends.
@@ -335,7 +323,7 @@ bool SendTool::Exchange(CSerialPort& port, Format format, const std::string& com
     const Reply reply = ReadReply(port);
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
     if (format == Format::Raw) {
-        out << Escaped(reply.bytes) << '\n';
+        out << Escaped(reply.bytes, false) << '\n';
     } else {
         char ms[32];
         std::snprintf(ms, sizeof ms, "%.3f", took.count());
