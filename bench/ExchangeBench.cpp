@@ -1,5 +1,6 @@
-// Cost of one command-and-reply exchange through CSerialPort, QtSerialPort's blocking calls and
-// pyserial, each against the fewest kernel calls that do the same exchange, in one run.
+// Cost of one command-and-reply exchange through CSerialPort, QtSerialPort's blocking calls,
+// morvik-send and pyserial, each against the fewest kernel calls that do the same exchange, in one
+// run.
 //
 // A peer thread on the master side of a pseudo-terminal answers each CR-terminated command at
 // once. Contenders take turns in short rounds (the starting one rotates), so that whatever else
@@ -188,6 +189,57 @@ bool QtRun(const std::string& slave, int bytes, int n, std::vector<double>& out)
     return true;
 }
 
+// morvik-send in standard-input mode, as a script drives it: a command line written to its
+// input, timed until the reply's line has come out of its output. The program starts and ends
+// outside the timing, once a round.
+bool SendToolRun(int bytes, int n, std::vector<double>& out) {
+    int toChild[2], fromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0)
+        return false;
+    if (pipe2(fromChild, O_CLOEXEC) != 0) {
+        close(toChild[0]);
+        close(toChild[1]);
+        return false;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(toChild[0], STDIN_FILENO);
+        dup2(fromChild[1], STDOUT_FILENO);
+        execl(MORVIK_SEND, MORVIK_SEND, "--port", "1", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(toChild[0]);
+    close(fromChild[1]);
+    const std::string command = "READ " + std::to_string(bytes) + "\n";
+    std::string line;
+    line.reserve(static_cast<std::size_t>(bytes));
+    bool ok = pid > 0;
+    for (int i = 0; i <= n && ok; ++i) {
+        const auto t0 = Clock::now();
+        ok = write(toChild[1], command.data(), command.size()) ==
+             static_cast<ssize_t>(command.size());
+        line.clear();
+        while (ok && (line.empty() || line.back() != '\n')) {
+            pollfd pfd{fromChild[0], POLLIN, 0};
+            char buf[4096];
+            const ssize_t got = poll(&pfd, 1, 5000) > 0 ? read(fromChild[0], buf, sizeof buf) : -1;
+            ok = got > 0 || (got < 0 && errno == EINTR);
+            if (got > 0)
+                line.append(buf, static_cast<std::size_t>(got));
+        }
+        const auto t1 = Clock::now();
+        // The reply less its CR, and the line end.
+        ok = ok && line.size() == static_cast<std::size_t>(bytes);
+        if (ok && i > 0)
+            out.push_back(Micros(t1 - t0));
+    }
+    close(toChild[1]);
+    close(fromChild[0]);
+    if (pid > 0)
+        waitpid(pid, nullptr, 0);
+    return ok;
+}
+
 // pyserial in a python3 child: reset_input_buffer, write, read_until(CR). The child times each
 // exchange itself (time.perf_counter_ns) and is driven round by round over a pipe.
 const char kPySerialScript[] = R"PY(
@@ -371,6 +423,7 @@ int main(int argc, char** argv) {
         {"QtSerialPort",
          [&](int b, int n, std::vector<double>& o) { return QtRun(slave, b, n, o); },
          {}},
+        {"morvik-send", SendToolRun, {}},
         {"pyserial", [&](int b, int n, std::vector<double>& o) { return python.Run(b, n, o); },
          python.Ready() ? std::string() : python.Status(), true},
     };

@@ -1,5 +1,6 @@
 #include "cli/PortsTool.h"
 
+#include "cli/TtyFacts.h"
 #include "cli/WholeNumber.h"
 #include "serial/DeviceCheck.h"
 
@@ -18,12 +19,17 @@ constexpr const char* kProgram = "morvik-ports";
 
 void Usage(std::ostream& out) {
     out << "Usage: morvik-ports\n"
+           "       morvik-ports --check [N]\n"
            "       morvik-ports --assign N DEVICE\n"
            "Show which device each of MorvikSerialDemo's ports COM1 to COM8 names, and why;\n"
-           "or make port N name DEVICE.\n"
+           "say what stands in the way of each; or make port N name DEVICE.\n"
            "\n"
+           "  --check [N]        for port N, or every port, what it names, whether it can be\n"
+           "                     opened and why not, and the command that fixes it; nothing\n"
+           "                     is opened (status 1 when port N cannot be opened)\n"
            "  --assign N DEVICE  link COMN to DEVICE, a serial line, by its stable\n"
-           "                     /dev/serial/by-id/ name when udev made one\n"
+           "                     /dev/serial/by-id/ name when udev made one, by its USB\n"
+           "                     socket (/dev/serial/by-path/) when that name is not its own\n"
            "  --help             show this help and exit\n"
            "  --version          show the version and exit\n"
            "\n"
@@ -61,6 +67,24 @@ std::string Refusal(const DeviceCheck::Result& r) {
     return "in use as the terminal of " + r.holder + " (pid " + std::to_string(r.holderPid) + ")";
 }
 
+// "COMn  what it names  how", as the listing shows a port.
+std::string Named(unsigned n, const PortResolver::Port& port) {
+    std::string line = "COM" + std::to_string(n) + "  ";
+    switch (port.how) {
+    case PortResolver::How::Link:
+        return line + (port.target.empty() ? port.path : port.target) + "  link " + port.path;
+    case PortResolver::How::Found:
+        return line + port.path + "  found" + (port.target.empty() ? "" : ", " + port.target);
+    case PortResolver::How::Console:
+        return line + port.path + "  console, skipped";
+    case PortResolver::How::Nothing:
+        break;
+    case PortResolver::How::LookupError:
+        return line + "-  lookup failed: " + port.path + ": " + std::strerror(port.error);
+    }
+    return line + "-  nothing";
+}
+
 } // namespace
 
 int PortsTool::Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) const {
@@ -79,6 +103,15 @@ int PortsTool::Run(int argc, const char* const* argv, std::ostream& out, std::os
         out << kProgram << " " << MORVIK_VERSION << "\n";
         return Written(out, err);
     }
+    if (first == "--check") {
+        if (argc > 3)
+            return UsageError(err, "--check takes at most a port number");
+        unsigned long n = 0;
+        if (argc == 3 && !ParseWholeNumber(argv[2], 1, kShownPorts, &n))
+            return UsageError(err, "the port number is 1 to " + std::to_string(kShownPorts) +
+                                       ", not '" + argv[2] + "'");
+        return Check(static_cast<unsigned>(n), out, err);
+    }
     if (first == "--assign") {
         if (argc != 4)
             return UsageError(err, "--assign takes a port number and a device");
@@ -93,38 +126,41 @@ void PortsTool::List(std::ostream& out) const {
     const DeviceCheck check(m_resolver.GetSources());
     for (unsigned n = 1; n <= kShownPorts; ++n) {
         const PortResolver::Port port = m_resolver.Resolve(n);
-        out << "COM" << n << "  ";
-        switch (port.how) {
-        case PortResolver::How::Link: {
-            out << (port.target.empty() ? port.path : port.target) << "  link " << port.path;
+        out << Named(n, port);
+        if (port.how == PortResolver::How::Link) {
             const std::string refusal = Refusal(check.Check(port.path));
             if (!refusal.empty())
                 out << ", " << refusal;
-            break;
-        }
-        case PortResolver::How::Found: {
-            out << port.path << "  found";
-            if (!port.target.empty())
-                out << ", " << port.target;
+        } else if (port.how == PortResolver::How::Found) {
             // The kernel listed it as a serial port: only somebody's use of it can stand in
             // the way.
             const DeviceCheck::Result r = check.Check(port.path);
             if (r.verdict == DeviceCheck::Verdict::InUse)
                 out << ", " << Refusal(r);
-            break;
-        }
-        case PortResolver::How::Console:
-            out << port.path << "  console, skipped";
-            break;
-        case PortResolver::How::Nothing:
-            out << "-  nothing";
-            break;
-        case PortResolver::How::LookupError:
-            out << "-  lookup failed: " << port.path << ": " << std::strerror(port.error);
-            break;
         }
         out << "\n";
     }
+}
+
+int PortsTool::Check(unsigned nPort, std::ostream& out, std::ostream& err) const {
+    const PortCheck check(m_resolver.GetSources(), m_user);
+    bool blocked = false;
+    for (unsigned n = nPort ? nPort : 1; n <= (nPort ? nPort : kShownPorts); ++n) {
+        const PortResolver::Port port = m_resolver.Resolve(n);
+        out << Named(n, port) << "\n";
+        // In the whole list a port that names nothing, or the console, says enough by that.
+        if (nPort == 0 &&
+            (port.how == PortResolver::How::Nothing || port.how == PortResolver::How::Console))
+            continue;
+        for (const PortCheck::Finding& f : check.Check(n, port)) {
+            out << "      " << f.verdict << (f.reason.empty() ? "" : ": ") << f.reason << "\n";
+            if (!f.fix.empty())
+                out << "      fix: " << f.fix << "\n";
+            blocked = blocked || f.blocking;
+        }
+    }
+    const int status = Written(out, err);
+    return status != 0 || (nPort != 0 && blocked) ? 1 : 0;
 }
 
 int PortsTool::Assign(const std::string& number, const std::string& device, std::ostream& out,
@@ -135,6 +171,7 @@ int PortsTool::Assign(const std::string& number, const std::string& device, std:
                                    ", not '" + number + "'");
 
     // The same check as the program's before it opens a port; nothing is opened here.
+    std::string why;
     const DeviceCheck::Result checked = DeviceCheck(m_resolver.GetSources()).Check(device);
     if (checked.verdict == DeviceCheck::Verdict::Missing) {
         err << kProgram << ": " << device << ": " << std::strerror(checked.error) << "\n";
@@ -145,19 +182,7 @@ int PortsTool::Assign(const std::string& number, const std::string& device, std:
         return 1;
     }
 
-    // The by-id name stays with the adapter when it is plugged in elsewhere or enumerated in
-    // another order; the kernel name does not.
-    std::string target = checked.device;
-    const std::string byIdFolder = m_resolver.GetSources().byIdFolder + "/";
-    if (device.compare(0, byIdFolder.size(), byIdFolder) == 0) {
-        target = device; // already the stable name
-    } else {
-        const std::string byId = m_resolver.ByIdName(target);
-        struct stat st {};
-        if (!byId.empty() && stat(byId.c_str(), &st) == 0 && st.st_rdev == checked.number)
-            target = byId;
-    }
-
+    const std::string target = StableName(device, checked.device, checked.number, &why);
     const std::string folder = m_resolver.PortsFolder();
     if (folder.empty()) {
         err << kProgram << ": no ports folder: set HOME or XDG_CONFIG_HOME\n";
@@ -188,8 +213,44 @@ int PortsTool::Assign(const std::string& number, const std::string& device, std:
         return 1;
     }
     // The link is made: a confirmation that cannot be written does not undo that.
-    if (!(out << "COM" << n << " -> " << target << "\n").flush())
+    if (!(out << "COM" << n << " -> " << target << "\n" << why).flush())
         err << kProgram << ": COM" << n << " -> " << target
             << " (the confirmation could not be written)\n";
     return 0;
+}
+
+std::string PortsTool::StableName(const std::string& given, const std::string& device, dev_t number,
+                                  std::string* pWhy) const {
+    const PortResolver::Sources& sources = m_resolver.GetSources();
+    auto under = [](const std::string& path, const std::string& folder) {
+        return path.compare(0, folder.size() + 1, folder + "/") == 0;
+    };
+    auto leadsThere = [&](const std::string& name) {
+        struct stat st {};
+        return !name.empty() && stat(name.c_str(), &st) == 0 && st.st_rdev == number;
+    };
+    // A by-id name is the adapter's own only when it carries a serial number that no other
+    // adapter's name repeats; else the USB socket it is plugged into tells it apart.
+    const TtyFacts tty = TtyFacts::Of(sources, number);
+    std::string notOwn;
+    if (tty.usb && !tty.serialNumber)
+        notOwn = "the adapter has no serial number, so a by-id name would fit any adapter of its "
+                 "make";
+    else if (!tty.sharers.empty())
+        notOwn =
+            "its by-id name " + tty.byIdName + " is claimed by " + tty.sharers.front() + " too";
+    if (!notOwn.empty()) {
+        const std::string byPath =
+            under(given, sources.byPathFolder) ? given : m_resolver.ByPathName(device);
+        if (leadsThere(byPath)) {
+            *pWhy = "linked by its USB socket: " + notOwn + "; plug it into the same socket\n";
+            return byPath;
+        }
+    }
+    // The by-id name stays with the adapter when it is plugged in elsewhere or enumerated in
+    // another order; the kernel name does not.
+    if (under(given, sources.byIdFolder) || under(given, sources.byPathFolder))
+        return given;
+    const std::string byId = m_resolver.ByIdName(device);
+    return leadsThere(byId) ? byId : device;
 }

@@ -11,6 +11,7 @@
 // It prints every command it receives and when the port is opened or closed. Every signal that
 // would end it, but SIGKILL, ends it with its ports entry removed.
 
+#include "cli/EndingSignals.h"
 #include "cli/WholeNumber.h"
 #include "serial/Deadline.h"
 #include "serial/DeviceCheck.h"
@@ -64,20 +65,6 @@ int UsageError(const std::string& what) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, what.c_str(),
                  kProgram);
     return 2;
-}
-
-// Every signal whose default action ends a program, but the two that cannot be caught. A fault
-// of our own (SIGSEGV from a bug) still ends it at once: the kernel does not hold a fault back.
-sigset_t EndingSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (const int sig : {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
-                          SIGFPE,  SIGUSR1, SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT,
-                          SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS})
-        sigaddset(&signals, sig);
-    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
-        sigaddset(&signals, sig);
-    return signals;
 }
 
 // True when the entry is a leftover that may be replaced: it leads nowhere, to a pseudo-terminal
@@ -356,7 +343,7 @@ int main(int argc, char** argv) {
 
     // Signals are taken from here on, so that an end always removes the link; a reader of our
     // output that went away must not end us before that either.
-    const sigset_t signals = EndingSignals();
+    const sigset_t signals = EndingSignals(true);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     const int sigfd = signalfd(-1, &signals, SFD_CLOEXEC);

@@ -25,7 +25,7 @@ add_custom_command(OUTPUT ${desktop_outputs}
   DEPENDS desktop-files ${MORVIK_SVG} VERBATIM)
 
 # Man pages share the description of how a port number finds its device.
-set(man_pages MorvikSerialDemo morvik-simdevice morvik-ports)
+set(man_pages MorvikSerialDemo morvik-simdevice morvik-ports morvik-send)
 file(READ ${PROJECT_SOURCE_DIR}/man/port-rule.man PORT_RULE)
 string(STRIP "${PORT_RULE}" PORT_RULE)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/port-rule.man)
@@ -67,8 +67,11 @@ add_custom_command(OUTPUT ${desktop_dir}/changelog.gz
 
 add_custom_target(desktop-data ALL DEPENDS ${desktop_outputs} ${man_outputs} ${desktop_dir}/changelog.gz)
 
-install(TARGETS MorvikSerialDemo morvik-ports morvik-simdevice
+install(TARGETS MorvikSerialDemo morvik-ports morvik-send morvik-simdevice
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Where bash-completion looks for a program's completion when it is first completed.
+install(FILES completions/morvik-ports completions/morvik-send completions/morvik-simdevice
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES ${desktop_dir}/${MORVIK_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${desktop_dir}/${MORVIK_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 foreach(size ${MORVIK_ICON_SIZES})

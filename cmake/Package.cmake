@@ -21,7 +21,8 @@ and the device's one-line reply is added to a list. The line runs at 19200
 baud, 8 data bits, no parity, one stop bit; commands and replies end with a
 carriage return.
 .
-Also included: morvik-ports, which shows and pins the serial ports the
-program opens, and morvik-simdevice, a simulated device to try it without
-hardware.")
+Also included: morvik-send, the same exchange from scripts and the command
+line; morvik-ports, which shows and pins the serial ports the program opens
+and says why one will not work; and morvik-simdevice, a simulated device to
+try it without hardware.")
 include(CPack)

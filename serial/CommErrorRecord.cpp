@@ -63,9 +63,10 @@ CString CommErrorMessage() {
     const CommErrorRecord& e = CommErrorRecord::Last();
     // Numbers from a signed field read as they were typed.
     const std::string number = std::to_string(static_cast<int>(e.nPort));
-    std::string line = "cannot open COM" + number;
+    // A device the program was given is named as it was given; a port by its number and path.
+    std::string line = e.defined ? "cannot open " + e.path : "cannot open COM" + number;
     std::string where;
-    if (!e.path.empty())
+    if (!e.path.empty() && !e.defined)
         where = ": " + e.path + (e.target.empty() ? "" : " -> " + e.target);
     const std::string assign = "morvik-ports --assign " + number;
     switch (e.code) {
@@ -85,7 +86,8 @@ CString CommErrorMessage() {
                     ", and no " + Ordinal(e.nPort) + " serial port on this machine)";
         else
             line += where + ": no such device";
-        line += "; run morvik-ports to see the serial ports and assign one";
+        if (!e.defined)
+            line += "; run morvik-ports to see the serial ports and assign one";
         break;
     case COMM_ERROR_ACCESS:
         line += where + ": permission denied; is your user in the dialout group? (sudo adduser "
@@ -95,8 +97,9 @@ CString CommErrorMessage() {
         line += where + ": busy, held by another program";
         break;
     case COMM_ERROR_NOT_SERIAL:
-        line += where + ": not a serial device; point COM" + number + " at one with " + assign +
-                " DEVICE";
+        line += where + ": not a serial device";
+        if (!e.defined)
+            line += "; point COM" + number + " at one with " + assign + " DEVICE";
         break;
     case COMM_ERROR_CONSOLE:
         line +=

@@ -11,6 +11,7 @@ struct CommErrorRecord {
     DWORD nPort = 0;
     int sysError = 0;
     bool nothingThere = false; // no ports entry and no such machine port
+    bool defined = false;      // the port names a device given by the program (CommDefinePort)
     std::string path, target;  // the port's entry or node, and where a link leads
     std::string holder;        // COMM_ERROR_IN_USE: whose terminal the line is
     int holderPid = 0;

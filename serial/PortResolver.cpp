@@ -51,6 +51,30 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// The entry of a folder of udev's links that leads to the device node, or empty.
+std::string LinkLeadingTo(const std::string& folder, const std::string& devicePath) {
+    std::string found;
+    const std::string device = BaseName(devicePath);
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* e = readdir(dir)) {
+            if (e->d_name[0] == '.')
+                continue;
+            const std::string entry = folder + "/" + e->d_name;
+            char target[4096];
+            const ssize_t n = readlink(entry.c_str(), target, sizeof target - 1);
+            if (n <= 0)
+                continue;
+            target[n] = '\0';
+            // udev links are relative ("../../ttyUSB0"); one name per device, take the first
+            // in name order so the answer does not depend on the directory's order.
+            if (BaseName(target) == device && (found.empty() || entry < found))
+                found = entry;
+        }
+        closedir(dir);
+    }
+    return found;
+}
+
 } // namespace
 
 std::string PortResolver::PortsFolder() const {
@@ -156,26 +180,11 @@ std::vector<std::string> PortResolver::SkippedConsoles() const {
 }
 
 std::string PortResolver::ByIdName(const std::string& devicePath) const {
-    std::string found;
-    const std::string device = BaseName(devicePath);
-    if (DIR* dir = opendir(m_sources.byIdFolder.c_str())) {
-        while (const dirent* e = readdir(dir)) {
-            if (e->d_name[0] == '.')
-                continue;
-            const std::string entry = m_sources.byIdFolder + "/" + e->d_name;
-            char target[4096];
-            const ssize_t n = readlink(entry.c_str(), target, sizeof target - 1);
-            if (n <= 0)
-                continue;
-            target[n] = '\0';
-            // udev links are relative ("../../ttyUSB0"); one name per device, take the first
-            // in name order so the answer does not depend on the directory's order.
-            if (BaseName(target) == device && (found.empty() || entry < found))
-                found = entry;
-        }
-        closedir(dir);
-    }
-    return found;
+    return LinkLeadingTo(m_sources.byIdFolder, devicePath);
+}
+
+std::string PortResolver::ByPathName(const std::string& devicePath) const {
+    return LinkLeadingTo(m_sources.byPathFolder, devicePath);
 }
 
 PortResolver::Port PortResolver::Resolve(unsigned nPort) const {

@@ -20,9 +20,13 @@ public:
         std::string procConsoles = "/proc/consoles";
         std::string devFolder = "/dev";
         std::string byIdFolder = "/dev/serial/by-id";
+        std::string byPathFolder = "/dev/serial/by-path";
         // Device numbers to devices ("4:64" -> its subsystem), and the running processes.
         std::string sysDevChar = "/sys/dev/char";
         std::string procFolder = "/proc";
+        // Who may open what, and what udev knows of each device ("c188:0"), for diagnosis.
+        std::string groupFile = "/etc/group";
+        std::string udevData = "/run/udev/data";
     };
 
     enum class How {
@@ -51,8 +55,9 @@ public:
     std::vector<std::string> SkippedConsoles() const;
     // Names of active consoles as the kernel lists them.
     std::vector<std::string> ActiveConsoles() const;
-    // The /dev/serial/by-id entry that leads to the device node, or empty.
+    // The /dev/serial/by-id (by-path) entry that leads to the device node, or empty.
     std::string ByIdName(const std::string& devicePath) const;
+    std::string ByPathName(const std::string& devicePath) const;
     std::string PortsFolder() const;
     std::string EntryPath(unsigned nPort) const;
     const Sources& GetSources() const { return m_sources; }

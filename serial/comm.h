@@ -22,6 +22,11 @@ inline BOOL CommRead(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead);
 BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten);
 BOOL CommClose(HANDLE h);
 
+// Makes port nPort name the device at pszDevice in this process, ahead of the port rule, as a
+// ports entry of that name would; nullptr gives the port back to the rule. For a program that
+// was told which device to use: the checks before open apply as to any port.
+void CommDefinePort(DWORD nPort, const char* pszDevice);
+
 // Puts back every port this process holds as closing would (the settings found at open, the
 // exclusivity), at once, without a lock or an allocation: a signal handler may call it. For a
 // process about to end: the descriptors stay open. exit() runs it by itself.

@@ -16,6 +16,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -33,6 +35,31 @@ namespace {
 PortResolver::Sources& Sources() {
     static PortResolver::Sources* sources = new PortResolver::Sources();
     return *sources;
+}
+
+// The ports given a device by the program, port number -> device.
+struct DefinedPort {
+    DWORD nPort = 0;
+    std::string device;
+};
+std::vector<DefinedPort>& DefinedPorts() {
+    static auto* defined = new std::vector<DefinedPort>();
+    return *defined;
+}
+
+// What port n names: a device the program defined for it, else what the port rule finds.
+PortResolver::Port Lookup(unsigned long n, bool* pDefined) {
+    for (const DefinedPort& d : DefinedPorts()) {
+        if (d.nPort == n) {
+            *pDefined = true;
+            PortResolver::Port port;
+            port.how = PortResolver::How::Link;
+            port.path = d.device;
+            return port;
+        }
+    }
+    *pDefined = false;
+    return PortResolver(Sources()).Resolve(static_cast<unsigned>(n));
 }
 
 // "COM<n>" or "COM<n>:" with n >= 1, else 0.
@@ -146,7 +173,8 @@ CString CommDevicePath(const char* pszPortName) {
     const unsigned long n = PortNumber(pszPortName);
     if (n == 0)
         return CString();
-    const PortResolver::Port port = PortResolver(Sources()).Resolve(static_cast<unsigned>(n));
+    bool defined = false;
+    const PortResolver::Port port = Lookup(n, &defined);
     if (port.how != PortResolver::How::Link && port.how != PortResolver::How::Found)
         return CString();
     return CString(port.path.c_str());
@@ -161,7 +189,7 @@ HANDLE CommOpen(const char* pszPortName) {
         return INVALID_HANDLE_VALUE;
     }
     last.nPort = static_cast<DWORD>(n);
-    const PortResolver::Port port = PortResolver(Sources()).Resolve(static_cast<unsigned>(n));
+    const PortResolver::Port port = Lookup(n, &last.defined);
     last.path = port.path;
     last.target = port.target;
     int fd = -1;
@@ -388,6 +416,15 @@ BOOL CommClose(HANDLE h) {
         HeldLines::Release(heldLine);
     // Linux releases the descriptor even when close() is interrupted: never retry it.
     return (close(h) == 0 || errno == EINTR) ? TRUE : FALSE;
+}
+
+void CommDefinePort(DWORD nPort, const char* pszDevice) {
+    std::vector<DefinedPort>& defined = DefinedPorts();
+    defined.erase(std::remove_if(defined.begin(), defined.end(),
+                                 [&](const DefinedPort& d) { return d.nPort == nPort; }),
+                  defined.end());
+    if (pszDevice)
+        defined.push_back({nPort, pszDevice});
 }
 
 void CommRestoreAllPorts() {

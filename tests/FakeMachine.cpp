@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -24,9 +25,13 @@ FakeMachine::FakeMachine() : m_saved(CommGetSources()) {
     m_sources.byIdFolder = m_root + "/dev/serial/by-id";
     m_sources.sysDevChar = m_root + "/sys/dev/char";
     m_sources.procFolder = m_root + "/proc";
+    m_sources.byPathFolder = m_root + "/dev/serial/by-path";
+    m_sources.groupFile = m_root + "/etc/group";
+    m_sources.udevData = m_root + "/run/udev/data";
     fs::create_directories(m_sources.sysClassTty + "/console");
     fs::create_directories(m_root + "/proc");
     fs::create_directories(m_sources.byIdFolder);
+    fs::create_directories(m_sources.byPathFolder);
     fs::create_directories(m_sources.sysDevChar);
     CommSetSources(m_sources);
 }
@@ -77,4 +82,51 @@ void FakeMachine::AddProcess(int pid, const std::string& name, int session, dev_
                                 (static_cast<unsigned long>(minor(tty) & ~0xffu) << 12);
     std::ofstream(folder + "/stat") << pid << " (" << name << ") S 1 " << pid << " " << session
                                     << " " << ttyNr << " -1 4194560 0 0 0 0\n";
+    std::ofstream(folder + "/comm") << name << "\n";
+}
+
+void FakeMachine::AddOpenFile(int pid, int fd, const std::string& target) {
+    const std::string folder = m_sources.procFolder + "/" + std::to_string(pid) + "/fd";
+    fs::create_directories(folder);
+    fs::create_symlink(target, folder + "/" + std::to_string(fd));
+}
+
+void FakeMachine::AddUsbTty(const std::string& name, const std::string& node,
+                            const UsbAdapter& usb) {
+    struct stat st {};
+    if (stat(node.c_str(), &st) != 0)
+        throw std::runtime_error("no device " + node);
+    const std::string device = m_root + "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + usb.socket;
+    const std::string interface = device + "/" + usb.socket + ":1.0";
+    // A USB serial driver's port sits below the interface; an ACM tty's device is the interface.
+    const bool acm = name.compare(0, 6, "ttyACM") == 0;
+    const std::string port = acm ? interface : interface + "/" + name;
+    const std::string classDir = port + "/tty/" + name;
+    fs::create_directories(classDir);
+    std::ofstream(device + "/idVendor") << usb.vendor << "\n";
+    std::ofstream(device + "/idProduct") << usb.product << "\n";
+    if (!usb.serial.empty())
+        std::ofstream(device + "/serial") << usb.serial << "\n";
+    if (usb.latencyMs >= 0)
+        std::ofstream(port + "/latency_timer") << usb.latencyMs << "\n";
+    std::ofstream(classDir + "/dev") << major(st.st_rdev) << ":" << minor(st.st_rdev) << "\n";
+    fs::create_symlink(port, classDir + "/device");
+    fs::create_symlink(classDir, m_sources.sysClassTty + "/" + name);
+    AddNode(name, node);
+}
+
+void FakeMachine::AddByPath(const std::string& name, const std::string& target) {
+    fs::create_symlink(target, m_sources.byPathFolder + "/" + name);
+}
+
+void FakeMachine::AddUdevEntry(dev_t number, const std::string& lines) {
+    fs::create_directories(m_sources.udevData);
+    std::ofstream(m_sources.udevData + "/c" + std::to_string(major(number)) + ":" +
+                  std::to_string(minor(number)))
+        << lines;
+}
+
+void FakeMachine::SetGroupFile(const std::string& text) {
+    fs::create_directories(m_root + "/etc");
+    std::ofstream(m_sources.groupFile) << text;
 }

@@ -26,6 +26,24 @@ public:
     void AddCharDevice(dev_t number, const std::string& subsystem);
     // A running process in /proc whose controlling terminal is tty (0: none).
     void AddProcess(int pid, const std::string& name, int session, dev_t tty);
+    // A descriptor of a process that leads to target.
+    void AddOpenFile(int pid, int fd, const std::string& target);
+
+    // A serial tty on a USB adapter, as sysfs shows one: the tty's class entry with its device
+    // number (node's, a real device standing in), below the adapter's USB device; and
+    // /dev/<name> leading to node.
+    struct UsbAdapter {
+        std::string vendor = "0403", product = "6001";
+        std::string serial; // empty: the adapter has none
+        int latencyMs = -1; // an FTDI adapter's latency timer; -1: none
+        std::string socket = "1-1";
+    };
+    void AddUsbTty(const std::string& name, const std::string& node, const UsbAdapter& usb);
+    void AddByPath(const std::string& name, const std::string& target);
+    // udev's entry for a device ("S:serial/by-id/..." and "E:KEY=VALUE" lines); the first one
+    // makes the database exist.
+    void AddUdevEntry(dev_t number, const std::string& lines);
+    void SetGroupFile(const std::string& text);
 
     const PortResolver::Sources& Sources() const { return m_sources; }
     std::string DevPath(const std::string& name) const { return m_sources.devFolder + "/" + name; }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -22,12 +23,21 @@ struct Result {
     std::string out, err;
 };
 
-Result RunTool(const FakeMachine& machine, std::vector<const char*> args) {
+Result RunTool(const FakeMachine& machine, std::vector<const char*> args,
+               const PortCheck::User& user = PortCheck::User()) {
     args.insert(args.begin(), "morvik-ports");
     std::ostringstream out, err;
-    const int status =
-        PortsTool(machine.Sources()).Run(static_cast<int>(args.size()), args.data(), out, err);
+    const int status = PortsTool(machine.Sources(), user)
+                           .Run(static_cast<int>(args.size()), args.data(), out, err);
     return {status, out.str(), err.str()};
+}
+
+// Every occurrence of each {key} replaced by its value.
+std::string Expand(std::string text, const std::vector<std::pair<std::string, std::string>>& keys) {
+    for (const auto& key : keys)
+        for (std::size_t at; (at = text.find("{" + key.first + "}")) != std::string::npos;)
+            text.replace(at, key.first.size() + 2, key.second);
+    return text;
 }
 
 dev_t DeviceNumber(const std::string& path) {
@@ -147,6 +157,274 @@ TEST(PortsTool, RefusesWhatIsNoPortAndBadCommandLines) {
     }
     struct stat st {};
     EXPECT_NE(0, lstat((dev.PortsFolder() + "/COM2").c_str(), &st)); // nothing was made
+}
+
+// One case per verdict. Each runs on a machine of its own: a pseudo-terminal stands in for the
+// device, published as COM1 unless the case makes port 1 a machine port; somebody else than root
+// asks where the case is about access.
+TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
+    struct Bench {
+        PtyDevice other{7};
+        PtyDevice dev{1};
+        FakeMachine machine;
+        std::string Slave() const { return dev.SlavePath(); }
+        dev_t Number() const { return DeviceNumber(dev.SlavePath()); }
+        // Port 1 a machine port: the ports folder holds no COM1.
+        void Unlink() const { unlink((dev.PortsFolder() + "/COM1").c_str()); }
+    };
+    const PortCheck::User bob{4242, {4242}, "bob", false};
+    const PortCheck::User alice{4242, {4242}, "alice", false};
+    const std::string linked = "COM1  {slave}  link {folder}/COM1\n";
+    const std::string usb0 = "COM1  {dev}/ttyUSB0  found\n";
+    const std::string ftdiRule =
+        "echo 'ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", "
+        "ATTR{latency_timer}=\"1\"' | sudo tee /etc/udev/rules.d/99-morvik-ftdi-latency.rules && "
+        "sudo udevadm trigger --action=add --subsystem-match=usb-serial";
+    const struct {
+        const char* verdict;
+        std::function<void(Bench&)> setup;
+        unsigned port;
+        PortCheck::User user;
+        int status;
+        std::string output;
+    } cases[] = {
+        {"ok", [](Bench&) {}, 1, {}, 0, linked + "      ok\n"},
+        {"nothing",
+         [](Bench&) {},
+         3,
+         {},
+         1,
+         "COM3  -  nothing\n      nothing: no link COM3 and no serial port of that number on "
+         "this machine\n      fix: morvik-ports --assign 3 DEVICE\n"},
+        {"console",
+         [](Bench& b) {
+             b.Unlink();
+             b.machine.AddTty("ttyS0");
+             b.machine.AddNode("ttyS0", b.Slave());
+             b.machine.SetConsoles("ttyS0", "");
+         },
+         1,
+         {},
+         1,
+         "COM1  {dev}/ttyS0  console, skipped\n      console: the kernel console is left alone\n"
+         "      fix: morvik-ports --assign 1 {dev}/ttyS0  # only to talk over the console\n"},
+        {"missing",
+         [](Bench& b) { b.dev.Link(1, "/nonexistent/adapter"); },
+         1,
+         {},
+         1,
+         "COM1  /nonexistent/adapter  link {folder}/COM1\n      missing: {folder}/COM1 -> "
+         "/nonexistent/adapter is not there: plug the device in, or link another\n      fix: "
+         "morvik-ports --assign 1 DEVICE\n"},
+        {"missing, brltty",
+         [](Bench& b) {
+             b.dev.Link(1, "/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0");
+             b.machine.AddProcess(900, "brltty", 900, 0);
+         },
+         1,
+         {},
+         1,
+         "COM1  /dev/serial/by-id/usb-1a86_USB_Serial-if00-port0  link {folder}/COM1\n      "
+         "missing: {folder}/COM1 -> /dev/serial/by-id/usb-1a86_USB_Serial-if00-port0 is not "
+         "there, and brltty (pid 900) runs, which takes some USB serial adapters for braille "
+         "displays\n      fix: sudo apt-get remove brltty\n"},
+        {"not serial",
+         [](Bench& b) { b.dev.Link(1, "/dev/null"); },
+         1,
+         {},
+         1,
+         "COM1  /dev/null  link {folder}/COM1\n      not serial: /dev/null is not a serial "
+         "line\n      fix: morvik-ports --assign 1 DEVICE\n"},
+        {"in use",
+         [](Bench& b) { b.machine.AddProcess(812, "agetty", 812, b.Number()); },
+         1,
+         {},
+         1,
+         linked + "      in use: the terminal of agetty (pid 812)\n      fix: sudo systemctl stop "
+                  "serial-getty@{tty}.service\n"},
+        {"busy",
+         [](Bench& b) {
+             b.machine.AddProcess(4321, "minicom", 4321, 0);
+             b.machine.AddOpenFile(4321, 3, "/dev/null");
+             b.machine.AddOpenFile(4321, 5, b.Slave());
+         },
+         1,
+         {},
+         1,
+         linked + "      busy: held open by minicom (pid 4321)\n      fix: kill 4321\n"},
+        {"no access, not in the group", [](Bench&) {}, 1, bob, 1,
+         linked + "      no access: only the group dialout may open it, and you are not in it\n"
+                  "      fix: sudo adduser $USER dialout  # then log out and in again\n"},
+        {"no access, not logged in again", [](Bench&) {}, 1, alice, 1,
+         linked + "      no access: you are in the group dialout that may open it, but this "
+                  "session began before you joined it\n      fix: newgrp dialout  # in this "
+                  "terminal; log out and in again for the rest\n"},
+        {"no access, the owner's only", [](Bench& b) { chmod(b.Slave().c_str(), 0600); }, 1, bob, 1,
+         linked + "      no access: mode 0600 lets only its owner open it\n      fix: sudo chmod "
+                  "g+rw {slave}\n"},
+        {"brltty",
+         [](Bench& b) {
+             b.Unlink();
+             b.machine.AddUsbTty("ttyUSB0", b.Slave(), {"1a86", "7523", "", -1, "1-2"});
+             b.machine.AddProcess(900, "brltty", 900, 0);
+         },
+         1,
+         {},
+         0,
+         usb0 + "      brltty: brltty (pid 900) runs, which takes some USB serial adapters for "
+                "braille displays and may take this one when it is plugged in again\n      fix: "
+                "sudo apt-get remove brltty\n"},
+        {"modem manager",
+         [](Bench& b) {
+             b.Unlink();
+             b.machine.AddUsbTty("ttyACM0", b.Slave(), {"2e8a", "000a", "E66138", -1, "1-2"});
+             b.machine.AddProcess(700, "ModemManager", 700, 0);
+         },
+         1,
+         {},
+         0,
+         "COM1  {dev}/ttyACM0  found\n      modem manager: ModemManager (pid 700) probes a new "
+         "ACM device for seconds, writing AT commands to it (udev's database is not there to say "
+         "it leaves this one alone)\n      fix: echo 'SUBSYSTEM==\"tty\", "
+         "ATTRS{idVendor}==\"2e8a\", ATTRS{idProduct}==\"000a\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"' "
+         "| sudo tee /etc/udev/rules.d/99-morvik-modemmanager.rules && sudo udevadm control "
+         "--reload  # then plug it in again\n"},
+        {"ok, modem manager told to leave it alone",
+         [](Bench& b) {
+             b.Unlink();
+             b.machine.AddUsbTty("ttyACM0", b.Slave(), {"2e8a", "000a", "E66138", -1, "1-2"});
+             b.machine.AddProcess(700, "ModemManager", 700, 0);
+             b.machine.AddUdevEntry(b.Number(), "E:ID_MM_CANDIDATE=1\nE:ID_MM_DEVICE_IGNORE=1\n");
+         },
+         1,
+         {},
+         0,
+         "COM1  {dev}/ttyACM0  found\n      ok\n"},
+        {"slow",
+         [](Bench& b) {
+             b.Unlink();
+             b.machine.AddUsbTty("ttyUSB0", b.Slave(), {"0403", "6001", "A10K", 16, "1-2"});
+         },
+         1,
+         {},
+         0,
+         usb0 +
+             "      slow: the FTDI adapter's latency timer is 16 ms: it holds the last bytes "
+             "of every reply that long\n      fix: " +
+             ftdiRule + "\n"},
+        {"shared name",
+         [](Bench& b) {
+             b.Unlink();
+             b.machine.AddUsbTty("ttyUSB0", b.Slave(), {"1a86", "7523", "", -1, "1-2"});
+             b.machine.AddUsbTty("ttyUSB1", b.other.SlavePath(), {"1a86", "7523", "", -1, "1-3"});
+             const std::string name = "S:serial/by-id/usb-1a86_USB_Serial-if00-port0\n";
+             b.machine.AddUdevEntry(b.Number(), name + "S:serial/by-path/pci-usb-0:2:1.0-port0\n");
+             b.machine.AddUdevEntry(DeviceNumber(b.other.SlavePath()), name);
+         },
+         1,
+         {},
+         0,
+         usb0 + "      shared name: ttyUSB0 and ttyUSB1 both claim "
+                "{byid}/usb-1a86_USB_Serial-if00-port0, which leads to the one udev saw last\n"
+                "      fix: morvik-ports --assign 1 {dev}/ttyUSB0  # links it by its USB socket\n"},
+    };
+    for (const auto& c : cases) {
+        Bench b;
+        // The device as udev makes a serial port: the group dialout may read and write it.
+        chmod(b.Slave().c_str(), 0660);
+        struct stat st {};
+        ASSERT_EQ(0, stat(b.Slave().c_str(), &st));
+        b.machine.SetGroupFile("dialout:x:" + std::to_string(st.st_gid) +
+                               ":alice,carol\nbob:x:4242:\n");
+        c.setup(b);
+        const std::string port = std::to_string(c.port);
+        const Result r = RunTool(b.machine, {"--check", port.c_str()}, c.user);
+        EXPECT_EQ(c.status, r.status) << c.verdict;
+        EXPECT_EQ(Expand(c.output, {{"slave", b.Slave()},
+                                    {"folder", b.dev.PortsFolder()},
+                                    {"dev", b.machine.Sources().devFolder},
+                                    {"byid", b.machine.Sources().byIdFolder},
+                                    {"tty", b.Slave().substr(b.Slave().rfind('/') + 1)}}),
+                  r.out)
+            << c.verdict;
+        EXPECT_EQ("", r.err) << c.verdict;
+    }
+}
+
+// Without a number every port is shown; ports that name nothing, or the console, say no more.
+TEST(PortsTool, CheckOfEveryPortSucceedsWhateverItFinds) {
+    PtyDevice dev(3);
+    FakeMachine machine;
+    machine.AddTty("ttyS0");
+    machine.AddNode("ttyS0", dev.SlavePath());
+    machine.SetConsoles("ttyS0", "");
+    dev.Link(2, "/dev/null");
+    const Result r = RunTool(machine, {"--check"});
+    EXPECT_EQ(0, r.status);
+    const std::string f = dev.PortsFolder();
+    EXPECT_EQ("COM1  " + machine.DevPath("ttyS0") + "  console, skipped\n" +
+                  "COM2  /dev/null  link " + f + "/COM2\n      not serial: /dev/null is not a " +
+                  "serial line\n      fix: morvik-ports --assign 2 DEVICE\n" + "COM3  " +
+                  dev.SlavePath() + "  link " + f + "/COM3\n      ok\n" + "COM4  -  nothing\n" +
+                  "COM5  -  nothing\nCOM6  -  nothing\nCOM7  -  nothing\nCOM8  -  nothing\n",
+              r.out);
+    for (const char* bad : {"0", "9", "x"}) {
+        const Result wrong = RunTool(machine, {"--check", bad});
+        EXPECT_EQ(2, wrong.status) << bad;
+        EXPECT_EQ("morvik-ports: the port number is 1 to 8, not '" + std::string(bad) +
+                      "'\nTry 'morvik-ports --help' for more information.\n",
+                  wrong.err);
+    }
+    EXPECT_EQ(2, RunTool(machine, {"--check", "1", "2"}).status);
+}
+
+// A by-id name that is not the adapter's own (no serial number, or another adapter claims it
+// too) would follow the wrong adapter: the link goes by the USB socket instead, and says so.
+TEST(PortsTool, AssignLinksByTheUsbSocketWhenTheByIdNameIsNotTheAdaptersOwn) {
+    PtyDevice clone(8);
+    PtyDevice twin(8);
+    PtyDevice genuine(8);
+    FakeMachine machine;
+    machine.AddUsbTty("ttyUSB0", clone.SlavePath(), {"1a86", "7523", "", -1, "1-2"});
+    machine.AddUsbTty("ttyUSB1", twin.SlavePath(), {"0403", "6001", "A10K", -1, "1-3"});
+    machine.AddUsbTty("ttyUSB2", genuine.SlavePath(), {"0403", "6001", "B20K", -1, "1-4"});
+    machine.AddById("usb-1a86_USB_Serial-if00-port0", clone.SlavePath());
+    machine.AddByPath("pci-0000:00:14.0-usb-0:2:1.0-port0", clone.SlavePath());
+    machine.AddByPath("pci-0000:00:14.0-usb-0:3:1.0-port0", twin.SlavePath());
+    machine.AddById("usb-FTDI_FT232R_USB_UART_B20K-if00-port0", genuine.SlavePath());
+    // A second adapter that claims the same name as ttyUSB1 (one udev entry set by hand).
+    const std::string shared = "S:serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0\n";
+    machine.AddUdevEntry(DeviceNumber(twin.SlavePath()), shared);
+    machine.AddUdevEntry(DeviceNumber(genuine.SlavePath()), shared);
+    const std::string byPath = machine.Sources().byPathFolder + "/pci-0000:00:14.0-usb-0:";
+    const std::string entry = genuine.PortsFolder() + "/COM2";
+
+    const struct {
+        std::string device;
+        std::string out;
+    } cases[] = {
+        {machine.DevPath("ttyUSB0"),
+         "COM2 -> " + byPath +
+             "2:1.0-port0\nlinked by its USB socket: the adapter has no serial "
+             "number, so a by-id name would fit any adapter of its make; plug "
+             "it into the same socket\n"},
+        {machine.Sources().byIdFolder + "/usb-1a86_USB_Serial-if00-port0",
+         "COM2 -> " + byPath +
+             "2:1.0-port0\nlinked by its USB socket: the adapter has no serial "
+             "number, so a by-id name would fit any adapter of its make; plug "
+             "it into the same socket\n"},
+        {machine.DevPath("ttyUSB1"),
+         "COM2 -> " + byPath + "3:1.0-port0\nlinked by its USB socket: its by-id name " +
+             machine.Sources().byIdFolder +
+             "/usb-FTDI_FT232R_USB_UART_A10K-if00-port0 is claimed by ttyUSB2 too; plug it into "
+             "the same socket\n"},
+    };
+    for (const auto& c : cases) {
+        const Result r = RunTool(machine, {"--assign", "2", c.device.c_str()});
+        EXPECT_EQ(0, r.status) << c.device << r.err;
+        EXPECT_EQ(c.out, r.out) << c.device;
+        EXPECT_EQ(c.out.substr(8, c.out.find('\n') - 8), LinkOf(entry)) << c.device;
+    }
 }
 
 // The installed program: help and version on standard output with status 0, usage errors

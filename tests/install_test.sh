@@ -24,11 +24,13 @@ fail() {
     failures=$((failures + 1))
 }
 
-programs=(MorvikSerialDemo morvik-ports morvik-simdevice)
+programs=(MorvikSerialDemo morvik-send morvik-ports morvik-simdevice)
 files=(share/applications/$id.desktop share/metainfo/$id.metainfo.xml
        share/icons/hicolor/scalable/apps/$id.svg
        share/doc/morvik-serial-demo/copyright share/doc/morvik-serial-demo/changelog.gz)
 for p in "${programs[@]}"; do files+=(bin/$p share/man/man1/$p.1.gz); done
+# bash-completion loads a command's completion from the file of its name, when first completed.
+for p in morvik-send morvik-ports morvik-simdevice; do files+=(share/bash-completion/completions/$p); done
 for size in 16 32 48 64 128 256; do files+=(share/icons/hicolor/${size}x${size}/apps/$id.png); done
 for f in "${files[@]}"; do
     [ -s "$usr/$f" ] || fail "$f not installed"
@@ -60,6 +62,13 @@ for p in "${programs[@]}"; do
     warnings=$(zcat "$page" | groff -ww -z -man 2>&1)
     [ -z "$warnings" ] || fail "man page of $p: $warnings"
     zcat "$page" | grep -q "^\.TH .*$version" || fail "man page of $p does not carry version $version"
+done
+
+for p in morvik-send morvik-ports morvik-simdevice; do
+    completion=$usr/share/bash-completion/completions/$p
+    [ -s "$completion" ] || continue
+    bash -c "source '$completion' && complete -p $p" >/dev/null 2>&1 ||
+        fail "the completion file of $p does not set up a completion for it"
 done
 
 # A software centre's view: the composer must list one component with an icon of its own.

@@ -53,11 +53,26 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM /usr/bin/MorvikSerialDemo \
 /usr/bin/morvik-ports --version >"$work/version" || { echo "FAIL: morvik-ports --version"; exit 1; }
 grep -q "$(dpkg-deb -f "$deb" Version)" "$work/version" ||
     { echo "FAIL: morvik-ports --version printed: $(cat "$work/version")"; exit 1; }
-man -w MorvikSerialDemo >/dev/null 2>&1 || ! command -v man >/dev/null ||
-    { echo "FAIL: man finds no page for MorvikSerialDemo"; exit 1; }
+for p in MorvikSerialDemo morvik-send; do
+    man -w "$p" >/dev/null 2>&1 || ! command -v man >/dev/null ||
+        { echo "FAIL: man finds no page for $p"; exit 1; }
+done
+# The installed morvik-send: usage, and a port with nothing there (status 3, the reason).
+/usr/bin/morvik-send --version | grep -q "^morvik-send $(dpkg-deb -f "$deb" Version)" ||
+    { echo "FAIL: morvik-send --version"; exit 1; }
+status=0
+XDG_CONFIG_HOME=$work /usr/bin/morvik-send --port 4 '*IDN?' 2>"$work/err" || status=$?
+[ "$status" -eq 3 ] && grep -q 'cannot open COM4' "$work/err" ||
+    { echo "FAIL: morvik-send on a port with nothing there: $status, $(cat "$work/err")"; exit 1; }
+for p in morvik-send morvik-ports morvik-simdevice; do
+    [ -s "/usr/share/bash-completion/completions/$p" ] ||
+        { echo "FAIL: no bash completion for $p"; exit 1; }
+done
 
 DEBIAN_FRONTEND=noninteractive "${apt[@]}" purge "$package" >/dev/null
-[ ! -e /usr/bin/MorvikSerialDemo ] || { echo "FAIL: the program is still there after removal"; exit 1; }
+[ ! -e /usr/bin/MorvikSerialDemo ] && [ ! -e /usr/bin/morvik-send ] &&
+    [ ! -e /usr/share/bash-completion/completions/morvik-send ] ||
+    { echo "FAIL: the programs are still there after removal"; exit 1; }
 [ ! -e /usr/share/applications/com.morvik.MorvikSerialDemo.desktop ] ||
     { echo "FAIL: the desktop entry is still there after removal"; exit 1; }
 echo "package: passed"

@@ -8,8 +8,9 @@ morvik_packages+=(qt6-wayland)
 # QtSerialPort and pyserial are the exchange benchmark's contenders (the program uses neither):
 morvik_packages+=(qt6-serialport-dev python3-serial)
 # What the install and package tests check with (their recommendations are not needed), and
-# strace, with which an end-to-end test sees which files the program opens:
-morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps strace)
+# strace, with which end-to-end tests see which files the programs open, and jq, which the
+# README's example from scripts pipes into:
+morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps strace jq)
 # The real-driver test's emulated machine:
 morvik_check_packages+=(qemu-system-x86 busybox-static cpio kmod python3)
 

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "serial/PortResolver.h"
+
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+// Why a port will not work, or works badly, found without opening anything: the port rule and
+// the checks the program makes before open, the device's mode against the user's groups and
+// the group file, the open files of running processes, sysfs and udev's database.
+class PortCheck {
+public:
+    // Who asks.
+    struct User {
+        uid_t uid = 0;
+        std::vector<gid_t> groups; // the groups this process has, its own among them
+        std::string name;
+        // The process itself asks: access(2) may decide too, which knows access lists.
+        bool thisProcess = false;
+
+        static User OfThisProcess();
+    };
+
+    struct Finding {
+        std::string verdict; // "ok", "missing", "no access", "slow", ...
+        std::string reason;
+        std::string fix;       // one command line, or empty
+        bool blocking = false; // the port cannot be opened while it holds
+    };
+
+    PortCheck(PortResolver::Sources sources, User user);
+
+    // What stands in the way of port n, the blocking finding first and then what makes it work
+    // badly; a single "ok" when nothing does. port is what the port rule found for n.
+    std::vector<Finding> Check(unsigned nPort, const PortResolver::Port& port) const;
+
+private:
+    struct Process {
+        int pid = 0;
+        std::string name;
+        std::vector<std::string> files; // what its descriptors below /dev lead to
+    };
+
+    const std::vector<Process>& Processes() const;
+    const Process* Running(const std::string& name) const;
+    bool Access(const std::string& device, Finding* pFinding) const;
+
+    PortResolver::Sources m_sources;
+    User m_user;
+    mutable bool m_scanned = false;
+    mutable std::vector<Process> m_processes;
+};

@@ -1,0 +1,335 @@
+#include "cli/SendTool.h"
+
+#include "cli/WholeNumber.h"
+#include "serial/SerialPort.h"
+
+#include <chrono>
+#include <initializer_list>
+#include <cstdio>
+#include <utility>
+
+namespace {
+
+constexpr const char* kProgram = "morvik-send";
+// The comm layer waits no longer than this for anything.
+constexpr unsigned long kLongestSilenceMs = 30000;
+
+void Usage(std::ostream& out) {
+    out << "Usage: morvik-send [--port N | --device PATH] [OPTION]... [COMMAND]...\n"
+           "Send each COMMAND to a serial device with a carriage return, and print each reply\n"
+           "on a line of its own as MorvikSerialDemo lists it: read up to a carriage return or\n"
+           "a silence, without trailing white space, \"Serial Error\" when nothing came. With no\n"
+           "COMMAND, send the lines of standard input, each as it comes.\n"
+           "\n"
+           "  --port N         port N, 1 to 4, as MorvikSerialDemo finds it (default 1)\n"
+           "  --device PATH    the serial line PATH instead of a port\n"
+           "  --baud RATE      1200 to 115200 (default 19200)\n"
+           "  --parity P       none, odd or even (default none)\n"
+           "  --data-bits N    5, 6, 7 or 8 (default 8)\n"
+           "  --stop-bits N    1, 1.5 or 2 (default 1)\n"
+           "  --timeout MS     the silence that ends a reply, 1 to 30000 ms (default 1000)\n"
+           "  --raw            print each reply's bytes untrimmed: \\r \\n \\t \\\\ and \\xHH for\n"
+           "                   anything else outside printable ASCII\n"
+           "  --json           print one JSON object per exchange: command, reply, bytes, ms,\n"
+           "                   ended (terminator, silence, cap or failed)\n"
+           "  --help           show this help and exit\n"
+           "  --version        show the version and exit\n"
+           "\n"
+           "Exit status: 0 every reply came, 1 a reply was empty, 2 wrong usage, 3 the port\n"
+           "could not be opened. morvik-ports --check says why a port will not open.\n";
+}
+
+// The names an option takes, with the codes CSerialPort::Open takes for them.
+using Names = std::initializer_list<std::pair<const char*, unsigned long>>;
+const Names kParities = {{"none", PARITY_NONE}, {"odd", PARITY_ODD}, {"even", PARITY_EVEN}};
+const Names kDataBits = {
+    {"5", DATABITS_5}, {"6", DATABITS_6}, {"7", DATABITS_7}, {"8", DATABITS_8}};
+const Names kStopBits = {{"1", STOPBITS_10}, {"1.5", STOPBITS_15}, {"2", STOPBITS_20}};
+
+bool Lookup(const Names& names, const std::string& text, unsigned long* pCode) {
+    for (const auto& name : names) {
+        if (text == name.first) {
+            *pCode = name.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+// How a reply ended, as --json names it.
+enum class Ending { Terminator, Silence, Cap, Failed };
+
+const char* EndingName(Ending ending) {
+    switch (ending) {
+    case Ending::Terminator:
+        return "terminator";
+    case Ending::Silence:
+        return "silence";
+    case Ending::Cap:
+        return "cap";
+    case Ending::Failed:
+        break;
+    }
+    return "failed";
+}
+
+struct Reply {
+    std::string bytes; // every byte as it came, a 0x00 too
+    Ending ending = Ending::Silence;
+};
+
+// A reply by the rule of ReceiveLine, one counted read call per byte, so that every byte (the
+// 0x00 that the reply text cannot hold too) and the way it ended are known: a read call that
+// fails ends it as failed, one that brings nothing as silence, a carriage return as terminator,
+// the class's limits on a reply's size and time as cap.
+Reply ReadReply(CSerialPort& port) {
+    Reply reply;
+    const DWORD start = CommTickCount();
+    CString one;
+    DWORD count = 0;
+    for (;;) {
+        one.Empty();
+        if (!port.ReadBytes(one, &count, 1, false, '\r')) {
+            reply.ending = Ending::Failed;
+            break;
+        }
+        if (count == 0) {
+            reply.ending = Ending::Silence;
+            break;
+        }
+        reply.bytes += one.IsEmpty() ? '\0' : one.GetAt(0);
+        if (reply.bytes.back() == '\r') {
+            reply.ending = Ending::Terminator;
+            break;
+        }
+        if (reply.bytes.size() >= CSerialPort::kMaxReplyBytes ||
+            CommTickCount() - start >= CSerialPort::kMaxReplyMs) {
+            reply.ending = Ending::Cap;
+            break;
+        }
+    }
+    return reply;
+}
+
+// The line the dialog lists for a reply: its text (where a 0x00 adds nothing) without trailing
+// white space; empty stands for "Serial Error".
+CString ListedLine(const std::string& bytes) {
+    CString line;
+    for (const char c : bytes)
+        if (c != '\0')
+            line += c;
+    line.TrimRight();
+    return line;
+}
+
+const char kHex[] = "0123456789abcdef";
+
+// In printable ASCII, so that the bytes can be had back: \r, \n, \t and \\ (in JSON \" too),
+// any other byte outside printable ASCII as \xHH, or in JSON as the character of the same code
+// point, \u00HH.
+std::string Escaped(const std::string& bytes, bool json) {
+    std::string out;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\\' || (json && c == '"'))
+            out += {'\\', c};
+        else if (b >= 0x20 && b < 0x7f)
+            out += c;
+        else if (json)
+            out += {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 15]};
+        else
+            out += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+    }
+    return out;
+}
+
+std::string JsonString(const std::string& bytes) {
+    return "\"" + Escaped(bytes, true) + "\"";
+}
+
+// Undoes a port's device given for one run when the run ends, however it ends.
+class DefinedPort {
+public:
+    DefinedPort(DWORD nPort, const std::string& device) : m_nPort(nPort) {
+        if (!device.empty())
+            CommDefinePort(nPort, device.c_str());
+    }
+    ~DefinedPort() { CommDefinePort(m_nPort, nullptr); }
+    DefinedPort(const DefinedPort&) = delete;
+    DefinedPort& operator=(const DefinedPort&) = delete;
+
+private:
+    DWORD m_nPort;
+};
+
+} // namespace
+
+std::string SendTool::Parse(int argc, const char* const* argv, Options* pOptions) const {
+    Options& o = *pOptions;
+    o.parity = PARITY_NONE;
+    o.dataBits = DATABITS_8;
+    o.stopBits = STOPBITS_10;
+    bool named = false, given = false, raw = false, json = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--") {
+            o.commands.insert(o.commands.end(), argv + i + 1, argv + argc);
+            break;
+        }
+        if (arg.size() < 2 || arg[0] != '-') {
+            o.commands.push_back(arg);
+            continue;
+        }
+        // --name value or --name=value
+        std::string value;
+        bool hasValue = false;
+        const std::size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg.erase(equals);
+            hasValue = true;
+        }
+        if (arg == "--help" || arg == "--version" || arg == "--raw" || arg == "--json") {
+            if (hasValue)
+                return "'" + arg + "' takes no value";
+            if ((arg == "--help" || arg == "--version") && argc != 2)
+                return "'" + arg + "' takes no other arguments";
+            o.help = o.help || arg == "--help";
+            o.version = o.version || arg == "--version";
+            raw = raw || arg == "--raw";
+            json = json || arg == "--json";
+            continue;
+        }
+        const bool known = arg == "--port" || arg == "--device" || arg == "--baud" ||
+                           arg == "--parity" || arg == "--data-bits" || arg == "--stop-bits" ||
+                           arg == "--timeout";
+        if (!known)
+            return "unknown option '" + arg + "'";
+        if (!hasValue) {
+            if (i + 1 >= argc)
+                return arg + " takes a value";
+            value = argv[++i];
+        }
+        if (arg == "--port") {
+            if (!ParseWholeNumber(value, 1, 4, &o.port))
+                return "the port number is 1 to 4, not '" + value + "'";
+            named = true;
+        } else if (arg == "--device") {
+            if (value.empty())
+                return "--device takes a path";
+            o.device = value;
+            given = true;
+        } else if (arg == "--baud") {
+            if (!ParseWholeNumber(value, 1200, 115200, &o.baud))
+                return "the baud rate is 1200 to 115200, not '" + value + "'";
+        } else if (arg == "--parity") {
+            if (!Lookup(kParities, value, &o.parity))
+                return "the parity is none, odd or even, not '" + value + "'";
+        } else if (arg == "--data-bits") {
+            if (!Lookup(kDataBits, value, &o.dataBits))
+                return "the data bits are 5, 6, 7 or 8, not '" + value + "'";
+        } else if (arg == "--stop-bits") {
+            if (!Lookup(kStopBits, value, &o.stopBits))
+                return "the stop bits are 1, 1.5 or 2, not '" + value + "'";
+        } else if (!ParseWholeNumber(value, 1, kLongestSilenceMs, &o.timeoutMs)) {
+            return "the time-out is 1 to 30000 ms, not '" + value + "'";
+        }
+    }
+    if (named && given)
+        return "--port and --device exclude each other";
+    if (raw && json)
+        return "--raw and --json exclude each other";
+    o.format = raw ? Format::Raw : json ? Format::Json : Format::Lines;
+    return std::string();
+}
+
+int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostream& out,
+                  std::ostream& err) const {
+    Options options;
+    const std::string wrong = Parse(argc, argv, &options);
+    if (!wrong.empty()) {
+        err << kProgram << ": " << wrong << "\nTry 'morvik-send --help' for more information.\n";
+        return kUsage;
+    }
+    if (options.help || options.version) {
+        if (options.help)
+            Usage(out);
+        else
+            out << kProgram << " " << MORVIK_VERSION << "\n";
+        return out.flush() ? kAnswered : kEmptyReply;
+    }
+
+    // A device given by path is a port of its own for this run, checked as any other.
+    const DWORD nPort = static_cast<DWORD>(options.port);
+    const DefinedPort defined(nPort, options.device);
+    CSerialPort port;
+    if (!port.Open(nPort, static_cast<DWORD>(options.baud), static_cast<DWORD>(options.parity),
+                   static_cast<DWORD>(options.dataBits), static_cast<DWORD>(options.stopBits))) {
+        err << kProgram << ": " << static_cast<const char*>(CommErrorMessage()) << "\n";
+        return kNoPort;
+    }
+    if (options.timeoutMs != 0)
+        port.SetTimeouts(MAXDWORD, MAXDWORD, static_cast<DWORD>(options.timeoutMs), 50, 0);
+
+    bool allAnswered = true;
+    auto exchange = [&](const std::string& command) {
+        allAnswered = Exchange(port, options.format, command, out) && allAnswered;
+        // Each reply as it comes, for whoever reads the other end of a pipe.
+        if (out.flush())
+            return true;
+        err << kProgram << ": cannot write the output\n";
+        return false;
+    };
+    if (!options.commands.empty()) {
+        for (const std::string& command : options.commands)
+            if (!exchange(command))
+                return kEmptyReply;
+    } else {
+        std::string line;
+        while (std::getline(in, line)) {
+            // A file written with CR LF line ends would send each command twice over.
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (!exchange(line))
+                return kEmptyReply;
+        }
+    }
+    return allAnswered ? kAnswered : kEmptyReply;
+}
+
+bool SendTool::Exchange(CSerialPort& port, Format format, const std::string& command,
+                        std::ostream& out) const {
+    CString strCommand = command.c_str();
+    strCommand += "\r";
+    if (format == Format::Lines) {
+        // The dialog's own exchange.
+        port.SendString(strCommand);
+        CString strReply;
+        port.ReceiveLine(strReply);
+        strReply.TrimRight();
+        const bool answered = !strReply.IsEmpty();
+        out << (answered ? static_cast<const char*>(strReply) : "Serial Error") << '\n';
+        return answered;
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    port.SendString(strCommand);
+    const Reply reply = ReadReply(port);
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    if (format == Format::Raw) {
+        out << Escaped(reply.bytes, false) << '\n';
+    } else {
+        char ms[32];
+        std::snprintf(ms, sizeof ms, "%.3f", took.count());
+        out << "{\"command\":" << JsonString(command) << ",\"reply\":" << JsonString(reply.bytes)
+            << ",\"bytes\":" << reply.bytes.size() << ",\"ms\":" << ms << ",\"ended\":\""
+            << EndingName(reply.ending) << "\"}\n";
+    }
+    return !ListedLine(reply.bytes).IsEmpty();
+}

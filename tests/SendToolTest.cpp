@@ -1,0 +1,380 @@
+#include "cli/SendTool.h"
+#include "tests/FakeMachine.h"
+#include "tests/PtyDevice.h"
+#include "tests/SlaveView.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <future>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
+#include <poll.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+Result RunSend(std::vector<const char*> args, const std::string& input = std::string()) {
+    args.insert(args.begin(), "morvik-send");
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    const int status = SendTool().Run(static_cast<int>(args.size()), args.data(), in, out, err);
+    return {status, out.str(), err.str()};
+}
+
+// Every byte value but the carriage return, then the carriage return.
+std::string AllBytes() {
+    std::string bytes;
+    for (int b = 0; b < 256; ++b)
+        if (b != '\r')
+            bytes += static_cast<char>(b);
+    return bytes + '\r';
+}
+
+// A device that answers as the table says and notes what it was sent.
+class Device {
+public:
+    Device() {
+        m_dev.StartResponder([this](const std::string& command) {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_received += command;
+            const auto it = m_replies.find(command.substr(0, command.size() - 1));
+            return it == m_replies.end() ? std::string("OK\r") : it->second;
+        });
+    }
+    std::string Received() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_received;
+    }
+    PtyDevice& Pty() { return m_dev; }
+
+private:
+    std::map<std::string, std::string> m_replies = {
+        {"*IDN?", "MORVIK,SIM-1\r"},
+        {"CRLF", "OK\r\n"},
+        {"SPACES", " \t \r"},
+        {"NUL", std::string("A\0B\r", 4)},
+        {"FIRSTCR", "\r\nOK\r\n"},
+        {"PARTIAL", "abc  "},
+        {"SILENT", ""},
+        {"ALL", AllBytes()},
+        {"FLOOD", std::string(70000, 'x')},
+    };
+    PtyDevice m_dev{1};
+    std::mutex m_mutex;
+    std::string m_received;
+};
+
+// A JSON object's "ms" is how long the exchange took: replaced by T.
+std::string WithoutTimes(std::string json) {
+    const std::string key = "\"ms\":";
+    for (std::size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
+        const std::size_t from = at + key.size();
+        json.replace(from, json.find_first_not_of("0123456789.", from) - from, "T");
+    }
+    return json;
+}
+
+TEST(SendTool, PrintsEachReplyAsTheDialogListsItAndSaysWhetherAllCame) {
+    Device device;
+    const struct {
+        std::vector<const char*> args;
+        std::string input;
+        int status;
+        std::string out;
+    } cases[] = {
+        {{"*IDN?", "CRLF"}, "", 0, "MORVIK,SIM-1\nOK\n"},
+        {{"--timeout", "100", "SPACES", "*IDN?"}, "", 1, "Serial Error\nMORVIK,SIM-1\n"},
+        {{"NUL", "FIRSTCR"}, "", 1, "AB\nSerial Error\n"},
+        {{"--timeout", "100", "PARTIAL", "SILENT"}, "", 1, "abc\nSerial Error\n"},
+        // Without commands the lines of the input, a CR LF line end counted as a line end and
+        // an empty line sending the carriage return alone; an argument is sent as it is.
+        {{}, "*IDN?\r\nCRLF\n\nECHO\n", 0, "MORVIK,SIM-1\nOK\nOK\nOK\n"},
+        {{"--", "--raw"}, "", 0, "OK\n"},
+        {{"--raw", "NUL", "FIRSTCR", "SPACES"}, "", 1, "A\\x00B\\r\n\\r\n \\t \\r\n"},
+        {{"--json", "--timeout=100", "CRLF", "PARTIAL", "SILENT", "ECHO \"\\"},
+         "",
+         1,
+         "{\"command\":\"CRLF\",\"reply\":\"OK\\r\",\"bytes\":3,\"ms\":T,\"ended\":\"terminator\"}"
+         "\n"
+         "{\"command\":\"PARTIAL\",\"reply\":\"abc  "
+         "\",\"bytes\":5,\"ms\":T,\"ended\":\"silence\"}\n"
+         "{\"command\":\"SILENT\",\"reply\":\"\",\"bytes\":0,\"ms\":T,\"ended\":\"silence\"}\n"
+         "{\"command\":\"ECHO \\\"\\\\\",\"reply\":\"OK\\r\",\"bytes\":3,\"ms\":T,\"ended\":"
+         "\"terminator\"}\n"},
+        // The class's cap on a reply's size; the rest of the flood is discarded before the next.
+        {{"--json", "FLOOD", "CRLF"},
+         "",
+         0,
+         "{\"command\":\"FLOOD\",\"reply\":\"" + std::string(65536, 'x') +
+             "\",\"bytes\":65536,\"ms\":T,\"ended\":\"cap\"}\n{\"command\":\"CRLF\",\"reply\":"
+             "\"OK\\r\",\"bytes\":3,\"ms\":T,\"ended\":\"terminator\"}\n"},
+    };
+    for (const auto& c : cases) {
+        const Result r = RunSend(c.args, c.input);
+        const std::string what = c.args.empty() ? c.input : c.args.back();
+        EXPECT_EQ(c.status, r.status) << what;
+        EXPECT_EQ(c.out, WithoutTimes(r.out)) << what;
+        EXPECT_EQ("", r.err) << what;
+    }
+    EXPECT_NE(std::string::npos, device.Received().find("*IDN?\rCRLF\r\rECHO\r--raw\r"));
+}
+
+// Escaped, every byte value can be told from every other and had back.
+TEST(SendTool, RawShowsEveryByteValueSoThatItCanBeHadBack) {
+    Device device;
+    const Result r = RunSend({"--raw", "ALL"});
+    ASSERT_EQ(0, r.status);
+    ASSERT_EQ('\n', r.out.back());
+    std::string back;
+    const std::string& text = r.out;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        ASSERT_TRUE(text[i] >= 0x20 && text[i] < 0x7f) << i;
+        if (text[i] != '\\') {
+            back += text[i];
+            continue;
+        }
+        const char kind = text[++i];
+        if (kind == 'x') {
+            back += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            back += kind == 'r' ? '\r' : kind == 'n' ? '\n' : kind == 't' ? '\t' : kind;
+        }
+    }
+    EXPECT_EQ(AllBytes(), back);
+    EXPECT_EQ(0u, r.out.find("\\x00\\x01")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("\\x08\\t\\n\\x0b\\x0c\\x0e"));
+    EXPECT_NE(std::string::npos, r.out.find("}~\\x7f\\x80"));
+    EXPECT_NE(std::string::npos, r.out.find("\\xfe\\xff\\r\n"));
+}
+
+TEST(SendTool, ASilenceEndsAReplyAfterTheTimeoutGiven) {
+    Device device;
+    for (const int ms : {100, 1000}) {
+        std::vector<const char*> args = {"SILENT"};
+        const std::string timeout = std::to_string(ms);
+        if (ms != 1000)
+            args.insert(args.begin(), {"--timeout", timeout.c_str()});
+        const auto start = Clock::now();
+        const Result r = RunSend(args);
+        const auto took = Clock::now() - start;
+        EXPECT_EQ(1, r.status);
+        EXPECT_GE(took, std::chrono::milliseconds(ms - 5)) << ms;
+        EXPECT_LT(took, std::chrono::milliseconds(ms + 500)) << ms;
+    }
+}
+
+TEST(SendTool, TheLineSettingsByName) {
+    PtyDevice dev(1);
+    dev.StartResponder([&](const std::string&) {
+        const termios tio = SettingsOf(dev.MasterFd());
+        return std::to_string(cfgetospeed(&tio) == B57600) + "\r";
+    });
+    const Result r = RunSend({"--baud", "57600", "--parity", "even", "--data-bits", "7",
+                              "--stop-bits", "1.5", "SPEED?"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("1\n", r.out);
+}
+
+// A device by path goes through the checks of a port; a port that cannot be opened says why on
+// one line, as the program does, and nothing is sent.
+TEST(SendTool, StatusThreeWithTheReasonWhenThePortCannotBeOpened) {
+    Device device;
+    FakeMachine machine;
+    const std::string slave = device.Pty().SlavePath();
+    EXPECT_EQ(0, RunSend({"--device", slave.c_str(), "*IDN?"}).status);
+    const std::string folder = device.Pty().PortsFolder();
+    device.Pty().Link(2, "/dev/null");
+    const struct {
+        std::vector<const char*> args;
+        std::string err;
+    } cases[] = {
+        {{"--port", "3", "*IDN?"},
+         "cannot open COM3: no such device (no " + folder +
+             "/COM3, and no 3rd serial port on this machine); run morvik-ports to see the "
+             "serial ports and assign one"},
+        {{"--port", "2", "*IDN?"},
+         "cannot open COM2: " + folder +
+             "/COM2 -> /dev/null: not a serial device; point COM2 at one with morvik-ports "
+             "--assign 2 DEVICE"},
+        {{"--device", "/dev/null", "*IDN?"}, "cannot open /dev/null: not a serial device"},
+        {{"--device", "/nonexistent/adapter"}, "cannot open /nonexistent/adapter: no such device"},
+    };
+    for (const auto& c : cases) {
+        const Result r = RunSend(c.args);
+        EXPECT_EQ(3, r.status) << c.err;
+        EXPECT_EQ("", r.out) << c.err;
+        EXPECT_EQ("morvik-send: " + c.err + "\n", r.err);
+    }
+    // The device given for one run is forgotten after it: port 1 is the ports entry again.
+    EXPECT_EQ(0, RunSend({"*IDN?"}).status);
+    EXPECT_EQ("*IDN?\r*IDN?\r", device.Received());
+}
+
+TEST(SendTool, RefusesBadCommandLinesWithStatusTwo) {
+    const struct {
+        std::vector<const char*> args;
+        std::string err;
+    } cases[] = {
+        {{"--port", "5"}, "the port number is 1 to 4, not '5'"},
+        {{"--baud", "1199"}, "the baud rate is 1200 to 115200, not '1199'"},
+        {{"--baud=115201"}, "the baud rate is 1200 to 115200, not '115201'"},
+        {{"--parity", "mark"}, "the parity is none, odd or even, not 'mark'"},
+        {{"--data-bits", "9"}, "the data bits are 5, 6, 7 or 8, not '9'"},
+        {{"--stop-bits", "3"}, "the stop bits are 1, 1.5 or 2, not '3'"},
+        {{"--timeout", "0"}, "the time-out is 1 to 30000 ms, not '0'"},
+        {{"--timeout"}, "--timeout takes a value"},
+        {{"--device="}, "--device takes a path"},
+        {{"--port", "1", "--device", "/dev/ttyUSB0"}, "--port and --device exclude each other"},
+        {{"--raw", "--json"}, "--raw and --json exclude each other"},
+        {{"--help", "X"}, "'--help' takes no other arguments"},
+        {{"X", "--verbose"}, "unknown option '--verbose'"},
+    };
+    for (const auto& c : cases) {
+        const Result r = RunSend(c.args);
+        EXPECT_EQ(2, r.status) << c.err;
+        EXPECT_EQ("", r.out) << c.err;
+        EXPECT_EQ("morvik-send: " + c.err + "\nTry 'morvik-send --help' for more information.\n",
+                  r.err);
+    }
+    EXPECT_EQ(0u, RunSend({"--help"}).out.find("Usage: morvik-send "));
+    EXPECT_EQ(std::string("morvik-send ") + MORVIK_VERSION + "\n", RunSend({"--version"}).out);
+}
+
+// The installed program, started with pipes on its standard input and output.
+class Program {
+public:
+    explicit Program(std::vector<const char*> args) {
+        args.insert(args.begin(), MORVIK_SEND);
+        args.push_back(nullptr);
+        int in[2], out[2];
+        EXPECT_EQ(0, pipe2(in, O_CLOEXEC));
+        EXPECT_EQ(0, pipe2(out, O_CLOEXEC));
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        EXPECT_EQ(0, posix_spawn(&m_pid, MORVIK_SEND, &actions, nullptr,
+                                 const_cast<char**>(args.data()), environ));
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        m_in = in[1];
+        m_out = out[0];
+    }
+    ~Program() {
+        CloseInput();
+        CloseOutput();
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    void Send(const std::string& text) {
+        EXPECT_EQ(static_cast<ssize_t>(text.size()), write(m_in, text.data(), text.size()));
+    }
+    // One line of its output without the line end, waiting at most ms; empty if none came.
+    std::string ReadLine(int ms) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+        std::string line;
+        for (char c = 0; c != '\n';) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd pfd{m_out, POLLIN, 0};
+            if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0 ||
+                read(m_out, &c, 1) != 1)
+                return std::string();
+            line += c;
+        }
+        line.pop_back();
+        return line;
+    }
+    void CloseInput() {
+        if (m_in >= 0)
+            close(m_in);
+        m_in = -1;
+    }
+    void CloseOutput() {
+        if (m_out >= 0)
+            close(m_out);
+        m_out = -1;
+    }
+    // The wait status, after at most ms (then it is killed).
+    int Wait(int ms) {
+        int status = -1;
+        for (int waited = 0; waited < ms; waited += 10) {
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return status;
+            }
+            usleep(10000);
+        }
+        return -1;
+    }
+    pid_t Pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+    int m_in = -1, m_out = -1;
+};
+
+// A pipe from a program that writes a command at a time and waits for each reply.
+TEST(SendToolProgram, AnswersEachLineOfItsInputAsItComes) {
+    Device device;
+    Program send({"--port", "1"});
+    send.Send("*IDN?\n");
+    EXPECT_EQ("MORVIK,SIM-1", send.ReadLine(5000));
+    send.Send("CRLF\n");
+    EXPECT_EQ("OK", send.ReadLine(5000));
+    send.CloseInput();
+    const int status = send.Wait(5000);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+}
+
+// Ctrl+C, a request to end, or a reader that went away while a reply is awaited: the program
+// ends as the signal ends a program, with the line's settings put back and the line let go.
+TEST(SendToolProgram, AnEndingSignalDuringAReadPutsTheLineBackAndLetsItGo) {
+    for (const int sig : {SIGINT, SIGTERM, SIGPIPE}) {
+        PtyDevice dev(1);
+        const SlaveView view(dev.SlavePath());
+        const termios before = view.Settings();
+        Program send({"--port", "1", "--timeout", "30000", "WAIT"});
+        ASSERT_EQ("WAIT\r", dev.ReadUntil('\r', 5000)) << strsignal(sig);
+        EXPECT_FALSE(SameSettings(before, view.Settings())) << strsignal(sig);
+        EXPECT_TRUE(view.Exclusive()) << strsignal(sig);
+        if (sig == SIGPIPE) {
+            send.CloseOutput();
+            dev.Write("OK\r");
+        } else {
+            kill(send.Pid(), sig);
+        }
+        const int status = send.Wait(3000);
+        ASSERT_TRUE(WIFSIGNALED(status)) << strsignal(sig) << " " << status;
+        EXPECT_EQ(sig, WTERMSIG(status));
+        EXPECT_TRUE(SameSettings(before, view.Settings())) << strsignal(sig);
+        EXPECT_FALSE(view.Exclusive()) << strsignal(sig);
+        EXPECT_EQ(0, flock(view.Fd(), LOCK_EX | LOCK_NB)) << strsignal(sig);
+    }
+}
+
+} // namespace

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# The command-line programs as a user runs them: the README's "From scripts" examples against
+# the simulated device, every byte value through --json and back out of jq, morvik-ports --check
+# under strace opening no device, and the bash completions. Exits 77 (skipped) when a tool it
+# needs is missing.
+# Usage: cli_test.sh <build folder> <source folder>
+set -euo pipefail
+build=$(cd "$1" && pwd)
+source_dir=$(cd "$2" && pwd)
+source "$(dirname "$0")/xvfb_lib.sh"
+need jq strace
+export PATH=$build:$PATH
+export XDG_CONFIG_HOME=$work/config
+touch "$work/program.log"
+
+morvik-simdevice --port 1 >"$work/device.log" 2>&1 &
+pids+=($!)
+wait_for "simulated device on COM1" "$work/device.log" || fail "the device did not start"
+
+# The README's examples: each "    $ command" line, then the lines of output it shows.
+examples=0
+command=
+expected=
+run_example() {
+    [ -n "$command" ] || return 0
+    local actual
+    actual=$(cd "$work" && bash -c "$command" 2>&1) || true
+    [ "$actual" = "$expected" ] ||
+        fail "README example: $command"$'\n'"shows:"$'\n'"$expected"$'\n'"prints:"$'\n'"$actual"
+    examples=$((examples + 1))
+    command=
+    expected=
+}
+while IFS= read -r line; do
+    if [[ $line == '    $ '* ]]; then
+        run_example
+        command=${line#'    $ '}
+    elif [[ $line == '    '* && -n $command ]]; then
+        expected+=${expected:+$'\n'}${line#'    '}
+    else
+        run_example
+    fi
+done < <(awk '/^## From scripts/ { on = 1; next } /^## / { on = 0 } on' "$source_dir/README.md")
+run_example
+[ "$examples" -eq 4 ] || fail "the README shows $examples examples from scripts, not 4"
+
+# The exit statuses: an empty reply, and a port with nothing there (the reason on one line).
+out=$(morvik-send --port 1 SILENT) && status=0 || status=$?
+[ "$out" = "Serial Error" ] && [ "$status" -eq 1 ] ||
+    fail "an empty reply printed '$out' with status $status"
+status=0
+morvik-send --port 3 '*IDN?' >"$work/out" 2>"$work/err" || status=$?
+[ "$status" -eq 3 ] && [ ! -s "$work/out" ] && [ "$(wc -l <"$work/err")" -eq 1 ] &&
+    grep -q '^morvik-send: cannot open COM3: no such device' "$work/err" ||
+    fail "a port with nothing there: status $status, $(cat "$work/err")"
+
+# Every byte value but 0x00 and the carriage return, echoed by the device: jq has them back
+# from the reply, and the carriage return after them.
+bytes=
+wanted=
+for b in $(seq 1 255); do
+    [ "$b" -eq 13 ] && continue
+    printf -v hex %02x "$b"
+    printf -v byte %b "\\x$hex"
+    bytes+=$byte
+    wanted+="$b "
+done
+got=$(morvik-send --port 1 --json "ECHO $bytes" | jq -r '.reply | explode | map(tostring) | join(" ")')
+[ "$got" = "${wanted}13" ] || fail "the bytes through --json and jq came back as: $got"
+
+# --check reads what it needs and opens no device: not the device's line, not the terminal, not
+# the kernel log. Once with links to such devices, once with none, as on a fresh machine, where
+# a serial console is named as skipped. (A sanitizer build's leak check cannot run under ptrace.)
+check=$work/check/MorvikSerialDemo/ports
+mkdir -p "$check" "$work/none"
+ln -s "$(readlink "$XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM1")" "$check/COM1"
+ln -s /dev/tty "$check/COM2"
+ln -s /dev/kmsg "$check/COM3"
+for config in "$work/check" "$work/none"; do
+    XDG_CONFIG_HOME=$config ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
+        strace -f -qq -e trace=open,openat -o "$work/strace.log" morvik-ports --check >"$work/check.log" ||
+        fail "morvik-ports --check failed: $(cat "$work/check.log")"
+    grep -q '"/proc/' "$work/strace.log" || fail "strace saw no file opened at all"
+    if grep -E '"/dev/(tty|pts/|kmsg|ptmx|console)' "$work/strace.log"; then
+        fail "morvik-ports --check opened a device"
+    fi
+done
+for console in $(cat /sys/class/tty/console/active 2>/dev/null); do
+    [[ $console == ttyS* ]] || continue
+    grep -q "^COM[1-8]  /dev/$console  console, skipped\$" "$work/check.log" ||
+        fail "--check does not name the console $console as skipped: $(cat "$work/check.log")"
+done
+XDG_CONFIG_HOME=$work/check morvik-ports --check >"$work/check.log"
+grep -Fxq "COM1  $(readlink "$check/COM1")  link $check/COM1" "$work/check.log" &&
+    grep -Fxq "      not serial: /dev/tty is not a serial line" "$work/check.log" &&
+    grep -Fxq "      not serial: /dev/kmsg is not a serial line" "$work/check.log" ||
+    fail "--check said: $(cat "$work/check.log")"
+
+# The completions, as bash runs them for the words typed so far.
+for program in morvik-send morvik-ports morvik-simdevice; do
+    source "$source_dir/completions/$program"
+    complete -p "$program" >/dev/null || fail "no completion for $program"
+done
+touch "$work/adapter-link"
+completes() {
+    local expected=$1 function=$2 got
+    shift 2
+    got=$(
+        COMP_WORDS=("$@")
+        COMP_CWORD=$(($# - 1))
+        COMPREPLY=()
+        "$function" 2>/dev/null
+        echo "${COMPREPLY[*]}"
+    )
+    [ "$got" = "$expected" ] || fail "completing '$*' gives '$got', not '$expected'"
+}
+completes "--port --parity" _morvik_send morvik-send --p
+completes "none odd even" _morvik_send morvik-send --parity ""
+completes "1.5" _morvik_send morvik-send --stop-bits 1.
+completes "9600" _morvik_send morvik-send --baud = 96
+completes "5 6 7 8" _morvik_send morvik-send --data-bits =
+completes "" _morvik_send morvik-send --timeout ""
+completes "" _morvik_send morvik-send --port 1 "ECHO"
+completes "$work/adapter-link" _morvik_send morvik-send --device "$work/adapter-"
+completes "--check --assign --help --version" _morvik_ports morvik-ports --
+completes "1 2 3 4 5 6 7 8" _morvik_ports morvik-ports --check ""
+completes "$work/adapter-link" _morvik_ports morvik-ports --assign 2 "$work/adapter-"
+completes "" _morvik_ports morvik-ports --check 1 ""
+completes "--port --ports" _morvik_simdevice morvik-simdevice --po
+completes "$work/check" _morvik_simdevice morvik-simdevice --ports "$work/chec"
+echo "command line: passed"
