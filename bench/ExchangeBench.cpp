@@ -4,10 +4,11 @@
 //
 // A peer thread on the master side of a pseudo-terminal answers each CR-terminated command at
 // once. Contenders take turns in short rounds (the starting one rotates), so that whatever else
-// the machine does at a moment hits all of them alike; the slow one, pyserial, takes its rounds
-// after the others. Each round opens the port, makes one untimed exchange of the size measured
-// (so that every contender's reply storage has grown to it, as the bare calls' buffer is
-// reserved) and then times the rest one by one; the figures are per-exchange medians.
+// the machine does at a moment hits all of them alike; those in a process of their own,
+// morvik-send and pyserial, take their rounds after the others. Each round opens the port, makes
+// one untimed exchange of the size measured (so that every contender's reply storage has grown to
+// it, as the bare calls' buffer is reserved) and then times the rest one by one; the figures are
+// per-exchange medians.
 
 #include "serial/SerialPort.h"
 #include "tests/PtyDevice.h"
@@ -85,6 +86,7 @@ struct Contender {
     std::function<bool(int bytes, int n, std::vector<double>& out)> run;
     std::string skipped; // why it could not run, if so
     bool slow = false;   // takes its turn only every slowEvery-th round
+    bool apart = false;  // a process of its own: takes its rounds after the in-process ones
 };
 
 bool PortRun(int bytes, int n, std::vector<double>& out) {
@@ -423,9 +425,9 @@ int main(int argc, char** argv) {
         {"QtSerialPort",
          [&](int b, int n, std::vector<double>& o) { return QtRun(slave, b, n, o); },
          {}},
-        {"morvik-send", SendToolRun, {}},
+        {"morvik-send", SendToolRun, {}, false, true},
         {"pyserial", [&](int b, int n, std::vector<double>& o) { return python.Run(b, n, o); },
-         python.Ready() ? std::string() : python.Status(), true},
+         python.Ready() ? std::string() : python.Status(), true, true},
     };
     const std::size_t nSizes = sizeof kSizes / sizeof kSizes[0];
     const std::size_t nContenders = contenders.size();
@@ -436,16 +438,17 @@ int main(int argc, char** argv) {
     for (const Size& size : kSizes)
         rounds.push_back(std::max(1, static_cast<int>(size.rounds * scale + 0.5)));
     const int mostRounds = *std::max_element(rounds.begin(), rounds.end());
-    // The slow contenders take their rounds after the others: interleaved, a round of theirs
-    // (seconds of a busy interpreter) shifted the figures of the fast ones by up to half.
-    for (const bool slowPass : {false, true})
+    // Contenders in a process of their own take their rounds after the others: interleaved, a
+    // round of theirs (a program started and ended, seconds of a busy interpreter) shifted the
+    // figures of the in-process ones by up to half.
+    for (const bool apartPass : {false, true})
         for (int r = 0; r < mostRounds; ++r) {
             for (std::size_t s = 0; s < nSizes; ++s) {
                 if (r >= rounds[s])
                     continue;
                 for (std::size_t k = 0; k < nContenders; ++k) {
                     const std::size_t c = (k + static_cast<std::size_t>(r) + s) % nContenders;
-                    if (!contenders[c].skipped.empty() || contenders[c].slow != slowPass ||
+                    if (!contenders[c].skipped.empty() || contenders[c].apart != apartPass ||
                         (contenders[c].slow && r % kSizes[s].slowEvery != 0))
                         continue;
                     if (!contenders[c].run(kSizes[s].bytes, kSizes[s].perRound, samples[c][s])) {
