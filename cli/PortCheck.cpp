@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -23,11 +24,6 @@
 namespace {
 
 using Finding = PortCheck::Finding;
-
-std::string BaseName(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
@@ -246,10 +242,10 @@ std::vector<Finding> PortCheck::Check(unsigned nPort, const PortResolver::Port& 
     case DeviceCheck::Verdict::NotSerial:
         return {{"not serial", device.device + " is not a serial line", assign, true}};
     case DeviceCheck::Verdict::InUse: {
-        const std::string fix =
-            device.holder.find("getty") != std::string::npos
-                ? "sudo systemctl stop serial-getty@" + BaseName(device.device) + ".service"
-                : "kill " + std::to_string(device.holderPid);
+        const std::string tty = std::filesystem::path(device.device).filename();
+        const std::string fix = device.holder.find("getty") != std::string::npos
+                                    ? "sudo systemctl stop serial-getty@" + tty + ".service"
+                                    : "kill " + std::to_string(device.holderPid);
         return {{"in use", "the terminal of " + device.holder + Pid(device.holderPid), fix, true}};
     }
     case DeviceCheck::Verdict::SerialLine:
