@@ -5,7 +5,7 @@
 
 #include "framework/win32/Handles.h"
 #include "framework/win32/controls/ListBoxControl.h"
-#include "tests/PtyDevice.h"
+#include "testsupport/PtyDevice.h"
 #include "tests/TestDlg.h"
 #include "bench/BenchStats.h"
 

@@ -11,7 +11,7 @@
 // per-exchange medians.
 
 #include "serial/SerialPort.h"
-#include "tests/PtyDevice.h"
+#include "testsupport/PtyDevice.h"
 #include "bench/BenchStats.h"
 
 #include <QByteArray>

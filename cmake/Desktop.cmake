@@ -2,7 +2,6 @@
 # AppStream metainfo, the icons, the man pages and the licence, all generated from the project
 # version, the version block and the icon designs.
 include(GNUInstallDirs)
-find_package(Qt6 REQUIRED COMPONENTS Gui Svg)
 
 set(MORVIK_ID com.morvik.MorvikSerialDemo)
 set(MORVIK_PACKAGE morvik-serial-demo)
@@ -11,9 +10,6 @@ set(MORVIK_ICON_SIZES 16 32 48 64 128 256)
 set(MORVIK_SVG ${PROJECT_SOURCE_DIR}/dialog/res/MainFrame.svg)
 
 set(desktop_dir ${PROJECT_BINARY_DIR}/desktop)
-add_executable(desktop-files tools/DesktopFiles.cpp app/VersionInfo.cpp)
-target_include_directories(desktop-files PRIVATE ${PROJECT_BINARY_DIR}/generated)
-target_link_libraries(desktop-files PRIVATE core Qt6::Gui Qt6::Svg)
 set(desktop_outputs ${desktop_dir}/${MORVIK_ID}.desktop ${desktop_dir}/${MORVIK_ID}.metainfo.xml)
 foreach(size ${MORVIK_ICON_SIZES})
   list(APPEND desktop_outputs ${desktop_dir}/${MORVIK_ID}-${size}.png)

@@ -4,7 +4,7 @@
 #include "framework/win32/Resources.h"
 #include "framework/afx/WinApp.h"
 #include "tests/DialogDriver.h"
-#include "tests/PtyDevice.h"
+#include "testsupport/PtyDevice.h"
 #include "tests/TestDlg.h"
 
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 #include "framework/win32/Handles.h"
 #include "framework/win32/Resources.h"
 #include "tests/DialogDriver.h"
-#include "tests/PtyDevice.h"
+#include "testsupport/PtyDevice.h"
 #include "tests/StderrCapture.h"
 #include "tests/TestDlg.h"
 

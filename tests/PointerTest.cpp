@@ -9,7 +9,7 @@
 #include "framework/win32/controls/ListBoxControl.h"
 #include "framework/win32/Resources.h"
 #include "tests/DialogDriver.h"
-#include "tests/PtyDevice.h"
+#include "testsupport/PtyDevice.h"
 #include "tests/TestDlg.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "serial/PortResolver.h"
 #include "tests/FakeMachine.h"
-#include "tests/PtyDevice.h"
+#include "testsupport/PtyDevice.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "cli/SendTool.h"
 #include "tests/FakeMachine.h"
-#include "tests/PtyDevice.h"
+#include "testsupport/PtyDevice.h"
 #include "tests/SlaveView.h"
 
 #include <gtest/gtest.h>

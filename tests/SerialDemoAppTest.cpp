@@ -4,7 +4,7 @@
 #include "framework/win32/EndingSignals.h"
 #include "framework/win32/Handles.h"
 #include "tests/DialogDriver.h"
-#include "tests/PtyDevice.h"
+#include "testsupport/PtyDevice.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "serial/CommTestHooks.h"
 #include "serial/LineSettings.h"
 #include "tests/FakeMachine.h"
-#include "tests/PtyDevice.h"
+#include "testsupport/PtyDevice.h"
 #include "tests/SlaveView.h"
 #include "tests/WaitingChild.h"
 

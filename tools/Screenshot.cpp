@@ -5,7 +5,7 @@
 #include "dialog/SerialDemoDlg.h"
 #include "framework/afx/WinApp.h"
 #include "framework/win32/Handles.h"
-#include "tests/PtyDevice.h"
+#include "testsupport/PtyDevice.h"
 
 #include <QAbstractButton>
 #include <QApplication>

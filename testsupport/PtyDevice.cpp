@@ -1,4 +1,4 @@
-#include "tests/PtyDevice.h"
+#include "testsupport/PtyDevice.h"
 
 #include <cerrno>
 #include <chrono>
