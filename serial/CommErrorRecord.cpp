@@ -73,7 +73,8 @@ CString CommErrorMessage() {
     case COMM_ERROR_NONE:
         return CString();
     case COMM_ERROR_PORT_NUMBER:
-        line += ": port number outside 1 to 4";
+        line += ": port number outside " + std::to_string(kFirstPort) + " to " +
+                std::to_string(kLastPort);
         break;
     case COMM_ERROR_SETTINGS:
         line += where + ": the line settings were refused";

@@ -46,6 +46,16 @@ struct COMMTIMEOUTS {
     DWORD WriteTotalTimeoutConstant = 0;
 };
 
+// The time-outs CSerialPort::Open sets after MAXDWORD, MAXDWORD: a read waits up to a second
+// for its first byte, a write up to 50 ms a byte. A device that could not be configured keeps
+// them too.
+constexpr DWORD kReadTimeoutMs = 1000;
+constexpr DWORD kWriteTimeoutMsPerByte = 50;
+
+// CSerialPort opens the ports COM1: to COM4:.
+constexpr DWORD kFirstPort = 1;
+constexpr DWORD kLastPort = 4;
+
 constexpr DWORD PURGE_TXABORT = 0x0001;
 constexpr DWORD PURGE_RXABORT = 0x0002;
 constexpr DWORD PURGE_TXCLEAR = 0x0004;

@@ -1,5 +1,7 @@
 #include "serial/SerialPort.h"
 
+#include "serial/comm.h"
+
 namespace {
 // Shared by every port object: the counts of the last reads and the last write.
 DWORD g_dwBytesRead = 0;
@@ -15,7 +17,7 @@ CSerialPort::~CSerialPort() {
 }
 
 BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits, DWORD nStopBits) {
-    if (nPort < 1 || nPort > 4) {
+    if (nPort < kFirstPort || nPort > kLastPort) {
         CommSetLastError(COMM_ERROR_PORT_NUMBER, nPort);
         return FALSE;
     }
@@ -93,7 +95,7 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
     if (!CommSetState(m_hPort, &m_dcb))
         return FALSE;
 
-    SetTimeouts(MAXDWORD, MAXDWORD, 1000, 50, 0);
+    SetTimeouts(MAXDWORD, MAXDWORD, kReadTimeoutMs, kWriteTimeoutMsPerByte, 0);
     Purge();
     return TRUE;
 }

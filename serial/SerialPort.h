@@ -2,7 +2,7 @@
 
 #include "core/String.h"
 #include "core/Types.h"
-#include "serial/comm.h"
+#include "serial/CommTypes.h"
 
 // Line-setting codes taken by CSerialPort::Open.
 constexpr DWORD PARITY_NONE = 0x0100;

@@ -1,8 +1,8 @@
 #pragma once
 
 // The platform's serial calls, one function each, as CSerialPort uses them. comm_posix.cpp makes
-// them on Linux termios; CommErrorRecord.cpp keeps the error record and its words for every
-// platform.
+// them on Linux termios; CommPorts.cpp finds what a port name leads to and CommErrorRecord.cpp
+// keeps the error record and its words, for every platform.
 
 #include "core/String.h"
 #include "core/Types.h"
