@@ -27,7 +27,7 @@ Result RunTool(const FakeMachine& machine, std::vector<const char*> args,
                const PortCheck::User& user = PortCheck::User()) {
     args.insert(args.begin(), "morvik-ports");
     std::ostringstream out, err;
-    const int status = PortsTool(machine.Sources(), user)
+    const int status = PortsTool({machine.Sources(), machine.GroupFile()}, user)
                            .Run(static_cast<int>(args.size()), args.data(), out, err);
     return {status, out.str(), err.str()};
 }
@@ -62,7 +62,7 @@ TEST(PortsTool, ListsEachPortWithWhatItNamesAndWhy) {
     dev.Link(5, "/nonexistent/adapter");
     dev.Link(6, machine.Root());
     const std::string f = dev.PortsFolder();
-    const std::string byId = machine.Sources().byIdFolder;
+    const std::string byId = machine.Sources().ttys.byIdFolder;
     machine.AddProcess(812, "getty", 812, DeviceNumber(dev.SlavePath()));
 
     const Result r = RunTool(machine, {});
@@ -84,7 +84,8 @@ TEST(PortsTool, AssignLinksThePortByItsStableName) {
     PtyDevice plain(8);
     FakeMachine machine;
     machine.AddById("usb-Morvik_Adapter_7-if00-port0", adapter.SlavePath());
-    const std::string byIdName = machine.Sources().byIdFolder + "/usb-Morvik_Adapter_7-if00-port0";
+    const std::string byIdName =
+        machine.Sources().ttys.byIdFolder + "/usb-Morvik_Adapter_7-if00-port0";
 
     // A ports folder that does not exist yet is made.
     char root[] = "/tmp/morvik-assign-XXXXXX";
@@ -343,7 +344,7 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
         EXPECT_EQ(Expand(c.output, {{"slave", b.Slave()},
                                     {"folder", b.dev.PortsFolder()},
                                     {"dev", b.machine.Sources().devFolder},
-                                    {"byid", b.machine.Sources().byIdFolder},
+                                    {"byid", b.machine.Sources().ttys.byIdFolder},
                                     {"tty", b.Slave().substr(b.Slave().rfind('/') + 1)}}),
                   r.out)
             << c.verdict;
@@ -396,7 +397,7 @@ TEST(PortsTool, AssignLinksByTheUsbSocketWhenTheByIdNameIsNotTheAdaptersOwn) {
     const std::string shared = "S:serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0\n";
     machine.AddUdevEntry(DeviceNumber(twin.SlavePath()), shared);
     machine.AddUdevEntry(DeviceNumber(genuine.SlavePath()), shared);
-    const std::string byPath = machine.Sources().byPathFolder + "/pci-0000:00:14.0-usb-0:";
+    const std::string byPath = machine.Sources().ttys.byPathFolder + "/pci-0000:00:14.0-usb-0:";
     const std::string entry = genuine.PortsFolder() + "/COM2";
 
     const struct {
@@ -408,14 +409,14 @@ TEST(PortsTool, AssignLinksByTheUsbSocketWhenTheByIdNameIsNotTheAdaptersOwn) {
              "2:1.0-port0\nlinked by its USB socket: the adapter has no serial "
              "number, so a by-id name would fit any adapter of its make; plug "
              "it into the same socket\n"},
-        {machine.Sources().byIdFolder + "/usb-1a86_USB_Serial-if00-port0",
+        {machine.Sources().ttys.byIdFolder + "/usb-1a86_USB_Serial-if00-port0",
          "COM2 -> " + byPath +
              "2:1.0-port0\nlinked by its USB socket: the adapter has no serial "
              "number, so a by-id name would fit any adapter of its make; plug "
              "it into the same socket\n"},
         {machine.DevPath("ttyUSB1"),
          "COM2 -> " + byPath + "3:1.0-port0\nlinked by its USB socket: its by-id name " +
-             machine.Sources().byIdFolder +
+             machine.Sources().ttys.byIdFolder +
              "/usb-FTDI_FT232R_USB_UART_A10K-if00-port0 is claimed by ttyUSB2 too; plug it into "
              "the same socket\n"},
     };
