@@ -2,12 +2,12 @@
 
 #include "cli/TtyFacts.h"
 #include "serial/DeviceCheck.h"
+#include "serial/Refusal.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -173,55 +173,55 @@ bool PortCheck::Access(const std::string& device, Finding* pFinding) const {
 std::vector<Finding> PortCheck::Check(unsigned nPort, const PortResolver::Port& port) const {
     const std::string number = std::to_string(nPort);
     const std::string assign = "morvik-ports --assign " + number + " DEVICE";
+    // What the port rule and the checks before open refuse, said as the program says it.
+    const Refusal named = Refusal::OfPort(nPort, port);
     switch (port.how) {
     case PortResolver::How::Nothing:
-        return {{"nothing",
-                 "no link COM" + number + " and no serial port of that number on this machine",
-                 assign, true}};
+        return {{"nothing", named.Reason(), assign, true}};
     case PortResolver::How::Console:
-        return {{"console", "the kernel console is left alone",
+        return {{"console", named.Reason(),
                  "morvik-ports --assign " + number + " " + port.path +
                      "  # only to talk over the console",
                  true}};
     case PortResolver::How::LookupError:
-        return {{"lookup failed", port.path + ": " + std::strerror(port.error), "", true}};
+        return {{"lookup failed", port.path + ": " + named.Reason(), "", true}};
     case PortResolver::How::Link:
     case PortResolver::How::Found:
         break;
     }
 
-    // The checks the program makes before it opens a port.
     const DeviceCheck::Result device = DeviceCheck(m_sources.machine).Check(port.path);
+    const std::string reason = Refusal::OfDevice(device).Reason();
     const ProcessTable::Process* brltty = Running("brltty");
     switch (device.verdict) {
     case DeviceCheck::Verdict::Missing: {
-        const std::string what = port.path + (port.target.empty() ? "" : " -> " + port.target);
+        const std::string what =
+            port.path + (port.target.empty() ? "" : " -> " + port.target) + ": " + reason;
         if (device.error != ENOENT)
-            return {{"missing", what + ": " + std::strerror(device.error), "", true}};
+            return {{"missing", what, "", true}};
         // brltty takes some USB serial adapters for braille displays: their node goes away.
         if (brltty && NamesUsb(port))
             return {{"missing",
-                     what + " is not there, and brltty" + Pid(brltty->pid) +
+                     what + ", and brltty" + Pid(brltty->pid) +
                          " runs, which takes some USB serial adapters for braille displays",
                      "sudo apt-get remove brltty", true}};
-        return {
-            {"missing", what + " is not there: plug the device in, or link another", assign, true}};
+        return {{"missing", what + "; plug the device in, or link another", assign, true}};
     }
     case DeviceCheck::Verdict::NotSerial:
-        return {{"not serial", device.device + " is not a serial line", assign, true}};
+        return {{"not serial", device.device + ": " + reason, assign, true}};
     case DeviceCheck::Verdict::InUse: {
         const std::string tty = std::filesystem::path(device.device).filename();
         const std::string fix = device.holder.find("getty") != std::string::npos
                                     ? "sudo systemctl stop serial-getty@" + tty + ".service"
                                     : "kill " + std::to_string(device.holderPid);
-        return {{"in use", "the terminal of " + device.holder + Pid(device.holderPid), fix, true}};
+        return {{"in use", device.device + ": " + reason, fix, true}};
     }
     case DeviceCheck::Verdict::SerialLine:
         break;
     }
-    Finding refused;
-    if (!Access(device.device, &refused))
-        return {refused};
+    Finding noAccess;
+    if (!Access(device.device, &noAccess))
+        return {noAccess};
     for (const ProcessTable::Process& p : Processes()) {
         if (std::find(p.files.begin(), p.files.end(), device.device) == p.files.end())
             continue;

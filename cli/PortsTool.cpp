@@ -4,6 +4,7 @@
 #include "cli/WholeNumber.h"
 #include "serial/DeviceCheck.h"
 #include "serial/PortsFolder.h"
+#include "serial/Refusal.h"
 
 #include <cerrno>
 #include <cstring>
@@ -49,21 +50,6 @@ int Written(std::ostream& out, std::ostream& err) {
     return 1;
 }
 
-// Why a device is no port, or empty.
-std::string Refusal(const DeviceCheck::Result& r) {
-    switch (r.verdict) {
-    case DeviceCheck::Verdict::SerialLine:
-        return std::string();
-    case DeviceCheck::Verdict::Missing:
-        return r.error == ENOENT ? "missing" : std::strerror(r.error);
-    case DeviceCheck::Verdict::NotSerial:
-        return "not a serial device";
-    case DeviceCheck::Verdict::InUse:
-        break;
-    }
-    return "in use as the terminal of " + r.holder + " (pid " + std::to_string(r.holderPid) + ")";
-}
-
 // "COMn  what it names  how", as the listing shows a port.
 std::string Named(unsigned n, const PortResolver::Port& port) {
     std::string line = "COM" + std::to_string(n) + "  ";
@@ -77,7 +63,7 @@ std::string Named(unsigned n, const PortResolver::Port& port) {
     case PortResolver::How::Nothing:
         break;
     case PortResolver::How::LookupError:
-        return line + "-  lookup failed: " + port.path + ": " + std::strerror(port.error);
+        return line + "-  " + port.path + ": " + Refusal::OfPort(n, port).Reason();
     }
     return line + "-  nothing";
 }
@@ -125,15 +111,15 @@ void PortsTool::List(std::ostream& out) const {
         const PortResolver::Port port = m_resolver.Resolve(n);
         out << Named(n, port);
         if (port.how == PortResolver::How::Link) {
-            const std::string refusal = Refusal(check.Check(port.path));
-            if (!refusal.empty())
-                out << ", " << refusal;
+            const std::string reason = Refusal::OfDevice(check.Check(port.path)).Reason();
+            if (!reason.empty())
+                out << ", " << reason;
         } else if (port.how == PortResolver::How::Found) {
             // The kernel listed it as a serial port: only somebody's use of it can stand in
             // the way.
             const DeviceCheck::Result r = check.Check(port.path);
             if (r.verdict == DeviceCheck::Verdict::InUse)
-                out << ", " << Refusal(r);
+                out << ", " << Refusal::OfDevice(r).Reason();
         }
         out << "\n";
     }
@@ -170,12 +156,8 @@ int PortsTool::Assign(const std::string& number, const std::string& device, std:
     // The same check as the program's before it opens a port; nothing is opened here.
     std::string why;
     const DeviceCheck::Result checked = DeviceCheck(m_sources.machine).Check(device);
-    if (checked.verdict == DeviceCheck::Verdict::Missing) {
-        err << kProgram << ": " << device << ": " << std::strerror(checked.error) << "\n";
-        return 1;
-    }
     if (checked.verdict != DeviceCheck::Verdict::SerialLine) {
-        err << kProgram << ": " << device << ": " << Refusal(checked) << "\n";
+        err << kProgram << ": " << device << ": " << Refusal::OfDevice(checked).Reason() << "\n";
         return 1;
     }
 

@@ -1,6 +1,6 @@
 // The serial calls on Linux: termios through LineSettings, bounded waits through Deadline, the
 // state of each descriptor in DeviceTable and the settings to put back in HeldLines. What a
-// port name leads to is CommPorts.cpp's.
+// port name leads to is CommPorts.cpp's; why an open fails is said in CommErrorRecord.cpp.
 
 #include "serial/comm.h"
 
@@ -26,40 +26,6 @@
 
 namespace {
 
-// Whether the port rule named something that may be looked at; the reason recorded if not.
-BOOL Named(const PortResolver::Port& port) {
-    switch (port.how) {
-    case PortResolver::How::Link:
-    case PortResolver::How::Found:
-        return TRUE;
-    case PortResolver::How::Console:
-        return Fail(COMM_ERROR_CONSOLE, EPERM);
-    case PortResolver::How::Nothing:
-        CommErrorRecord::Last().nothingThere = true;
-        return Fail(COMM_ERROR_NO_DEVICE, ENOENT);
-    case PortResolver::How::LookupError:
-        break;
-    }
-    return Fail(COMM_ERROR_LOOKUP, port.error);
-}
-
-// Whether the device is a serial line nobody uses as a terminal; the reason recorded if not.
-BOOL Checked(const DeviceCheck::Result& device) {
-    switch (device.verdict) {
-    case DeviceCheck::Verdict::SerialLine:
-        return TRUE;
-    case DeviceCheck::Verdict::Missing:
-        return Fail(CommErrorFromErrno(device.error), device.error);
-    case DeviceCheck::Verdict::NotSerial:
-        return Fail(COMM_ERROR_NOT_SERIAL, ENOTTY);
-    case DeviceCheck::Verdict::InUse:
-        break;
-    }
-    CommErrorRecord::Last().holder = device.holder;
-    CommErrorRecord::Last().holderPid = device.holderPid;
-    return Fail(COMM_ERROR_IN_USE, EBUSY);
-}
-
 // Closes a descriptor that is not kept, without disturbing the error being recorded.
 BOOL CloseAndFail(int fd, DWORD code, int error) {
     close(fd);
@@ -72,7 +38,7 @@ BOOL OpenExclusively(const DeviceCheck::Result& device, int* pFd) {
         return open(device.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     });
     if (fd < 0)
-        return Fail(CommErrorFromErrno(errno), errno);
+        return Fail(Refusal::CodeOf(errno), errno);
     // The name may have changed hands since it was checked.
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != device.number)
@@ -122,11 +88,11 @@ HANDLE CommOpen(const char* pszPortName) {
     const PortResolver::Port port = CommLookUpPort(n, &last.defined);
     last.path = port.path;
     last.target = port.target;
-    int fd = -1;
-    if (!Named(port))
+    if (!Accepted(Refusal::OfPort(static_cast<unsigned>(n), port)))
         return INVALID_HANDLE_VALUE;
     const DeviceCheck::Result device = DeviceCheck(CommSources()).Check(port.path);
-    if (!Checked(device) || !OpenExclusively(device, &fd))
+    int fd = -1;
+    if (!Accepted(Refusal::OfDevice(device)) || !OpenExclusively(device, &fd))
         return INVALID_HANDLE_VALUE;
 
     LineSettings::Snapshot found{};
