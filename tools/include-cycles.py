@@ -151,7 +151,7 @@ class File:
                 if end == "{":
                     self.classes.add(klass.group(1))
                 continue  # a forward declaration declares nothing of its own
-            if words[0] == "enum" or words[0] == "template" and "(" not in head:
+            if words[0] == "enum" or (words[0] == "template" and "(" not in head):
                 continue
             name = callable_name(head)
             if name and not (end == "{" and head.rstrip().endswith("=")):
