@@ -57,69 +57,18 @@ bool Lookup(const Names& names, const std::string& text, unsigned long* pCode) {
 }
 
 // How a reply ended, as --json names it.
-enum class Ending { Terminator, Silence, Cap, Failed };
-
-const char* EndingName(Ending ending) {
+const char* EndingName(SerialReply::Ending ending) {
     switch (ending) {
-    case Ending::Terminator:
+    case SerialReply::Ending::Terminator:
         return "terminator";
-    case Ending::Silence:
+    case SerialReply::Ending::Silence:
         return "silence";
-    case Ending::Cap:
+    case SerialReply::Ending::Cap:
         return "cap";
-    case Ending::Failed:
+    case SerialReply::Ending::Failed:
         break;
     }
     return "failed";
-}
-
-struct Reply {
-    std::string bytes; // every byte as it came, a 0x00 too
-    Ending ending = Ending::Silence;
-};
-
-// A reply by the rule of ReceiveLine, one counted read call per byte, so that every byte (the
-// 0x00 that the reply text cannot hold too) and the way it ended are known: a read call that
-// fails ends it as failed, one that brings nothing as silence, a carriage return as terminator,
-// the class's limits on a reply's size and time as cap.
-Reply ReadReply(CSerialPort& port) {
-    Reply reply;
-    const DWORD start = CommTickCount();
-    CString one;
-    DWORD count = 0;
-    for (;;) {
-        one.Empty();
-        if (!port.ReadBytes(one, &count, 1, false, '\r')) {
-            reply.ending = Ending::Failed;
-            break;
-        }
-        if (count == 0) {
-            reply.ending = Ending::Silence;
-            break;
-        }
-        reply.bytes += one.IsEmpty() ? '\0' : one.GetAt(0);
-        if (reply.bytes.back() == '\r') {
-            reply.ending = Ending::Terminator;
-            break;
-        }
-        if (reply.bytes.size() >= CSerialPort::kMaxReplyBytes ||
-            CommTickCount() - start >= CSerialPort::kMaxReplyMs) {
-            reply.ending = Ending::Cap;
-            break;
-        }
-    }
-    return reply;
-}
-
-// The line the dialog lists for a reply: its text (where a 0x00 adds nothing) without trailing
-// white space; empty stands for "Serial Error".
-CString ListedLine(const std::string& bytes) {
-    CString line;
-    for (const char c : bytes)
-        if (c != '\0')
-            line += c;
-    line.TrimRight();
-    return line;
 }
 
 const char kHex[] = "0123456789abcdef";
@@ -309,24 +258,16 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
 
 bool SendTool::Exchange(CSerialPort& port, Format format, const std::string& command,
                         std::ostream& out) const {
-    CString strCommand = command.c_str();
-    strCommand += "\r";
-    if (format == Format::Lines) {
-        // The dialog's own exchange.
-        port.SendString(strCommand);
-        CString strReply;
-        port.ReceiveLine(strReply);
-        strReply.TrimRight();
-        const bool answered = !strReply.IsEmpty();
-        out << (answered ? static_cast<const char*>(strReply) : "Serial Error") << '\n';
-        return answered;
-    }
-
     const auto start = std::chrono::steady_clock::now();
-    port.SendString(strCommand);
-    const Reply reply = ReadReply(port);
+    CString strReply;
+    port.Exchange(command.c_str(), strReply);
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-    if (format == Format::Raw) {
+    // The line the dialog lists; empty stands for "Serial Error".
+    strReply.TrimRight();
+    const SerialReply& reply = port.LastReply();
+    if (format == Format::Lines) {
+        out << (strReply.IsEmpty() ? "Serial Error" : static_cast<const char*>(strReply)) << '\n';
+    } else if (format == Format::Raw) {
         out << Escaped(reply.bytes, false) << '\n';
     } else {
         char ms[32];
@@ -335,5 +276,5 @@ bool SendTool::Exchange(CSerialPort& port, Format format, const std::string& com
             << ",\"bytes\":" << reply.bytes.size() << ",\"ms\":" << ms << ",\"ended\":\""
             << EndingName(reply.ending) << "\"}\n";
     }
-    return !ListedLine(reply.bytes).IsEmpty();
+    return !strReply.IsEmpty();
 }

@@ -2,6 +2,9 @@
 
 #include "serial/comm.h"
 
+#include <cstring>
+#include <string>
+
 namespace {
 // Shared by every port object: the counts of the last reads and the last write.
 DWORD g_dwBytesRead = 0;
@@ -132,56 +135,42 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
     if (m_hPort == INVALID_HANDLE_VALUE)
         return FALSE;
 
-    const DWORD dwStart = CommTickCount();
-    DWORD dwCallsSeen = CommReadSystemCalls();
-    // The cap on a reply's time: the clock is read only after a read went to the system, since
-    // bytes handed out from the buffer take no time worth measuring.
-    auto overTime = [&]() {
-        const DWORD dwCalls = CommReadSystemCalls();
-        if (dwCalls == dwCallsSeen)
-            return false;
-        dwCallsSeen = dwCalls;
-        return CommTickCount() - dwStart >= kMaxReplyMs;
-    };
-    char buffer[2] = {0, 0};
-    // Each call's count, kept here while the loop runs: the caller's location shows only the
-    // last call's count or the total, once the loop is over.
+    if (nMaxReads == 0) {
+        ReadReply(bUseTerminator, cTerminator);
+        const std::string& bytes = m_lastReply.bytes;
+        // The text, where a 0x00 adds no character: the bytes between the 0x00s, each run as a
+        // zero-terminated string.
+        const char* const pszBytes = bytes.c_str();
+        for (std::size_t at = 0; at < bytes.size(); at += std::strlen(pszBytes + at) + 1)
+            str += pszBytes + at;
+        if (bytes.empty() && m_lastReply.ending == SerialReply::Ending::Failed) {
+            *pdwRead = 0; // what the failed call left
+            return FALSE;
+        }
+        *pdwRead = static_cast<DWORD>(bytes.size());
+        if (bUseTerminator)
+            return m_lastReply.ending == SerialReply::Ending::Terminator ? TRUE : FALSE;
+        return TRUE;
+    }
+
+    // At most nMaxReads read calls; a failed one uses up an attempt and the loop goes on.
+    char c = 0;
     DWORD dwRead = 0;
     DWORD dwTotal = 0;
     bool bTerminatorSeen = false;
     BOOL bLastOk = TRUE;
-
-    // One byte: count it, append it (a 0x00 adds no character but counts), test it.
-    auto take = [&]() {
+    for (DWORD i = 0; i < nMaxReads; ++i) {
+        bLastOk = CommRead(m_hPort, &c, 1, &dwRead);
+        if (!bLastOk)
+            continue;
+        if (dwRead == 0)
+            break;
         dwTotal += dwRead;
-        if (buffer[0] != 0)
-            str += buffer[0];
-        if (bUseTerminator && buffer[0] == cTerminator)
+        if (c != 0)
+            str += c;
+        if (bUseTerminator && c == cTerminator) {
             bTerminatorSeen = true;
-        buffer[0] = 0;
-    };
-    // Held for the whole loop; a copy lets the compiler keep it out of memory.
-    const HANDLE hPort = m_hPort;
-
-    if (nMaxReads == 0) {
-        for (;;) {
-            bLastOk = CommRead(hPort, buffer, 1, &dwRead);
-            if (!bLastOk || dwRead == 0)
-                break;
-            take();
-            if (bTerminatorSeen || dwTotal >= kMaxReplyBytes || overTime())
-                break;
-        }
-    } else {
-        for (DWORD i = 0; i < nMaxReads; ++i) {
-            bLastOk = CommRead(hPort, buffer, 1, &dwRead);
-            if (!bLastOk)
-                continue;
-            if (dwRead == 0)
-                break;
-            take();
-            if (bTerminatorSeen)
-                break;
+            break;
         }
     }
 
@@ -195,12 +184,61 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
     return TRUE;
 }
 
+void CSerialPort::ReadReply(bool bUseTerminator, char cTerminator) {
+    std::string& bytes = m_lastReply.bytes;
+    bytes.clear();
+    const DWORD dwStart = CommTickCount();
+    DWORD dwCallsSeen = CommReadSystemCalls();
+    // Held for the whole loop; a copy lets the compiler keep it out of memory.
+    const HANDLE hPort = m_hPort;
+    char c = 0;
+    DWORD dwRead = 0;
+    for (;;) {
+        if (!CommRead(hPort, &c, 1, &dwRead)) {
+            m_lastReply.ending = SerialReply::Ending::Failed;
+            return;
+        }
+        if (dwRead == 0) {
+            m_lastReply.ending = SerialReply::Ending::Silence;
+            return;
+        }
+        bytes += c;
+        if (bUseTerminator && c == cTerminator) {
+            m_lastReply.ending = SerialReply::Ending::Terminator;
+            return;
+        }
+        if (bytes.size() >= kMaxReplyBytes) {
+            m_lastReply.ending = SerialReply::Ending::Cap;
+            return;
+        }
+        // The clock is read only after a read went to the system: bytes handed out from the
+        // buffer take no time worth measuring.
+        if (CommReadSystemCalls() != dwCallsSeen) {
+            dwCallsSeen = CommReadSystemCalls();
+            if (CommTickCount() - dwStart >= kMaxReplyMs) {
+                m_lastReply.ending = SerialReply::Ending::Cap;
+                return;
+            }
+        }
+    }
+}
+
 BOOL CSerialPort::ReceiveLine(CString& str) {
     str.Empty();
-    if (m_hPort == INVALID_HANDLE_VALUE)
+    if (m_hPort == INVALID_HANDLE_VALUE) {
+        m_lastReply.bytes.clear();
+        m_lastReply.ending = SerialReply::Ending::Failed;
         return FALSE;
+    }
     ReadBytes(str, &g_dwBytesRead, 0, true, '\r');
     return g_dwBytesRead != 0 ? TRUE : FALSE;
+}
+
+BOOL CSerialPort::Exchange(const CString& strCommand, CString& strReply) {
+    CString strLine = strCommand;
+    strLine += "\r";
+    SendString(strLine);
+    return ReceiveLine(strReply);
 }
 
 BOOL CSerialPort::Close() {

@@ -3,6 +3,7 @@
 #include "core/String.h"
 #include "core/Types.h"
 #include "serial/CommTypes.h"
+#include "serial/SerialReply.h"
 
 // Line-setting codes taken by CSerialPort::Open.
 constexpr DWORD PARITY_NONE = 0x0100;
@@ -47,8 +48,21 @@ public:
     BOOL Close();
     BOOL Disconnect();
 
+    // The exchange of the dialog's Send for callers without a dialog: the command out with the
+    // carriage return that ends it, then the reply read as ReceiveLine reads it.
+    BOOL Exchange(const CString& strCommand, CString& strReply);
+    // The last reply read to its end (by ReceiveLine, or ReadBytes without a limit of read
+    // calls): its bytes and how it ended, known without reading it again.
+    const SerialReply& LastReply() const { return m_lastReply; }
+
     CString m_strPortName;
     DCB m_dcb;
     COMMTIMEOUTS m_timeouts;
     HANDLE m_hPort;
+
+private:
+    // The read loop of a reply, into m_lastReply.
+    void ReadReply(bool bUseTerminator, char cTerminator);
+
+    SerialReply m_lastReply;
 };

@@ -155,6 +155,24 @@ TEST(Platform, TabStopsAndTheEditSelectionByMessage) {
     });
 }
 
+TEST(Platform, AControlDestroyedOnItsOwnLeavesItsDialogAndAGoneDialogAnswersNothing) {
+    CDialog dlg(910);
+    DialogDriver ui(dlg);
+    HWND hDlg = nullptr;
+    ui.Run([&] {
+        hDlg = dlg.m_hWnd;
+        const HWND hEdit = GetDlgItem(hDlg, 701), hList = GetDlgItem(hDlg, 706);
+        ASSERT_EQ(TRUE, DestroyWindow(GetDlgItem(hDlg, 702)));
+        EXPECT_EQ(nullptr, GetDlgItem(hDlg, 702));
+        EXPECT_EQ(hList, GetNextDlgTabItem(hDlg, hEdit, FALSE));
+        EXPECT_EQ(hEdit, GetNextDlgTabItem(hDlg, hList, TRUE));
+        EXPECT_NE(nullptr, GetSystemMenu(hDlg, FALSE));
+    });
+    EXPECT_EQ(nullptr, GetDlgItem(hDlg, 701));
+    EXPECT_EQ(nullptr, GetSystemMenu(hDlg, FALSE));
+    EXPECT_EQ(FALSE, EndDialog(hDlg, IDOK));
+}
+
 TEST(Platform, AnObjectGetsItsWindowsMessagesFirstAndLetsGoWhenTheWindowGoes) {
     PtyDevice dev(1);
     TestDlg dlg;

@@ -70,6 +70,7 @@ private:
         {"CRLF", "OK\r\n"},
         {"SPACES", " \t \r"},
         {"NUL", std::string("A\0B\r", 4)},
+        {"HIGH", std::string("\0\x7f\x80\xc3\xa9\xff\r", 7)},
         {"FIRSTCR", "\r\nOK\r\n"},
         {"PARTIAL", "abc  "},
         {"SILENT", ""},
@@ -108,6 +109,16 @@ TEST(SendTool, PrintsEachReplyAsTheDialogListsItAndSaysWhetherAllCame) {
         {{}, "*IDN?\r\nCRLF\n\nECHO\n", 0, "MORVIK,SIM-1\nOK\nOK\nOK\n"},
         {{"--", "--raw"}, "", 0, "OK\n"},
         {{"--raw", "NUL", "FIRSTCR", "SPACES"}, "", 1, "A\\x00B\\r\n\\r\n \\t \\r\n"},
+        {{"HIGH"}, "", 0, "\x7f\x80\xc3\xa9\xff\n"},
+        {{"--raw", "--timeout=100", "CRLF", "HIGH", "PARTIAL", "SILENT"},
+         "",
+         1,
+         "OK\\r\n\\x00\\x7f\\x80\\xc3\\xa9\\xff\\r\nabc  \n\n"},
+        {{"--json", "HIGH"},
+         "",
+         0,
+         "{\"command\":\"HIGH\",\"reply\":\"\\u0000\\u007f\\u0080\\u00c3\\u00a9\\u00ff\\r\","
+         "\"bytes\":7,\"ms\":T,\"ended\":\"terminator\"}\n"},
         {{"--json", "--timeout=100", "CRLF", "PARTIAL", "SILENT", "ECHO \"\\"},
          "",
          1,
@@ -125,6 +136,7 @@ TEST(SendTool, PrintsEachReplyAsTheDialogListsItAndSaysWhetherAllCame) {
          "{\"command\":\"FLOOD\",\"reply\":\"" + std::string(65536, 'x') +
              "\",\"bytes\":65536,\"ms\":T,\"ended\":\"cap\"}\n{\"command\":\"CRLF\",\"reply\":"
              "\"OK\\r\",\"bytes\":3,\"ms\":T,\"ended\":\"terminator\"}\n"},
+        {{"--raw", "FLOOD", "CRLF"}, "", 0, std::string(65536, 'x') + "\nOK\\r\n"},
     };
     for (const auto& c : cases) {
         const Result r = RunSend(c.args, c.input);
@@ -134,6 +146,30 @@ TEST(SendTool, PrintsEachReplyAsTheDialogListsItAndSaysWhetherAllCame) {
         EXPECT_EQ("", r.err) << what;
     }
     EXPECT_NE(std::string::npos, device.Received().find("*IDN?\rCRLF\r\rECHO\r--raw\r"));
+}
+
+// The line hangs up once the command has come: that reply fails, and so does every later one.
+TEST(SendTool, RepliesOnAHungUpLineFail) {
+    const struct {
+        std::vector<const char*> args;
+        std::string out;
+    } cases[] = {
+        {{"A", "B"}, "Serial Error\nSerial Error\n"},
+        {{"--raw", "A", "B"}, "\n\n"},
+        {{"--json", "A", "B"},
+         "{\"command\":\"A\",\"reply\":\"\",\"bytes\":0,\"ms\":T,\"ended\":\"failed\"}\n"
+         "{\"command\":\"B\",\"reply\":\"\",\"bytes\":0,\"ms\":T,\"ended\":\"failed\"}\n"},
+    };
+    for (const auto& c : cases) {
+        PtyDevice dev(1);
+        auto run = std::async(std::launch::async, [&c] { return RunSend(c.args); });
+        EXPECT_EQ("A\r", dev.ReadUntil('\r', 5000)) << c.out;
+        dev.HangUp();
+        const Result r = run.get();
+        EXPECT_EQ(1, r.status) << c.out;
+        EXPECT_EQ(c.out, WithoutTimes(r.out));
+        EXPECT_EQ("", r.err) << c.out;
+    }
 }
 
 // Escaped, every byte value can be told from every other and had back.

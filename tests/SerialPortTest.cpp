@@ -396,6 +396,36 @@ TEST_F(SerialExchange, WritesAreBoundedAndShortWritesFail) {
     EXPECT_LT(written, big.size());
 }
 
+// The exchange without a dialog keeps every byte of the reply and how it ended (morvik-send's
+// tests show each ending); here what they cannot see: the bytes that came before a failed read,
+// and a failed reply, not the one before, for a port that is not open.
+TEST_F(SerialExchange, TheLastReplyKeepsItsBytesAndHowItEnded) {
+    const std::string answer("A\0B\r", 4);
+    dev.StartResponder([&answer](const std::string& command) {
+        return command == "ID?\r" ? answer : std::string("?\r");
+    });
+    CString reply;
+    EXPECT_EQ(TRUE, port.Exchange("ID?", reply));
+    EXPECT_EQ(CString("AB\r"), reply);
+    EXPECT_EQ(answer, port.LastReply().bytes);
+    EXPECT_EQ(SerialReply::Ending::Terminator, port.LastReply().ending);
+
+    dev.StopResponder();
+    dev.Write("par");
+    ASSERT_TRUE(WaitDriverHolds(port.m_hPort, 3));
+    DWORD count = 0;
+    ASSERT_EQ(TRUE, port.ReadBytes(reply, &count, 1, false, '\r')); // "ar" now in the buffer
+    dev.HangUp();
+    EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+    EXPECT_EQ("ar", port.LastReply().bytes);
+    EXPECT_EQ(SerialReply::Ending::Failed, port.LastReply().ending);
+
+    port.Close();
+    EXPECT_EQ(FALSE, port.Exchange("ID?", reply));
+    EXPECT_EQ("", port.LastReply().bytes);
+    EXPECT_EQ(SerialReply::Ending::Failed, port.LastReply().ending);
+}
+
 TEST(SerialPortLifetime, DestructorReleasesTheDevice) {
     PtyDevice dev(1);
     {

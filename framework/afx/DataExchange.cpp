@@ -45,6 +45,12 @@ bool ParseInt(const char* psz, int* pValue) {
 
 } // namespace
 
+BOOL CWnd::UpdateData(BOOL bSaveAndValidate) {
+    CDataExchange dx(this, bSaveAndValidate);
+    DoDataExchange(&dx);
+    return dx.m_bFailed ? FALSE : TRUE;
+}
+
 HWND CDataExchange::PrepareCtrl(int nIDC) {
     m_hWndLastControl = m_pDlgWnd ? m_pDlgWnd->GetDlgItemHandle(nIDC) : nullptr;
     m_bEditLastControl = false;

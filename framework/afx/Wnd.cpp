@@ -1,6 +1,5 @@
 #include "framework/afx/Wnd.h"
 
-#include "framework/afx/DataExchange.h"
 #include "framework/afx/Menu.h"
 #include "framework/afx/WinApp.h"
 
@@ -84,12 +83,6 @@ BOOL CWnd::SetToolTipText(LPCSTR lpszText) {
 
 HWND CWnd::GetDlgItemHandle(int nID) const {
     return ::GetDlgItem(m_hWnd, nID);
-}
-
-BOOL CWnd::UpdateData(BOOL bSaveAndValidate) {
-    CDataExchange dx(this, bSaveAndValidate);
-    DoDataExchange(&dx);
-    return dx.m_bFailed ? FALSE : TRUE;
 }
 
 void CWnd::DoDataExchange(CDataExchange*) {}

@@ -50,6 +50,7 @@ public:
     HWND GetDlgItemHandle(int nID) const;
 
     // Moves data between the controls and the members (TRUE: from the controls, with checks).
+    // Defined with the exchange it runs, which works on windows: DataExchange.cpp.
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
 
     virtual LRESULT WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam);

@@ -1,4 +1,5 @@
-// The dialog manager: dialogs from templates, their modal loop, their controls.
+// The dialog manager: dialogs from templates, their handles and their controls, their modal
+// loop, their window menu.
 
 #include "framework/win32/DialogWindow.h"
 #include "framework/win32/Handles.h"
@@ -29,7 +30,7 @@ BOOL CreateControls(HWND hDlg, DialogWindow* pDialog) {
             return FALSE;
         }
         QWidget* pControl = pClass->create(item, pDialog);
-        CreateControlHandle(pControl, *pClass, hDlg, item.id, item.style);
+        CreateWindowHandle(pControl, pClass->proc, hDlg, item.id, item.style | WS_CHILD, pClass);
         pDialog->AddControl(pControl, item);
     }
     return TRUE;
@@ -82,7 +83,8 @@ HWND CreateDialogIndirectA(HINSTANCE, const DialogTemplate* pTemplate, HWND hWnd
     if (!pTemplate)
         return nullptr;
     auto* pDialog = new DialogWindow(*pTemplate, WidgetOf(hWndParent));
-    const HWND hDlg = CreateDialogHandle(pDialog);
+    const HWND hDlg =
+        CreateWindowHandle(pDialog, DefDlgProcA, nullptr, 0, pTemplate->style, nullptr);
     if (!CreateControls(hDlg, pDialog)) {
         DestroyWindow(hDlg);
         return nullptr;
@@ -112,4 +114,9 @@ HWND GetDlgItem(HWND hDlg, int nIDDlgItem) {
 HWND GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious) {
     DialogWindow* pDialog = DialogOf(hDlg);
     return pDialog ? HandleOf(pDialog->NextTabStop(WidgetOf(hCtl), bPrevious != FALSE)) : nullptr;
+}
+
+HMENU GetSystemMenu(HWND hWnd, BOOL bRevert) {
+    DialogWindow* pDialog = DialogOf(hWnd);
+    return pDialog ? pDialog->SystemMenu(bRevert != FALSE) : nullptr;
 }

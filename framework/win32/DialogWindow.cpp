@@ -2,6 +2,7 @@
 
 #include "framework/win32/AnsiCodePage.h"
 #include "framework/win32/Handles.h"
+#include "framework/win32/ReturnFocus.h"
 #include "framework/win32/WinUser.h"
 #include "framework/win32/controls/ControlClass.h"
 
@@ -17,6 +18,7 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace {
 
@@ -24,15 +26,21 @@ QFont::Weight QtWeight(WORD weight) {
     return weight >= 600 ? QFont::Bold : QFont::Normal;
 }
 
+std::unordered_set<const QWidget*>& LiveDialogs() {
+    static auto* dialogs = new std::unordered_set<const QWidget*>; // outlives every dialog
+    return *dialogs;
+}
+
 } // namespace
 
-void ReturnFocus(QWidget* pOwner) {
-    if (pOwner && pOwner->isVisible())
-        pOwner->activateWindow();
+DialogWindow* DialogOf(HWND hWnd) {
+    QWidget* pWidget = WidgetOf(hWnd);
+    return LiveDialogs().count(pWidget) ? static_cast<DialogWindow*>(pWidget) : nullptr;
 }
 
 DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     : QDialog(pOwner), m_template(tmpl), m_style(tmpl.style) {
+    LiveDialogs().insert(this);
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
     if ((tmpl.style & WS_CAPTION) == WS_CAPTION)
         flags |= Qt::WindowTitleHint;
@@ -71,7 +79,9 @@ DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     }
 }
 
-DialogWindow::~DialogWindow() = default;
+DialogWindow::~DialogWindow() {
+    LiveDialogs().erase(this);
+}
 
 void DialogWindow::AddControl(QWidget* pControl, const DialogTemplate::Item& item) {
     // A control of a fixed size (an icon static) keeps it.
@@ -82,6 +92,7 @@ void DialogWindow::AddControl(QWidget* pControl, const DialogTemplate::Item& ite
     // The first template item lies on top: each new control goes below those before it.
     pControl->lower();
     m_controls.push_back(pControl);
+    m_items.push_back(&item);
     // Tab order is template order over the tab stops.
     if (item.style & WS_TABSTOP) {
         pControl->setFocusPolicy(Qt::StrongFocus);
@@ -94,9 +105,9 @@ void DialogWindow::AddControl(QWidget* pControl, const DialogTemplate::Item& ite
 }
 
 QWidget* DialogWindow::Control(int nID) const {
-    for (QWidget* pChild : m_controls) {
-        if (GetDlgCtrlID(HandleOf(pChild)) == nID)
-            return pChild;
+    for (std::size_t i = 0; i < m_controls.size(); ++i) {
+        if (m_items[i]->id == nID && HandleOf(m_controls[i]))
+            return m_controls[i];
     }
     return nullptr;
 }
@@ -109,8 +120,9 @@ QWidget* DialogWindow::NextTabStop(QWidget* pAfter, bool bPrevious) const {
             start = i;
     }
     for (int k = 1; k <= n; ++k) {
-        QWidget* pChild = m_controls[(start + (bPrevious ? n - k : k)) % n];
-        if ((GetWindowLongA(HandleOf(pChild), GWL_STYLE) & WS_TABSTOP) && pChild->isEnabled())
+        const int i = (start + (bPrevious ? n - k : k)) % n;
+        QWidget* pChild = m_controls[i];
+        if ((m_items[i]->style & WS_TABSTOP) && HandleOf(pChild) && pChild->isEnabled())
             return pChild;
     }
     return nullptr;
@@ -164,11 +176,13 @@ void DialogWindow::SetDefId(UINT nID) {
 void DialogWindow::ShowDefault() {
     HWND hFocus = nullptr;
     HWND hDefault = nullptr;
-    if (FocusDlgCode(&hFocus) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))
+    if (FocusDlgCode(&hFocus) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) {
         hDefault = hFocus;
-    else if (const int nID = static_cast<int>(DefId());
-             nID && IsWindowEnabled(GetDlgItem(Handle(), nID)))
-        hDefault = GetDlgItem(Handle(), nID);
+    } else if (const int nID = static_cast<int>(DefId())) {
+        const QWidget* pDefault = Control(nID);
+        if (pDefault && pDefault->isEnabled())
+            hDefault = HandleOf(pDefault);
+    }
     for (QWidget* pControl : m_controls) {
         const HWND hControl = HandleOf(pControl);
         const LRESULT code = SendMessageA(hControl, WM_GETDLGCODE, 0, 0);
@@ -261,7 +275,7 @@ void DialogWindow::keyPressEvent(QKeyEvent* pEvent) {
             Command(IDOK);
             return;
         }
-        const HWND hDefault = GetDlgItem(Handle(), LOWORD(defId));
+        const HWND hDefault = HandleOf(Control(LOWORD(defId)));
         if (!hDefault || IsWindowEnabled(hDefault))
             SendMessageA(Handle(), WM_COMMAND, MAKEWPARAM(LOWORD(defId), BN_CLICKED),
                          reinterpret_cast<LPARAM>(hDefault));

@@ -9,10 +9,6 @@
 
 class QPaintEvent;
 
-// Gives the keyboard back to the window a box was opened from, once the box has closed.
-// A window manager would; without one the focus stays on the screen's root window.
-void ReturnFocus(QWidget* pOwner);
-
 // The widget of a dialog built from its template. It turns Qt's events into the messages of
 // the dialog manager, sent to the dialog's handle: button clicks, keys, painting, Close and
 // the system menu. The dialog manager (CreateDialogIndirectA) adds its controls.
@@ -32,7 +28,7 @@ public:
     void AddControl(QWidget* pControl, const DialogTemplate::Item& item);
     // The controls in template order.
     const std::vector<QWidget*>& Controls() const { return m_controls; }
-    // The control with this identifier, or null.
+    // The control with this identifier, or null (also for a control destroyed on its own).
     QWidget* Control(int nID) const;
     // The next enabled tab stop after pAfter (from the start for null), or before it.
     QWidget* NextTabStop(QWidget* pAfter, bool bPrevious) const;
@@ -84,7 +80,10 @@ private:
     DWORD m_style;
     int m_baseX = 1;
     int m_baseY = 1;
-    std::vector<QWidget*> m_controls; // template order
+    // The controls and the template items they were made from, both in template order: what
+    // the dialog knows of its children it holds itself (a control's style never changes).
+    std::vector<QWidget*> m_controls;
+    std::vector<const DialogTemplate::Item*> m_items;
     QWidget* m_pLastTabStop = nullptr;
     HMENU m_hSystemMenu = nullptr;
     QPaintEvent* m_pPaintEvent = nullptr;
@@ -92,3 +91,7 @@ private:
     bool m_bEnded = false;
     INT_PTR m_nResult = -1;
 };
+
+// The dialog window behind a dialog's handle; null for any other window, and once the dialog's
+// destruction has begun.
+DialogWindow* DialogOf(HWND hWnd);

@@ -9,7 +9,6 @@
 #include <QMenu>
 #include <QPainter>
 
-class DialogWindow;
 class QWidget;
 struct ControlClass;
 
@@ -31,13 +30,12 @@ struct HDC__ : QPainter {
 
 // A window is a widget with an entry in the platform's handle table. The entry, and with it the
 // handle, goes when the widget is destroyed, after the window procedure got WM_NCDESTROY.
-// Handles are never reused: one that outlived its window names no window.
-HWND CreateDialogHandle(DialogWindow* pDialog);
-HWND CreateControlHandle(QWidget* pWidget, const ControlClass& cls, HWND hDlg, int nID,
-                         DWORD dwStyle);
+// Handles are never reused: one that outlived its window names no window. Who makes a window
+// makes its handle: the procedure it starts with, its parent, identifier and style as created,
+// and for a control the class it was made from (null for any other window).
+HWND CreateWindowHandle(QWidget* pWidget, WNDPROC pfnProc, HWND hParent, int nID, DWORD dwStyle,
+                        const ControlClass* pClass);
 QWidget* WidgetOf(HWND hWnd);
 HWND HandleOf(const QWidget* pWidget);
-// The dialog window behind a dialog's handle; null for any other window.
-DialogWindow* DialogOf(HWND hWnd);
 // The control class a control was created from; null for a window that is no control.
 const ControlClass* ClassOf(HWND hWnd);

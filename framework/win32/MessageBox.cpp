@@ -1,6 +1,6 @@
 #include "framework/win32/AnsiCodePage.h"
-#include "framework/win32/DialogWindow.h"
 #include "framework/win32/Handles.h"
+#include "framework/win32/ReturnFocus.h"
 #include "framework/win32/WinUser.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
-// Menus: the window menu of a dialog and the entries a program appends to it.
+// Menus: which are alive, and the entries a program appends to one (the window menu a dialog
+// makes for itself).
 
 #include "framework/win32/AnsiCodePage.h"
-#include "framework/win32/DialogWindow.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/WinUser.h"
 
@@ -28,11 +28,6 @@ HMENU__::~HMENU__() {
 
 BOOL IsMenu(HMENU hMenu) {
     return LiveMenus().count(hMenu) ? TRUE : FALSE;
-}
-
-HMENU GetSystemMenu(HWND hWnd, BOOL bRevert) {
-    DialogWindow* pDialog = DialogOf(hWnd);
-    return pDialog ? pDialog->SystemMenu(bRevert != FALSE) : nullptr;
 }
 
 BOOL AppendMenuA(HMENU hMenu, UINT uFlags, std::uintptr_t uIDNewItem, LPCSTR lpNewItem) {

@@ -1,10 +1,8 @@
 // The handle table and message dispatch: every window the platform made, its procedure, and
 // the window calls that read or change it.
 
-#include "framework/win32/DialogWindow.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/WinUser.h"
-#include "framework/win32/controls/ControlClass.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -15,7 +13,6 @@ namespace {
 
 struct Window {
     QWidget* widget; // null once its destruction has begun
-    DialogWindow* dialog;
     const ControlClass* cls;
     WNDPROC proc;
     HWND parent;
@@ -47,31 +44,21 @@ void Destroyed(HWND hWnd) {
         return;
     Table().byWidget.erase(pWindow->widget);
     pWindow->widget = nullptr;
-    pWindow->dialog = nullptr;
     // The last message a window gets: whoever subclassed it lets go here.
     SendMessageA(hWnd, WM_NCDESTROY, 0, 0);
     Table().windows.erase(hWnd);
 }
 
-HWND Register(const Window& window) {
-    HandleTable& table = Table();
-    const HWND hWnd = reinterpret_cast<HWND>(++table.last);
-    table.windows.emplace(hWnd, window);
-    table.byWidget.emplace(window.widget, hWnd);
-    QObject::connect(window.widget, &QObject::destroyed, [hWnd] { Destroyed(hWnd); });
-    return hWnd;
-}
-
 } // namespace
 
-HWND CreateDialogHandle(DialogWindow* pDialog) {
-    return Register(
-        {pDialog, pDialog, nullptr, DefDlgProcA, nullptr, 0, pDialog->Template().style});
-}
-
-HWND CreateControlHandle(QWidget* pWidget, const ControlClass& cls, HWND hDlg, int nID,
-                         DWORD dwStyle) {
-    return Register({pWidget, nullptr, &cls, cls.proc, hDlg, nID, dwStyle | WS_CHILD});
+HWND CreateWindowHandle(QWidget* pWidget, WNDPROC pfnProc, HWND hParent, int nID, DWORD dwStyle,
+                        const ControlClass* pClass) {
+    HandleTable& table = Table();
+    const HWND hWnd = reinterpret_cast<HWND>(++table.last);
+    table.windows.emplace(hWnd, Window{pWidget, pClass, pfnProc, hParent, nID, dwStyle});
+    table.byWidget.emplace(pWidget, hWnd);
+    QObject::connect(pWidget, &QObject::destroyed, [hWnd] { Destroyed(hWnd); });
+    return hWnd;
 }
 
 QWidget* WidgetOf(HWND hWnd) {
@@ -82,11 +69,6 @@ QWidget* WidgetOf(HWND hWnd) {
 HWND HandleOf(const QWidget* pWidget) {
     const auto it = Table().byWidget.find(pWidget);
     return it == Table().byWidget.end() ? nullptr : it->second;
-}
-
-DialogWindow* DialogOf(HWND hWnd) {
-    const Window* pWindow = Find(hWnd);
-    return pWindow ? pWindow->dialog : nullptr;
 }
 
 const ControlClass* ClassOf(HWND hWnd) {

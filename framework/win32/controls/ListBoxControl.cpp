@@ -1,6 +1,6 @@
 #include "framework/win32/controls/ListBoxControl.h"
 
-#include "framework/win32/DialogWindow.h"
+#include "framework/win32/ReturnFocus.h"
 #include "framework/win32/WholeFile.h"
 #include "framework/win32/WinUser.h"
 

@@ -1,0 +1,119 @@
+// The command field's history: recalled with Up and Down, kept across runs, bounded.
+
+#include "dialog/resource.h"
+#include "framework/win32/controls/EditHistory.h"
+#include "tests/DialogDriver.h"
+#include "testsupport/PtyDevice.h"
+#include "tests/StderrCapture.h"
+#include "tests/TestDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+namespace {
+
+TEST(CommandHistory, UpAndDownRecallTheCommandsSentAlsoAfterARestart) {
+    PtyDevice dev(1);
+    std::string received;
+    dev.StartResponder([&](const std::string& cmd) {
+        received += cmd;
+        return std::string("OK\r");
+    });
+    const QString file = EditHistory::PathFor("history");
+    QFile::remove(file);
+    const auto run = [](const std::function<void(DialogDriver&)>& body) {
+        TestDlg dlg;
+        DialogDriver ui(dlg);
+        ui.Run([&] {
+            ui.Click(IDC_OPEN_PORT); // the focus moves on to the command field
+            ASSERT_EQ(ui.Control(IDC_COMMAND), QApplication::focusWidget());
+            body(ui);
+        });
+    };
+    run([](DialogDriver& ui) {
+        for (const char* cmd : {"FIRST", "SECOND", "SECOND", "THIRD"}) {
+            ui.SetText(IDC_COMMAND, cmd);
+            ui.Key(Qt::Key_Return);
+        }
+        // Most recent first, each once, past the one the field shows already.
+        const auto step = [&](Qt::Key key, const char* expected) {
+            ui.Key(key);
+            EXPECT_EQ(QString(expected), ui.Text(IDC_COMMAND)) << expected;
+        };
+        step(Qt::Key_Up, "SECOND");
+        step(Qt::Key_Up, "FIRST");
+        step(Qt::Key_Up, "FIRST"); // nothing older
+        step(Qt::Key_Down, "SECOND");
+        step(Qt::Key_Down, "THIRD");
+        // Typing makes the text one's own; Down past the newest brings it back.
+        ui.Type("X");
+        step(Qt::Key_Up, "THIRD");
+        step(Qt::Key_Down, "THIRDX");
+        step(Qt::Key_Up, "THIRD");
+        step(Qt::Key_Up, "SECOND");
+        ui.Key(Qt::Key_Return);
+        EXPECT_EQ(5, ui.Lines().size());
+    });
+    EXPECT_EQ("FIRST\rSECOND\rSECOND\rTHIRD\rSECOND\r", received);
+    // After a restart the dialog finds them in the file.
+    run([](DialogDriver& ui) {
+        ui.Key(Qt::Key_Up);
+        EXPECT_EQ(QString("SECOND"), ui.Text(IDC_COMMAND));
+        ui.Key(Qt::Key_Up);
+        EXPECT_EQ(QString("THIRD"), ui.Text(IDC_COMMAND));
+    });
+    QFile kept(file);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    // No two the same in a row; older repeats stay, as they were sent.
+    EXPECT_EQ(QByteArray("SECOND\nTHIRD\nSECOND\nFIRST\n"), kept.readAll());
+
+    // A history that cannot be kept costs the history only, with one line for the journal.
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    setenv("XDG_STATE_HOME", "/dev/null/state", 1);
+    StderrCapture capture;
+    run([](DialogDriver& ui) {
+        ui.Key(Qt::Key_Up); // nothing to read
+        EXPECT_EQ(QString(), ui.Text(IDC_COMMAND));
+        for (const char* cmd : {"ONE", "TWO"}) {
+            ui.SetText(IDC_COMMAND, cmd);
+            ui.Key(Qt::Key_Return);
+        }
+        EXPECT_EQ(QStringList({"OK", "OK"}), ui.Lines());
+        ui.Key(Qt::Key_Up);
+        EXPECT_EQ(QString("ONE"), ui.Text(IDC_COMMAND)); // kept for this run
+    });
+    setenv("XDG_STATE_HOME", state.constData(), 1);
+    EXPECT_EQ(1, capture.Lines("the command history is not kept").size());
+}
+
+TEST(CommandHistory, KeepsTheLatestFiveHundred) {
+    QLineEdit edit;
+    const QString file = EditHistory::PathFor("history-limit");
+    QFile::remove(file);
+    {
+        EditHistory history(&edit, file);
+        for (int i = 0; i < 501; ++i)
+            history.Add(QString::number(i));
+        EXPECT_EQ(500, history.Entries().size());
+        EXPECT_EQ(QString("500"), history.Entries().first());
+        EXPECT_EQ(QString("1"), history.Entries().last());
+        // Written a moment later, once for the whole burst.
+        EXPECT_FALSE(QFile::exists(file));
+        DialogDriver::Pump(EditHistory::kWriteDelayMs + 200);
+        EXPECT_TRUE(QFile::exists(file));
+        history.Add("last");
+    }
+    // And when it goes.
+    const EditHistory again(&edit, file);
+    EXPECT_EQ(500, again.Entries().size());
+    EXPECT_EQ(QString("last"), again.Entries().first());
+}
+
+} // namespace
