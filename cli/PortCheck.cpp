@@ -1,22 +1,18 @@
 #include "cli/PortCheck.h"
 
-#include "cli/FirstLine.h"
 #include "cli/TtyFacts.h"
 #include "serial/DeviceCheck.h"
+#include "serial/Refusal.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <utility>
 
-#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,10 +20,6 @@
 namespace {
 
 using Finding = PortCheck::Finding;
-
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
 
 struct Group {
     std::string name;
@@ -94,47 +86,23 @@ PortCheck::User PortCheck::User::OfThisProcess() {
     return user;
 }
 
-PortCheck::PortCheck(PortResolver::Sources sources, User user)
+PortCheck::PortCheck(Sources sources, User user)
     : m_sources(std::move(sources)), m_user(std::move(user)) {}
 
-const std::vector<PortCheck::Process>& PortCheck::Processes() const {
+const std::vector<ProcessTable::Process>& PortCheck::Processes() const {
     if (m_scanned)
         return m_processes;
     m_scanned = true;
-    const std::string& proc = m_sources.procFolder;
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(proc.c_str()), &closedir);
-    if (!dir)
-        return m_processes;
-    while (const dirent* e = readdir(dir.get())) {
-        char* end = nullptr;
-        const long pid = std::strtol(e->d_name, &end, 10);
-        if (pid <= 0 || *end != '\0' || pid == getpid())
-            continue;
-        Process p;
-        p.pid = static_cast<int>(pid);
-        p.name = FirstLine(proc + "/" + e->d_name + "/comm");
-        // Only the links are read: what they lead to is never opened, nor even looked at.
-        // Another user's descriptors are closed to us unless we are root.
-        const std::string fdFolder = proc + "/" + e->d_name + "/fd";
-        if (DIR* fds = opendir(fdFolder.c_str())) {
-            while (const dirent* fd = readdir(fds)) {
-                char target[4096];
-                const std::string link = fdFolder + "/" + fd->d_name;
-                const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
-                if (len > 5 && std::strncmp(target, "/dev/", 5) == 0)
-                    p.files.emplace_back(target, static_cast<std::size_t>(len));
-            }
-            closedir(fds);
-        }
-        m_processes.push_back(std::move(p));
-    }
-    std::sort(m_processes.begin(), m_processes.end(),
-              [](const Process& a, const Process& b) { return a.pid < b.pid; });
+    m_processes = ProcessTable(m_sources.machine.procFolder).ProcessesWithFiles();
+    const int self = getpid();
+    m_processes.erase(std::remove_if(m_processes.begin(), m_processes.end(),
+                                     [&](const ProcessTable::Process& p) { return p.pid == self; }),
+                      m_processes.end());
     return m_processes;
 }
 
-const PortCheck::Process* PortCheck::Running(const std::string& name) const {
-    for (const Process& p : Processes())
+const ProcessTable::Process* PortCheck::Running(const std::string& name) const {
+    for (const ProcessTable::Process& p : Processes())
         if (p.name == name)
             return &p;
     return nullptr;
@@ -205,56 +173,56 @@ bool PortCheck::Access(const std::string& device, Finding* pFinding) const {
 std::vector<Finding> PortCheck::Check(unsigned nPort, const PortResolver::Port& port) const {
     const std::string number = std::to_string(nPort);
     const std::string assign = "morvik-ports --assign " + number + " DEVICE";
+    // What the port rule and the checks before open refuse, said as the program says it.
+    const Refusal named = Refusal::OfPort(nPort, port);
     switch (port.how) {
     case PortResolver::How::Nothing:
-        return {{"nothing",
-                 "no link COM" + number + " and no serial port of that number on this machine",
-                 assign, true}};
+        return {{"nothing", named.Reason(), assign, true}};
     case PortResolver::How::Console:
-        return {{"console", "the kernel console is left alone",
+        return {{"console", named.Reason(),
                  "morvik-ports --assign " + number + " " + port.path +
                      "  # only to talk over the console",
                  true}};
     case PortResolver::How::LookupError:
-        return {{"lookup failed", port.path + ": " + std::strerror(port.error), "", true}};
+        return {{"lookup failed", port.path + ": " + named.Reason(), "", true}};
     case PortResolver::How::Link:
     case PortResolver::How::Found:
         break;
     }
 
-    // The checks the program makes before it opens a port.
-    const DeviceCheck::Result device = DeviceCheck(m_sources).Check(port.path);
-    const Process* brltty = Running("brltty");
+    const DeviceCheck::Result device = DeviceCheck(m_sources.machine).Check(port.path);
+    const std::string reason = Refusal::OfDevice(device).Reason();
+    const ProcessTable::Process* brltty = Running("brltty");
     switch (device.verdict) {
     case DeviceCheck::Verdict::Missing: {
-        const std::string what = port.path + (port.target.empty() ? "" : " -> " + port.target);
+        const std::string what =
+            port.path + (port.target.empty() ? "" : " -> " + port.target) + ": " + reason;
         if (device.error != ENOENT)
-            return {{"missing", what + ": " + std::strerror(device.error), "", true}};
+            return {{"missing", what, "", true}};
         // brltty takes some USB serial adapters for braille displays: their node goes away.
         if (brltty && NamesUsb(port))
             return {{"missing",
-                     what + " is not there, and brltty" + Pid(brltty->pid) +
+                     what + ", and brltty" + Pid(brltty->pid) +
                          " runs, which takes some USB serial adapters for braille displays",
                      "sudo apt-get remove brltty", true}};
-        return {
-            {"missing", what + " is not there: plug the device in, or link another", assign, true}};
+        return {{"missing", what + "; plug the device in, or link another", assign, true}};
     }
     case DeviceCheck::Verdict::NotSerial:
-        return {{"not serial", device.device + " is not a serial line", assign, true}};
+        return {{"not serial", device.device + ": " + reason, assign, true}};
     case DeviceCheck::Verdict::InUse: {
         const std::string tty = std::filesystem::path(device.device).filename();
         const std::string fix = device.holder.find("getty") != std::string::npos
                                     ? "sudo systemctl stop serial-getty@" + tty + ".service"
                                     : "kill " + std::to_string(device.holderPid);
-        return {{"in use", "the terminal of " + device.holder + Pid(device.holderPid), fix, true}};
+        return {{"in use", device.device + ": " + reason, fix, true}};
     }
     case DeviceCheck::Verdict::SerialLine:
         break;
     }
-    Finding refused;
-    if (!Access(device.device, &refused))
-        return {refused};
-    for (const Process& p : Processes()) {
+    Finding noAccess;
+    if (!Access(device.device, &noAccess))
+        return {noAccess};
+    for (const ProcessTable::Process& p : Processes()) {
         if (std::find(p.files.begin(), p.files.end(), device.device) == p.files.end())
             continue;
         const std::string fix = p.name == "ModemManager" ? "sudo systemctl stop ModemManager"
@@ -264,15 +232,16 @@ std::vector<Finding> PortCheck::Check(unsigned nPort, const PortResolver::Port& 
 
     // It opens; what makes it work badly.
     std::vector<Finding> findings;
-    const TtyFacts tty = TtyFacts::Of(m_sources, device.number);
+    const TtyFacts tty = TtyFacts::Of(TtyClass(m_sources.machine.ttys), device.number);
     if (tty.usb && brltty)
         findings.push_back({"brltty",
                             "brltty" + Pid(brltty->pid) +
                                 " runs, which takes some USB serial adapters for braille "
                                 "displays and may take this one when it is plugged in again",
                             "sudo apt-get remove brltty", false});
-    const Process* modemManager = Running("ModemManager");
-    if (modemManager && StartsWith(tty.name, "ttyACM") && !tty.modemManagerIgnores) {
+    const ProcessTable::Process* modemManager = Running("ModemManager");
+    if (modemManager && TtyClass::InFamily(tty.name, TtyClass::Family::Acm) &&
+        !tty.modemManagerIgnores) {
         std::string fix = "sudo systemctl disable --now ModemManager";
         if (!tty.vendor.empty())
             fix = "echo 'SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"" + tty.vendor +
@@ -305,8 +274,8 @@ std::vector<Finding> PortCheck::Check(unsigned nPort, const PortResolver::Port& 
         findings.push_back({"shared name",
                             tty.name + " and " + others + " both claim " + tty.byIdName +
                                 ", which leads to the one udev saw last",
-                            "morvik-ports --assign " + number + " " + m_sources.devFolder + "/" +
-                                tty.name + "  # links it by its USB socket",
+                            "morvik-ports --assign " + number + " " + m_sources.machine.devFolder +
+                                "/" + tty.name + "  # links it by its USB socket",
                             false});
     }
     if (findings.empty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/PortResolver.h"
+#include "serial/ProcessTable.h"
 
 #include <string>
 #include <vector>
@@ -12,6 +13,12 @@
 // the group file, the open files of running processes, sysfs and udev's database.
 class PortCheck {
 public:
+    // Where it looks: where the comm layer looks, and who may open what.
+    struct Sources {
+        PortResolver::Sources machine;
+        std::string groupFile = "/etc/group";
+    };
+
     // Who asks.
     struct User {
         uid_t uid = 0;
@@ -30,25 +37,20 @@ public:
         bool blocking = false; // the port cannot be opened while it holds
     };
 
-    PortCheck(PortResolver::Sources sources, User user);
+    PortCheck(Sources sources, User user);
 
     // What stands in the way of port n, the blocking finding first and then what makes it work
     // badly; a single "ok" when nothing does. port is what the port rule found for n.
     std::vector<Finding> Check(unsigned nPort, const PortResolver::Port& port) const;
 
 private:
-    struct Process {
-        int pid = 0;
-        std::string name;
-        std::vector<std::string> files; // what its descriptors below /dev lead to
-    };
-
-    const std::vector<Process>& Processes() const;
-    const Process* Running(const std::string& name) const;
+    // The other processes with their open files, read once.
+    const std::vector<ProcessTable::Process>& Processes() const;
+    const ProcessTable::Process* Running(const std::string& name) const;
     bool Access(const std::string& device, Finding* pFinding) const;
 
-    PortResolver::Sources m_sources;
+    Sources m_sources;
     User m_user;
     mutable bool m_scanned = false;
-    mutable std::vector<Process> m_processes;
+    mutable std::vector<ProcessTable::Process> m_processes;
 };

@@ -3,6 +3,6 @@
 #include <iostream>
 
 int main(int argc, char** argv) {
-    const PortsTool tool{PortResolver::Sources(), PortCheck::User::OfThisProcess()};
+    const PortsTool tool{PortCheck::Sources(), PortCheck::User::OfThisProcess()};
     return tool.Run(argc, argv, std::cout, std::cerr);
 }

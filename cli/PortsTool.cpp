@@ -3,15 +3,13 @@
 #include "cli/TtyFacts.h"
 #include "cli/WholeNumber.h"
 #include "serial/DeviceCheck.h"
+#include "serial/PortsFolder.h"
+#include "serial/Refusal.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <filesystem>
 
-#include <stdio.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -52,21 +50,6 @@ int Written(std::ostream& out, std::ostream& err) {
     return 1;
 }
 
-// Why a device is no port, or empty.
-std::string Refusal(const DeviceCheck::Result& r) {
-    switch (r.verdict) {
-    case DeviceCheck::Verdict::SerialLine:
-        return std::string();
-    case DeviceCheck::Verdict::Missing:
-        return r.error == ENOENT ? "missing" : std::strerror(r.error);
-    case DeviceCheck::Verdict::NotSerial:
-        return "not a serial device";
-    case DeviceCheck::Verdict::InUse:
-        break;
-    }
-    return "in use as the terminal of " + r.holder + " (pid " + std::to_string(r.holderPid) + ")";
-}
-
 // "COMn  what it names  how", as the listing shows a port.
 std::string Named(unsigned n, const PortResolver::Port& port) {
     std::string line = "COM" + std::to_string(n) + "  ";
@@ -80,7 +63,7 @@ std::string Named(unsigned n, const PortResolver::Port& port) {
     case PortResolver::How::Nothing:
         break;
     case PortResolver::How::LookupError:
-        return line + "-  lookup failed: " + port.path + ": " + std::strerror(port.error);
+        return line + "-  " + port.path + ": " + Refusal::OfPort(n, port).Reason();
     }
     return line + "-  nothing";
 }
@@ -123,27 +106,27 @@ int PortsTool::Run(int argc, const char* const* argv, std::ostream& out, std::os
 }
 
 void PortsTool::List(std::ostream& out) const {
-    const DeviceCheck check(m_resolver.GetSources());
+    const DeviceCheck check(m_sources.machine);
     for (unsigned n = 1; n <= kShownPorts; ++n) {
         const PortResolver::Port port = m_resolver.Resolve(n);
         out << Named(n, port);
         if (port.how == PortResolver::How::Link) {
-            const std::string refusal = Refusal(check.Check(port.path));
-            if (!refusal.empty())
-                out << ", " << refusal;
+            const std::string reason = Refusal::OfDevice(check.Check(port.path)).Reason();
+            if (!reason.empty())
+                out << ", " << reason;
         } else if (port.how == PortResolver::How::Found) {
             // The kernel listed it as a serial port: only somebody's use of it can stand in
             // the way.
             const DeviceCheck::Result r = check.Check(port.path);
             if (r.verdict == DeviceCheck::Verdict::InUse)
-                out << ", " << Refusal(r);
+                out << ", " << Refusal::OfDevice(r).Reason();
         }
         out << "\n";
     }
 }
 
 int PortsTool::Check(unsigned nPort, std::ostream& out, std::ostream& err) const {
-    const PortCheck check(m_resolver.GetSources(), m_user);
+    const PortCheck check(m_sources, m_user);
     bool blocked = false;
     for (unsigned n = nPort ? nPort : 1; n <= (nPort ? nPort : kShownPorts); ++n) {
         const PortResolver::Port port = m_resolver.Resolve(n);
@@ -172,44 +155,26 @@ int PortsTool::Assign(const std::string& number, const std::string& device, std:
 
     // The same check as the program's before it opens a port; nothing is opened here.
     std::string why;
-    const DeviceCheck::Result checked = DeviceCheck(m_resolver.GetSources()).Check(device);
-    if (checked.verdict == DeviceCheck::Verdict::Missing) {
-        err << kProgram << ": " << device << ": " << std::strerror(checked.error) << "\n";
-        return 1;
-    }
+    const DeviceCheck::Result checked = DeviceCheck(m_sources.machine).Check(device);
     if (checked.verdict != DeviceCheck::Verdict::SerialLine) {
-        err << kProgram << ": " << device << ": " << Refusal(checked) << "\n";
+        err << kProgram << ": " << device << ": " << Refusal::OfDevice(checked).Reason() << "\n";
         return 1;
     }
 
     const std::string target = StableName(device, checked.device, checked.number, &why);
-    const std::string folder = m_resolver.PortsFolder();
-    if (folder.empty()) {
+    const PortsFolder folder(m_sources.machine.portsFolder);
+    if (folder.Path().empty()) {
         err << kProgram << ": no ports folder: set HOME or XDG_CONFIG_HOME\n";
         return 1;
     }
-    std::error_code folderError;
-    std::filesystem::create_directories(folder, folderError);
-    if (folderError) {
-        err << kProgram << ": cannot create " << folder << ": " << folderError.message() << "\n";
+    if (!folder.Create()) {
+        err << kProgram << ": cannot create " << folder.Path() << ": " << std::strerror(errno)
+            << "\n";
         return 1;
     }
-    // A new link under a temporary name, then renamed over the old entry: never half-made.
-    // A signal in between waits until the temporary name is gone either way.
-    const std::string entry = m_resolver.EntryPath(static_cast<unsigned>(n));
-    const std::string temporary = entry + ".new-" + std::to_string(getpid());
-    sigset_t all, before;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &before);
-    unlink(temporary.c_str());
-    const bool linked = symlink(target.c_str(), temporary.c_str()) == 0 &&
-                        rename(temporary.c_str(), entry.c_str()) == 0;
-    const int error = errno;
-    if (!linked)
-        unlink(temporary.c_str());
-    sigprocmask(SIG_SETMASK, &before, nullptr);
-    if (!linked) {
-        err << kProgram << ": cannot link " << entry << ": " << std::strerror(error) << "\n";
+    if (!folder.Link(static_cast<unsigned>(n), target)) {
+        err << kProgram << ": cannot link " << folder.EntryPath(static_cast<unsigned>(n)) << ": "
+            << std::strerror(errno) << "\n";
         return 1;
     }
     // The link is made: a confirmation that cannot be written does not undo that.
@@ -221,7 +186,8 @@ int PortsTool::Assign(const std::string& number, const std::string& device, std:
 
 std::string PortsTool::StableName(const std::string& given, const std::string& device, dev_t number,
                                   std::string* pWhy) const {
-    const PortResolver::Sources& sources = m_resolver.GetSources();
+    const TtyClass ttys(m_sources.machine.ttys);
+    const TtyClass::Roots& roots = ttys.GetRoots();
     auto under = [](const std::string& path, const std::string& folder) {
         return path.compare(0, folder.size() + 1, folder + "/") == 0;
     };
@@ -231,7 +197,7 @@ std::string PortsTool::StableName(const std::string& given, const std::string& d
     };
     // A by-id name is the adapter's own only when it carries a serial number that no other
     // adapter's name repeats; else the USB socket it is plugged into tells it apart.
-    const TtyFacts tty = TtyFacts::Of(sources, number);
+    const TtyFacts tty = TtyFacts::Of(ttys, number);
     std::string notOwn;
     if (tty.usb && !tty.serialNumber)
         notOwn = "the adapter has no serial number, so a by-id name would fit any adapter of its "
@@ -241,7 +207,7 @@ std::string PortsTool::StableName(const std::string& given, const std::string& d
             "its by-id name " + tty.byIdName + " is claimed by " + tty.sharers.front() + " too";
     if (!notOwn.empty()) {
         const std::string byPath =
-            under(given, sources.byPathFolder) ? given : m_resolver.ByPathName(device);
+            under(given, roots.byPathFolder) ? given : ttys.ByPathName(device);
         if (leadsThere(byPath)) {
             *pWhy = "linked by its USB socket: " + notOwn + "; plug it into the same socket\n";
             return byPath;
@@ -249,8 +215,8 @@ std::string PortsTool::StableName(const std::string& given, const std::string& d
     }
     // The by-id name stays with the adapter when it is plugged in elsewhere or enumerated in
     // another order; the kernel name does not.
-    if (under(given, sources.byIdFolder) || under(given, sources.byPathFolder))
+    if (under(given, roots.byIdFolder) || under(given, roots.byPathFolder))
         return given;
-    const std::string byId = m_resolver.ByIdName(device);
+    const std::string byId = ttys.ByIdName(device);
     return leadsThere(byId) ? byId : device;
 }

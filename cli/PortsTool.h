@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include <sys/types.h>
 
@@ -15,8 +16,8 @@ public:
     static constexpr unsigned kShownPorts = 8;
 
     // user: who the check of the ports speaks for (root, who may open anything, when not said).
-    explicit PortsTool(PortResolver::Sources sources, PortCheck::User user = PortCheck::User())
-        : m_resolver(std::move(sources)), m_user(std::move(user)) {}
+    explicit PortsTool(PortCheck::Sources sources, PortCheck::User user = PortCheck::User())
+        : m_sources(std::move(sources)), m_resolver(m_sources.machine), m_user(std::move(user)) {}
 
     // The whole command line; returns the exit status (0 done, 1 failed, 2 usage error).
     int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) const;
@@ -32,6 +33,7 @@ private:
     std::string StableName(const std::string& given, const std::string& device, dev_t number,
                            std::string* pWhy) const;
 
+    PortCheck::Sources m_sources;
     PortResolver m_resolver;
     PortCheck::User m_user;
 };

@@ -1,7 +1,9 @@
 #include "cli/SendTool.h"
 
 #include "cli/WholeNumber.h"
+#include "serial/Deadline.h"
 #include "serial/SerialPort.h"
+#include "serial/comm.h"
 
 #include <chrono>
 #include <initializer_list>
@@ -11,8 +13,6 @@
 namespace {
 
 constexpr const char* kProgram = "morvik-send";
-// The comm layer waits no longer than this for anything.
-constexpr unsigned long kLongestSilenceMs = 30000;
 
 void Usage(std::ostream& out) {
     out << "Usage: morvik-send [--port N | --device PATH] [OPTION]... [COMMAND]...\n"
@@ -166,8 +166,9 @@ std::string SendTool::Parse(int argc, const char* const* argv, Options* pOptions
             value = argv[++i];
         }
         if (arg == "--port") {
-            if (!ParseWholeNumber(value, 1, 4, &o.port))
-                return "the port number is 1 to 4, not '" + value + "'";
+            if (!ParseWholeNumber(value, kFirstPort, kLastPort, &o.port))
+                return "the port number is " + std::to_string(kFirstPort) + " to " +
+                       std::to_string(kLastPort) + ", not '" + value + "'";
             named = true;
         } else if (arg == "--device") {
             if (value.empty())
@@ -186,8 +187,10 @@ std::string SendTool::Parse(int argc, const char* const* argv, Options* pOptions
         } else if (arg == "--stop-bits") {
             if (!Lookup(kStopBits, value, &o.stopBits))
                 return "the stop bits are 1, 1.5 or 2, not '" + value + "'";
-        } else if (!ParseWholeNumber(value, 1, kLongestSilenceMs, &o.timeoutMs)) {
-            return "the time-out is 1 to 30000 ms, not '" + value + "'";
+        } else if (!ParseWholeNumber(value, 1, Deadline::kLongestMs, &o.timeoutMs)) {
+            // The comm layer waits no longer than that for anything.
+            return "the time-out is 1 to " + std::to_string(Deadline::kLongestMs) + " ms, not '" +
+                   value + "'";
         }
     }
     if (named && given)
@@ -224,7 +227,8 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
         return kNoPort;
     }
     if (options.timeoutMs != 0)
-        port.SetTimeouts(MAXDWORD, MAXDWORD, static_cast<DWORD>(options.timeoutMs), 50, 0);
+        port.SetTimeouts(MAXDWORD, MAXDWORD, static_cast<DWORD>(options.timeoutMs),
+                         kWriteTimeoutMsPerByte, 0);
 
     bool allAnswered = true;
     auto exchange = [&](const std::string& command) {

@@ -16,6 +16,7 @@
 #include "serial/Deadline.h"
 #include "serial/DeviceCheck.h"
 #include "serial/PortResolver.h"
+#include "serial/PortsFolder.h"
 
 #include <cerrno>
 #include <chrono>
@@ -23,14 +24,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -99,7 +99,7 @@ bool IsStale(const std::string& entry, const PortResolver::Sources& sources) {
 // The pseudo-terminal the device plays on, and the ports entry that publishes its slave side.
 class PtyPort {
 public:
-    PtyPort() = default;
+    explicit PtyPort(PortsFolder folder) : m_folder(std::move(folder)) {}
     ~PtyPort() {
         Unpublish();
         if (m_master >= 0)
@@ -133,31 +133,18 @@ public:
         return true;
     }
 
-    // Links the entry to the slave side; replace: over whatever the entry is, else only where
+    // Links port n to the slave side; replace: over whatever its entry is, else only where
     // there is none.
-    bool Publish(const std::string& entry, bool replace) {
-        m_entry = entry;
-        if (!replace)
-            return symlink(m_slave.c_str(), entry.c_str()) == 0;
-        // A new link under a temporary name, then renamed over the old: never missing.
-        const std::string temporary = entry + ".new-" + std::to_string(getpid());
-        unlink(temporary.c_str());
-        if (symlink(m_slave.c_str(), temporary.c_str()) == 0 &&
-            rename(temporary.c_str(), entry.c_str()) == 0)
-            return true;
-        const int error = errno;
-        unlink(temporary.c_str());
-        errno = error;
-        return false;
+    bool Publish(unsigned nPort, bool replace) {
+        m_port = nPort;
+        return replace ? m_folder.Link(nPort, m_slave) : m_folder.LinkNew(nPort, m_slave);
     }
 
     // Removes the entry if it still leads to our slave.
     void Unpublish() {
-        char target[256] = {};
-        if (!m_entry.empty() && readlink(m_entry.c_str(), target, sizeof target - 1) > 0 &&
-            m_slave == target)
-            unlink(m_entry.c_str());
-        m_entry.clear();
+        if (m_port != 0)
+            m_folder.RemoveLink(m_port, m_slave);
+        m_port = 0;
     }
 
     // True while no program holds the slave side: the master then reports a hang-up.
@@ -187,17 +174,18 @@ public:
     // frees the old one with its last descriptor; a normal user cannot clear another
     // process's TIOCEXCL, but can always make a new line.
     bool Renew() {
-        const std::string entry = m_entry;
-        return Create() && Publish(entry, true);
+        const unsigned port = m_port;
+        return Create() && Publish(port, true);
     }
 
     int Master() const { return m_master; }
     const std::string& Slave() const { return m_slave; }
 
 private:
+    PortsFolder m_folder;
     int m_master = -1;
     std::string m_slave;
-    std::string m_entry;
+    unsigned m_port = 0; // the port published, 0 for none
 };
 
 class Device {
@@ -328,14 +316,13 @@ int main(int argc, char** argv) {
         if (arg == "--ports")
             sources.portsFolder = value;
     }
-    const PortResolver resolver(sources);
-    const std::string folder = resolver.PortsFolder();
-    if (folder.empty()) {
+    const PortsFolder folder(sources.portsFolder);
+    if (folder.Path().empty()) {
         std::fprintf(stderr, "%s: no ports folder: set HOME or XDG_CONFIG_HOME\n", kProgram);
         return 1;
     }
 
-    PtyPort pty;
+    PtyPort pty(folder);
     if (!pty.Create()) {
         std::fprintf(stderr, "%s: no pseudo-terminal: %s\n", kProgram, std::strerror(errno));
         return 1;
@@ -352,17 +339,16 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const std::string entry = resolver.EntryPath(static_cast<unsigned>(port));
-    std::error_code folderError;
-    std::filesystem::create_directories(folder, folderError);
-    if (folderError) {
-        std::fprintf(stderr, "%s: cannot create %s: %s\n", kProgram, folder.c_str(),
-                     folderError.message().c_str());
+    const std::string entry = folder.EntryPath(static_cast<unsigned>(port));
+    if (!folder.Create()) {
+        std::fprintf(stderr, "%s: cannot create %s: %s\n", kProgram, folder.Path().c_str(),
+                     std::strerror(errno));
         return 1;
     }
     // A leftover of a device that is gone is replaced; a live port is left alone.
-    struct stat st {};
-    if (lstat(entry.c_str(), &st) == 0) {
+    const PortsFolder::Entry found = folder.Read(static_cast<unsigned>(port));
+    if (found.kind == PortsFolder::Entry::Kind::Link ||
+        found.kind == PortsFolder::Entry::Kind::Other) {
         if (!IsStale(entry, sources)) {
             std::fprintf(stderr, "%s: %s is taken; choose another --port\n", kProgram,
                          entry.c_str());
@@ -370,7 +356,7 @@ int main(int argc, char** argv) {
         }
         unlink(entry.c_str());
     }
-    if (!pty.Publish(entry, false)) {
+    if (!pty.Publish(static_cast<unsigned>(port), false)) {
         std::fprintf(stderr, "%s: cannot link %s: %s\n", kProgram, entry.c_str(),
                      std::strerror(errno));
         return 1;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/PortResolver.h"
+#include "serial/TtyClass.h"
 
 #include <string>
 #include <vector>
@@ -8,17 +8,13 @@
 #include <sys/types.h>
 
 // What sysfs and udev's database tell of the serial tty behind a device number, read without
-// opening the device.
-struct TtyFacts {
+// opening the device: the adapter behind it, and what udev made of it.
+struct TtyFacts : TtyClass::Adapter {
     std::string name;                 // "ttyUSB0"; empty when sysfs has no tty of that number
-    bool usb = false;                 // an adapter on USB
-    std::string vendor, product;      // its USB ids, "0403" and "6001"
-    bool serialNumber = false;        // the adapter reports one
-    int latencyMs = -1;               // an FTDI adapter's latency timer; -1 when there is none
     bool udevKnown = false;           // udev's database has an entry for the device
     bool modemManagerIgnores = false; // the entry carries ID_MM_DEVICE_IGNORE=1
-    std::string byIdName;             // the by-id name udev made for it, from its entry
-    std::vector<std::string> sharers; // other ttys whose entries claim that same name
+    std::string byIdName;             // the by-id name udev's entry claims for it
+    std::vector<std::string> sharers; // other adapters whose entries claim that same name
 
-    static TtyFacts Of(const PortResolver::Sources& sources, dev_t number);
+    static TtyFacts Of(const TtyClass& ttys, dev_t number);
 };

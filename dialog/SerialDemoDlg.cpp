@@ -5,6 +5,7 @@
 #include "framework/afx/Menu.h"
 #include "framework/afx/PaintDC.h"
 #include "framework/afx/WinApp.h"
+#include "serial/comm.h"
 
 #include <cstdio>
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// The platform's serial structures, with the values CSerialPort sets in them.
+// The platform's serial structures, with the values CSerialPort sets in them, and the comm
+// layer's reasons for a failed open.
 
 #include "core/Types.h"
 
@@ -46,7 +47,31 @@ struct COMMTIMEOUTS {
     DWORD WriteTotalTimeoutConstant = 0;
 };
 
+// The time-outs CSerialPort::Open sets after MAXDWORD, MAXDWORD: a read waits up to a second
+// for its first byte, a write up to 50 ms a byte. A device that could not be configured keeps
+// them too.
+constexpr DWORD kReadTimeoutMs = 1000;
+constexpr DWORD kWriteTimeoutMsPerByte = 50;
+
+// CSerialPort opens the ports COM1: to COM4:.
+constexpr DWORD kFirstPort = 1;
+constexpr DWORD kLastPort = 4;
+
 constexpr DWORD PURGE_TXABORT = 0x0001;
 constexpr DWORD PURGE_RXABORT = 0x0002;
 constexpr DWORD PURGE_TXCLEAR = 0x0004;
 constexpr DWORD PURGE_RXCLEAR = 0x0008;
+
+// Why the last CommOpen, CommGetState or CommSetState of a thread failed, kept as the platform
+// keeps its last-error value (CommGetLastError).
+constexpr DWORD COMM_ERROR_NONE = 0;
+constexpr DWORD COMM_ERROR_PORT_NUMBER = 1; // a port number the program does not open
+constexpr DWORD COMM_ERROR_SETTINGS = 2;    // the line settings were refused
+constexpr DWORD COMM_ERROR_NO_DEVICE = 3;
+constexpr DWORD COMM_ERROR_ACCESS = 4;
+constexpr DWORD COMM_ERROR_BUSY = 5;
+constexpr DWORD COMM_ERROR_NOT_SERIAL = 6;
+constexpr DWORD COMM_ERROR_CONSOLE = 7;
+constexpr DWORD COMM_ERROR_LOOKUP = 8;  // the ports entry could not be looked up
+constexpr DWORD COMM_ERROR_SYSTEM = 9;  // anything else the system reported
+constexpr DWORD COMM_ERROR_IN_USE = 10; // the controlling terminal of a running process

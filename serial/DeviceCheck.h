@@ -1,6 +1,8 @@
 #pragma once
 
 #include "serial/PortResolver.h"
+#include "serial/ProcessTable.h"
+#include "serial/TtyClass.h"
 
 #include <string>
 
@@ -24,7 +26,7 @@ public:
     };
 
     explicit DeviceCheck(const PortResolver::Sources& sources)
-        : m_sysDevChar(sources.sysDevChar), m_procFolder(sources.procFolder) {}
+        : m_ttys(sources.ttys), m_processes(sources.procFolder) {}
 
     Result Check(const std::string& path) const;
     bool IsSerialLine(mode_t mode, dev_t number) const;
@@ -34,6 +36,6 @@ public:
     static bool IsPseudoTerminalSlave(dev_t number);
 
 private:
-    std::string m_sysDevChar;
-    std::string m_procFolder;
+    TtyClass m_ttys;
+    ProcessTable m_processes;
 };

@@ -13,8 +13,9 @@ public:
     // One read() takes up to this much of what the driver holds.
     static constexpr std::size_t kReadChunk = 4096;
 
-    // A device that could not be configured reads and writes with these: still bounded.
-    static constexpr COMMTIMEOUTS kFallbackTimeouts{MAXDWORD, MAXDWORD, 1000, 50, 0};
+    // A device that could not be configured reads and writes with Open's: still bounded.
+    static constexpr COMMTIMEOUTS kFallbackTimeouts{MAXDWORD, MAXDWORD, kReadTimeoutMs,
+                                                    kWriteTimeoutMsPerByte, 0};
 
     struct Device {
         // The descriptor the entry is for, or INVALID_HANDLE_VALUE while the entry is free.

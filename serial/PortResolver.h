@@ -1,5 +1,8 @@
 #pragma once
 
+#include "serial/ProcessTable.h"
+#include "serial/TtyClass.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,22 +14,16 @@
 // tests can stand up a machine of their own.
 class PortResolver {
 public:
+    // Where the comm layer looks, the checks before open included.
     struct Sources {
-        // Empty: $XDG_CONFIG_HOME/MorvikSerialDemo/ports (~/.config when unset), read at lookup.
+        // Empty: the user's ports folder (PortsFolder).
         std::string portsFolder;
-        std::string sysClassTty = "/sys/class/tty";
-        // The console list in sysfs ("ttyS0 tty0") and the kernel's /proc/consoles table.
-        std::string consoleActive = "/sys/class/tty/console/active";
+        TtyClass::Roots ttys;
+        // The kernel's table of consoles, beside the active ones that sysfs lists.
         std::string procConsoles = "/proc/consoles";
         std::string devFolder = "/dev";
-        std::string byIdFolder = "/dev/serial/by-id";
-        std::string byPathFolder = "/dev/serial/by-path";
-        // Device numbers to devices ("4:64" -> its subsystem), and the running processes.
-        std::string sysDevChar = "/sys/dev/char";
-        std::string procFolder = "/proc";
-        // Who may open what, and what udev knows of each device ("c188:0"), for diagnosis.
-        std::string groupFile = "/etc/group";
-        std::string udevData = "/run/udev/data";
+        // The running processes, whose terminals are not ports.
+        std::string procFolder = ProcessTable::kMachineRoot;
     };
 
     enum class How {
@@ -55,11 +52,6 @@ public:
     std::vector<std::string> SkippedConsoles() const;
     // Names of active consoles as the kernel lists them.
     std::vector<std::string> ActiveConsoles() const;
-    // The /dev/serial/by-id (by-path) entry that leads to the device node, or empty.
-    std::string ByIdName(const std::string& devicePath) const;
-    std::string ByPathName(const std::string& devicePath) const;
-    std::string PortsFolder() const;
-    std::string EntryPath(unsigned nPort) const;
     const Sources& GetSources() const { return m_sources; }
 
 private:

@@ -1,5 +1,7 @@
 #include "serial/SerialPort.h"
 
+#include "serial/comm.h"
+
 #include <cstring>
 #include <string>
 
@@ -18,7 +20,7 @@ CSerialPort::~CSerialPort() {
 }
 
 BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits, DWORD nStopBits) {
-    if (nPort < 1 || nPort > 4) {
+    if (nPort < kFirstPort || nPort > kLastPort) {
         CommSetLastError(COMM_ERROR_PORT_NUMBER, nPort);
         return FALSE;
     }
@@ -96,7 +98,7 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
     if (!CommSetState(m_hPort, &m_dcb))
         return FALSE;
 
-    SetTimeouts(MAXDWORD, MAXDWORD, 1000, 50, 0);
+    SetTimeouts(MAXDWORD, MAXDWORD, kReadTimeoutMs, kWriteTimeoutMsPerByte, 0);
     Purge();
     return TRUE;
 }

@@ -2,8 +2,8 @@
 
 #include "core/String.h"
 #include "core/Types.h"
+#include "serial/CommTypes.h"
 #include "serial/SerialReply.h"
-#include "serial/comm.h"
 
 // Line-setting codes taken by CSerialPort::Open.
 constexpr DWORD PARITY_NONE = 0x0100;

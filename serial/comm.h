@@ -1,8 +1,8 @@
 #pragma once
 
 // The platform's serial calls, one function each, as CSerialPort uses them. comm_posix.cpp makes
-// them on Linux termios; CommErrorRecord.cpp keeps the error record and its words for every
-// platform.
+// them on Linux termios; CommPorts.cpp finds what a port name leads to and CommErrorRecord.cpp
+// keeps the error record and its words, for every platform.
 
 #include "core/String.h"
 #include "core/Types.h"
@@ -73,22 +73,10 @@ inline BOOL CommRead(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead) {
     return got == comm_internal::kReadFailed ? FALSE : TRUE;
 }
 
-// Why the last CommOpen, CommGetState or CommSetState of this thread failed, kept as the platform
-// keeps its last-error value; CommErrorMessage turns it into words.
-constexpr DWORD COMM_ERROR_NONE = 0;
-constexpr DWORD COMM_ERROR_PORT_NUMBER = 1; // a port number the program does not open
-constexpr DWORD COMM_ERROR_SETTINGS = 2;    // the line settings were refused
-constexpr DWORD COMM_ERROR_NO_DEVICE = 3;
-constexpr DWORD COMM_ERROR_ACCESS = 4;
-constexpr DWORD COMM_ERROR_BUSY = 5;
-constexpr DWORD COMM_ERROR_NOT_SERIAL = 6;
-constexpr DWORD COMM_ERROR_CONSOLE = 7;
-constexpr DWORD COMM_ERROR_LOOKUP = 8;  // the ports entry could not be looked up
-constexpr DWORD COMM_ERROR_SYSTEM = 9;  // anything else the system reported
-constexpr DWORD COMM_ERROR_IN_USE = 10; // the controlling terminal of a running process
-
+// Why the last CommOpen, CommGetState or CommSetState of this thread failed (COMM_ERROR_*).
 DWORD CommGetLastError();
 // For refusals made before any device is looked for.
 void CommSetLastError(DWORD dwError, DWORD nPort);
-// One line for the user: the port, the device path, the reason and a hint where one helps.
+// One line for the user: the port, the device path, the reason (Refusal) and a fix where one
+// helps.
 CString CommErrorMessage();

@@ -1,23 +1,19 @@
 // The serial calls on Linux: termios through LineSettings, bounded waits through Deadline, the
-// state of each descriptor in DeviceTable and the settings to put back in HeldLines.
+// state of each descriptor in DeviceTable and the settings to put back in HeldLines. What a
+// port name leads to is CommPorts.cpp's; why an open fails is said in CommErrorRecord.cpp.
 
 #include "serial/comm.h"
 
 #include "serial/CommErrorRecord.h"
-#include "serial/CommTestHooks.h"
+#include "serial/CommPorts.h"
 #include "serial/Deadline.h"
 #include "serial/DeviceCheck.h"
 #include "serial/HeldLines.h"
 #include "serial/LineSettings.h"
-#include "serial/PortResolver.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -29,87 +25,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Where the comm layer looks: the machine's own, unless a test says otherwise. Never destroyed:
-// a port closed from a static destructor may still ask.
-PortResolver::Sources& Sources() {
-    static PortResolver::Sources* sources = new PortResolver::Sources();
-    return *sources;
-}
-
-// The ports given a device by the program, port number -> device.
-struct DefinedPort {
-    DWORD nPort = 0;
-    std::string device;
-};
-std::vector<DefinedPort>& DefinedPorts() {
-    static auto* defined = new std::vector<DefinedPort>();
-    return *defined;
-}
-
-// What port n names: a device the program defined for it, else what the port rule finds.
-PortResolver::Port Lookup(unsigned long n, bool* pDefined) {
-    for (const DefinedPort& d : DefinedPorts()) {
-        if (d.nPort == n) {
-            *pDefined = true;
-            PortResolver::Port port;
-            port.how = PortResolver::How::Link;
-            port.path = d.device;
-            return port;
-        }
-    }
-    *pDefined = false;
-    return PortResolver(Sources()).Resolve(static_cast<unsigned>(n));
-}
-
-// "COM<n>" or "COM<n>:" with n >= 1, else 0.
-unsigned long PortNumber(const char* pszName) {
-    if (!pszName || std::strncmp(pszName, "COM", 3) != 0)
-        return 0;
-    const char* digits = pszName + 3;
-    if (*digits < '0' || *digits > '9')
-        return 0;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long n = std::strtoul(digits, &end, 10);
-    if (errno != 0 || n > UINT_MAX || (*end != '\0' && !(end[0] == ':' && end[1] == '\0')))
-        return 0;
-    return n;
-}
-
-// Whether the port rule named something that may be looked at; the reason recorded if not.
-BOOL Named(const PortResolver::Port& port) {
-    switch (port.how) {
-    case PortResolver::How::Link:
-    case PortResolver::How::Found:
-        return TRUE;
-    case PortResolver::How::Console:
-        return Fail(COMM_ERROR_CONSOLE, EPERM);
-    case PortResolver::How::Nothing:
-        CommErrorRecord::Last().nothingThere = true;
-        return Fail(COMM_ERROR_NO_DEVICE, ENOENT);
-    case PortResolver::How::LookupError:
-        break;
-    }
-    return Fail(COMM_ERROR_LOOKUP, port.error);
-}
-
-// Whether the device is a serial line nobody uses as a terminal; the reason recorded if not.
-BOOL Checked(const DeviceCheck::Result& device) {
-    switch (device.verdict) {
-    case DeviceCheck::Verdict::SerialLine:
-        return TRUE;
-    case DeviceCheck::Verdict::Missing:
-        return Fail(CommErrorFromErrno(device.error), device.error);
-    case DeviceCheck::Verdict::NotSerial:
-        return Fail(COMM_ERROR_NOT_SERIAL, ENOTTY);
-    case DeviceCheck::Verdict::InUse:
-        break;
-    }
-    CommErrorRecord::Last().holder = device.holder;
-    CommErrorRecord::Last().holderPid = device.holderPid;
-    return Fail(COMM_ERROR_IN_USE, EBUSY);
-}
 
 // Closes a descriptor that is not kept, without disturbing the error being recorded.
 BOOL CloseAndFail(int fd, DWORD code, int error) {
@@ -123,7 +38,7 @@ BOOL OpenExclusively(const DeviceCheck::Result& device, int* pFd) {
         return open(device.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     });
     if (fd < 0)
-        return Fail(CommErrorFromErrno(errno), errno);
+        return Fail(Refusal::CodeOf(errno), errno);
     // The name may have changed hands since it was checked.
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != device.number)
@@ -161,42 +76,23 @@ ssize_t ReadBuffered(int fd, DeviceTable::Device& d, unsigned char* out, std::si
 
 } // namespace
 
-PortResolver::Sources CommGetSources() {
-    return Sources();
-}
-
-void CommSetSources(const PortResolver::Sources& sources) {
-    Sources() = sources;
-}
-
-CString CommDevicePath(const char* pszPortName) {
-    const unsigned long n = PortNumber(pszPortName);
-    if (n == 0)
-        return CString();
-    bool defined = false;
-    const PortResolver::Port port = Lookup(n, &defined);
-    if (port.how != PortResolver::How::Link && port.how != PortResolver::How::Found)
-        return CString();
-    return CString(port.path.c_str());
-}
-
 HANDLE CommOpen(const char* pszPortName) {
     CommErrorRecord& last = CommErrorRecord::Last();
     last = CommErrorRecord();
-    const unsigned long n = PortNumber(pszPortName);
+    const unsigned long n = CommPortNumber(pszPortName);
     if (n == 0) {
         Fail(COMM_ERROR_PORT_NUMBER, ENOENT);
         return INVALID_HANDLE_VALUE;
     }
     last.nPort = static_cast<DWORD>(n);
-    const PortResolver::Port port = Lookup(n, &last.defined);
+    const PortResolver::Port port = CommLookUpPort(n, &last.defined);
     last.path = port.path;
     last.target = port.target;
-    int fd = -1;
-    if (!Named(port))
+    if (!Accepted(Refusal::OfPort(static_cast<unsigned>(n), port)))
         return INVALID_HANDLE_VALUE;
-    const DeviceCheck::Result device = DeviceCheck(Sources()).Check(port.path);
-    if (!Checked(device) || !OpenExclusively(device, &fd))
+    const DeviceCheck::Result device = DeviceCheck(CommSources()).Check(port.path);
+    int fd = -1;
+    if (!Accepted(Refusal::OfDevice(device)) || !OpenExclusively(device, &fd))
         return INVALID_HANDLE_VALUE;
 
     LineSettings::Snapshot found{};
@@ -416,15 +312,6 @@ BOOL CommClose(HANDLE h) {
         HeldLines::Release(heldLine);
     // Linux releases the descriptor even when close() is interrupted: never retry it.
     return (close(h) == 0 || errno == EINTR) ? TRUE : FALSE;
-}
-
-void CommDefinePort(DWORD nPort, const char* pszDevice) {
-    std::vector<DefinedPort>& defined = DefinedPorts();
-    defined.erase(std::remove_if(defined.begin(), defined.end(),
-                                 [&](const DefinedPort& d) { return d.nPort == nPort; }),
-                  defined.end());
-    if (pszDevice)
-        defined.push_back({nPort, pszDevice});
 }
 
 void CommRestoreAllPorts() {

@@ -18,21 +18,21 @@ FakeMachine::FakeMachine() : m_saved(CommGetSources()) {
     if (!mkdtemp(root))
         throw std::runtime_error("no temporary folder");
     m_root = root;
-    m_sources.sysClassTty = m_root + "/sys/class/tty";
-    m_sources.consoleActive = m_sources.sysClassTty + "/console/active";
+    TtyClass::Roots& ttys = m_sources.ttys;
+    ttys.sysClassTty = m_root + "/sys/class/tty";
+    ttys.sysDevChar = m_root + "/sys/dev/char";
+    ttys.byIdFolder = m_root + "/dev/serial/by-id";
+    ttys.byPathFolder = m_root + "/dev/serial/by-path";
+    ttys.udevData = m_root + "/run/udev/data";
     m_sources.procConsoles = m_root + "/proc/consoles";
     m_sources.devFolder = m_root + "/dev";
-    m_sources.byIdFolder = m_root + "/dev/serial/by-id";
-    m_sources.sysDevChar = m_root + "/sys/dev/char";
     m_sources.procFolder = m_root + "/proc";
-    m_sources.byPathFolder = m_root + "/dev/serial/by-path";
-    m_sources.groupFile = m_root + "/etc/group";
-    m_sources.udevData = m_root + "/run/udev/data";
-    fs::create_directories(m_sources.sysClassTty + "/console");
+    m_groupFile = m_root + "/etc/group";
+    fs::create_directories(ttys.sysClassTty + "/console");
     fs::create_directories(m_root + "/proc");
-    fs::create_directories(m_sources.byIdFolder);
-    fs::create_directories(m_sources.byPathFolder);
-    fs::create_directories(m_sources.sysDevChar);
+    fs::create_directories(ttys.byIdFolder);
+    fs::create_directories(ttys.byPathFolder);
+    fs::create_directories(ttys.sysDevChar);
     CommSetSources(m_sources);
 }
 
@@ -43,7 +43,7 @@ FakeMachine::~FakeMachine() {
 }
 
 void FakeMachine::AddTty(const std::string& name, int uartType, bool withDevice) {
-    const std::string node = m_sources.sysClassTty + "/" + name;
+    const std::string node = m_sources.ttys.sysClassTty + "/" + name;
     fs::create_directories(node);
     if (withDevice)
         fs::create_directories(node + "/device");
@@ -52,7 +52,7 @@ void FakeMachine::AddTty(const std::string& name, int uartType, bool withDevice)
 }
 
 void FakeMachine::SetConsoles(const std::string& active, const std::string& procConsoles) {
-    std::ofstream(m_sources.consoleActive) << active;
+    std::ofstream(m_sources.ttys.sysClassTty + "/console/active") << active;
     std::ofstream(m_sources.procConsoles) << procConsoles;
 }
 
@@ -62,14 +62,14 @@ void FakeMachine::AddNode(const std::string& name, const std::string& target) {
 }
 
 void FakeMachine::AddById(const std::string& name, const std::string& target) {
-    const std::string entry = m_sources.byIdFolder + "/" + name;
+    const std::string entry = m_sources.ttys.byIdFolder + "/" + name;
     if (symlink(target.c_str(), entry.c_str()) != 0)
         throw std::runtime_error("cannot link " + name);
 }
 
 void FakeMachine::AddCharDevice(dev_t number, const std::string& subsystem) {
-    const std::string entry = m_sources.sysDevChar + "/" + std::to_string(major(number)) + ":" +
-                              std::to_string(minor(number));
+    const std::string entry = m_sources.ttys.sysDevChar + "/" + std::to_string(major(number)) +
+                              ":" + std::to_string(minor(number));
     fs::create_directories(entry);
     fs::create_symlink("../../../class/" + subsystem, entry + "/subsystem");
 }
@@ -111,22 +111,22 @@ void FakeMachine::AddUsbTty(const std::string& name, const std::string& node,
         std::ofstream(port + "/latency_timer") << usb.latencyMs << "\n";
     std::ofstream(classDir + "/dev") << major(st.st_rdev) << ":" << minor(st.st_rdev) << "\n";
     fs::create_symlink(port, classDir + "/device");
-    fs::create_symlink(classDir, m_sources.sysClassTty + "/" + name);
+    fs::create_symlink(classDir, m_sources.ttys.sysClassTty + "/" + name);
     AddNode(name, node);
 }
 
 void FakeMachine::AddByPath(const std::string& name, const std::string& target) {
-    fs::create_symlink(target, m_sources.byPathFolder + "/" + name);
+    fs::create_symlink(target, m_sources.ttys.byPathFolder + "/" + name);
 }
 
 void FakeMachine::AddUdevEntry(dev_t number, const std::string& lines) {
-    fs::create_directories(m_sources.udevData);
-    std::ofstream(m_sources.udevData + "/c" + std::to_string(major(number)) + ":" +
+    fs::create_directories(m_sources.ttys.udevData);
+    std::ofstream(m_sources.ttys.udevData + "/c" + std::to_string(major(number)) + ":" +
                   std::to_string(minor(number)))
         << lines;
 }
 
 void FakeMachine::SetGroupFile(const std::string& text) {
     fs::create_directories(m_root + "/etc");
-    std::ofstream(m_sources.groupFile) << text;
+    std::ofstream(m_groupFile) << text;
 }

@@ -7,8 +7,9 @@
 #include <sys/types.h>
 
 // A machine of the test's own for the port resolver: a sysfs tty class, console lists, a /dev
-// folder and a by-id folder in a temporary tree. While the object lives the serial layer looks
-// there instead of at the real machine, so no test ever reaches a real serial port.
+// folder, udev's links and database, a process table and a group file in a temporary tree. While
+// the object lives the serial layer looks there instead of at the real machine, so no test ever
+// reaches a real serial port.
 class FakeMachine {
 public:
     FakeMachine();
@@ -46,6 +47,8 @@ public:
     void SetGroupFile(const std::string& text);
 
     const PortResolver::Sources& Sources() const { return m_sources; }
+    // Who may open what: for the command-line tools' diagnosis.
+    const std::string& GroupFile() const { return m_groupFile; }
     std::string DevPath(const std::string& name) const { return m_sources.devFolder + "/" + name; }
     const std::string& Root() const { return m_root; }
 
@@ -53,4 +56,5 @@ private:
     std::string m_root;
     PortResolver::Sources m_sources;
     PortResolver::Sources m_saved;
+    std::string m_groupFile;
 };

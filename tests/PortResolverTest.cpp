@@ -89,14 +89,16 @@ TEST(PortResolver, StableNamesAndLookupErrors) {
     m.AddById("usb-FTDI_FT232R_A1-if00-port0", "../../ttyUSB0");
     PortResolver::Sources s = m.Sources();
     const PortResolver r(s);
-    EXPECT_EQ(s.byIdFolder + "/usb-FTDI_FT232R_A1-if00-port0", r.ByIdName(m.DevPath("ttyUSB0")));
-    EXPECT_EQ("", r.ByIdName(m.DevPath("ttyUSB1")));
+    const TtyClass ttys(s.ttys);
+    EXPECT_EQ(s.ttys.byIdFolder + "/usb-FTDI_FT232R_A1-if00-port0",
+              ttys.ByIdName(m.DevPath("ttyUSB0")));
+    EXPECT_EQ("", ttys.ByIdName(m.DevPath("ttyUSB1")));
 
     EXPECT_EQ(How::Nothing, r.Resolve(3).how); // no entry, and only two machine ports
     dev.Link(2, "/dev/null");
     unlink((dev.PortsFolder() + "/COM1").c_str());
     EXPECT_EQ(How::Found, r.Resolve(1).how);
-    EXPECT_EQ(s.byIdFolder + "/usb-FTDI_FT232R_A1-if00-port0", r.Resolve(1).target);
+    EXPECT_EQ(s.ttys.byIdFolder + "/usb-FTDI_FT232R_A1-if00-port0", r.Resolve(1).target);
     EXPECT_EQ(How::Link, r.Resolve(2).how);
 
     // A ports "folder" that is a file: the lookup fails, and nothing is guessed instead.

@@ -27,7 +27,7 @@ Result RunTool(const FakeMachine& machine, std::vector<const char*> args,
                const PortCheck::User& user = PortCheck::User()) {
     args.insert(args.begin(), "morvik-ports");
     std::ostringstream out, err;
-    const int status = PortsTool(machine.Sources(), user)
+    const int status = PortsTool({machine.Sources(), machine.GroupFile()}, user)
                            .Run(static_cast<int>(args.size()), args.data(), out, err);
     return {status, out.str(), err.str()};
 }
@@ -62,7 +62,7 @@ TEST(PortsTool, ListsEachPortWithWhatItNamesAndWhy) {
     dev.Link(5, "/nonexistent/adapter");
     dev.Link(6, machine.Root());
     const std::string f = dev.PortsFolder();
-    const std::string byId = machine.Sources().byIdFolder;
+    const std::string byId = machine.Sources().ttys.byIdFolder;
     machine.AddProcess(812, "getty", 812, DeviceNumber(dev.SlavePath()));
 
     const Result r = RunTool(machine, {});
@@ -72,7 +72,7 @@ TEST(PortsTool, ListsEachPortWithWhatItNamesAndWhy) {
                   machine.DevPath("ttyUSB1") + "  found, " + byId +
                   "/usb-Morvik_Adapter_7-if00-port0\n" + "COM3  " + machine.DevPath("ttyACM0") +
                   "  found\n" + "COM4  " + machine.DevPath("ttyS0") + "  console, skipped\n" +
-                  "COM5  /nonexistent/adapter  link " + f + "/COM5, missing\n" + "COM6  " +
+                  "COM5  /nonexistent/adapter  link " + f + "/COM5, no such device\n" + "COM6  " +
                   machine.Root() + "  link " + f + "/COM6, not a serial device\n" +
                   "COM7  -  nothing\n" + "COM8  -  nothing\n",
               r.out);
@@ -84,7 +84,8 @@ TEST(PortsTool, AssignLinksThePortByItsStableName) {
     PtyDevice plain(8);
     FakeMachine machine;
     machine.AddById("usb-Morvik_Adapter_7-if00-port0", adapter.SlavePath());
-    const std::string byIdName = machine.Sources().byIdFolder + "/usb-Morvik_Adapter_7-if00-port0";
+    const std::string byIdName =
+        machine.Sources().ttys.byIdFolder + "/usb-Morvik_Adapter_7-if00-port0";
 
     // A ports folder that does not exist yet is made.
     char root[] = "/tmp/morvik-assign-XXXXXX";
@@ -128,7 +129,7 @@ TEST(PortsTool, RefusesWhatIsNoPortAndBadCommandLines) {
     } cases[] = {
         {{"--assign", "2", "/nonexistent/adapter"},
          1,
-         "morvik-ports: /nonexistent/adapter: No such file or directory\n"},
+         "morvik-ports: /nonexistent/adapter: no such device\n"},
         {{"--assign", "2", file.c_str()}, 1, "morvik-ports: " + file + ": not a serial device\n"},
         {{"--assign", "1", "/dev/kmsg"}, 1, "morvik-ports: /dev/kmsg: not a serial device\n"},
         {{"--assign", "1", tty.c_str()},
@@ -194,8 +195,8 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
          3,
          {},
          1,
-         "COM3  -  nothing\n      nothing: no link COM3 and no serial port of that number on "
-         "this machine\n      fix: morvik-ports --assign 3 DEVICE\n"},
+         "COM3  -  nothing\n      nothing: no such device (no {folder}/COM3, and no 3rd serial "
+         "port on this machine)\n      fix: morvik-ports --assign 3 DEVICE\n"},
         {"console",
          [](Bench& b) {
              b.Unlink();
@@ -206,7 +207,7 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
          1,
          {},
          1,
-         "COM1  {dev}/ttyS0  console, skipped\n      console: the kernel console is left alone\n"
+         "COM1  {dev}/ttyS0  console, skipped\n      console: the kernel console, left alone\n"
          "      fix: morvik-ports --assign 1 {dev}/ttyS0  # only to talk over the console\n"},
         {"missing",
          [](Bench& b) { b.dev.Link(1, "/nonexistent/adapter"); },
@@ -214,7 +215,7 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
          {},
          1,
          "COM1  /nonexistent/adapter  link {folder}/COM1\n      missing: {folder}/COM1 -> "
-         "/nonexistent/adapter is not there: plug the device in, or link another\n      fix: "
+         "/nonexistent/adapter: no such device; plug the device in, or link another\n      fix: "
          "morvik-ports --assign 1 DEVICE\n"},
         {"missing, brltty",
          [](Bench& b) {
@@ -225,22 +226,23 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
          {},
          1,
          "COM1  /dev/serial/by-id/usb-1a86_USB_Serial-if00-port0  link {folder}/COM1\n      "
-         "missing: {folder}/COM1 -> /dev/serial/by-id/usb-1a86_USB_Serial-if00-port0 is not "
-         "there, and brltty (pid 900) runs, which takes some USB serial adapters for braille "
+         "missing: {folder}/COM1 -> /dev/serial/by-id/usb-1a86_USB_Serial-if00-port0: no such "
+         "device, and brltty (pid 900) runs, which takes some USB serial adapters for braille "
          "displays\n      fix: sudo apt-get remove brltty\n"},
         {"not serial",
          [](Bench& b) { b.dev.Link(1, "/dev/null"); },
          1,
          {},
          1,
-         "COM1  /dev/null  link {folder}/COM1\n      not serial: /dev/null is not a serial "
-         "line\n      fix: morvik-ports --assign 1 DEVICE\n"},
+         "COM1  /dev/null  link {folder}/COM1\n      not serial: /dev/null: not a serial "
+         "device\n      fix: morvik-ports --assign 1 DEVICE\n"},
         {"in use",
          [](Bench& b) { b.machine.AddProcess(812, "agetty", 812, b.Number()); },
          1,
          {},
          1,
-         linked + "      in use: the terminal of agetty (pid 812)\n      fix: sudo systemctl stop "
+         linked + "      in use: {slave}: in use as the terminal of agetty (pid 812)\n      fix: "
+                  "sudo systemctl stop "
                   "serial-getty@{tty}.service\n"},
         {"busy",
          [](Bench& b) {
@@ -343,7 +345,7 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
         EXPECT_EQ(Expand(c.output, {{"slave", b.Slave()},
                                     {"folder", b.dev.PortsFolder()},
                                     {"dev", b.machine.Sources().devFolder},
-                                    {"byid", b.machine.Sources().byIdFolder},
+                                    {"byid", b.machine.Sources().ttys.byIdFolder},
                                     {"tty", b.Slave().substr(b.Slave().rfind('/') + 1)}}),
                   r.out)
             << c.verdict;
@@ -363,8 +365,8 @@ TEST(PortsTool, CheckOfEveryPortSucceedsWhateverItFinds) {
     EXPECT_EQ(0, r.status);
     const std::string f = dev.PortsFolder();
     EXPECT_EQ("COM1  " + machine.DevPath("ttyS0") + "  console, skipped\n" +
-                  "COM2  /dev/null  link " + f + "/COM2\n      not serial: /dev/null is not a " +
-                  "serial line\n      fix: morvik-ports --assign 2 DEVICE\n" + "COM3  " +
+                  "COM2  /dev/null  link " + f + "/COM2\n      not serial: /dev/null: not a " +
+                  "serial device\n      fix: morvik-ports --assign 2 DEVICE\n" + "COM3  " +
                   dev.SlavePath() + "  link " + f + "/COM3\n      ok\n" + "COM4  -  nothing\n" +
                   "COM5  -  nothing\nCOM6  -  nothing\nCOM7  -  nothing\nCOM8  -  nothing\n",
               r.out);
@@ -396,7 +398,7 @@ TEST(PortsTool, AssignLinksByTheUsbSocketWhenTheByIdNameIsNotTheAdaptersOwn) {
     const std::string shared = "S:serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0\n";
     machine.AddUdevEntry(DeviceNumber(twin.SlavePath()), shared);
     machine.AddUdevEntry(DeviceNumber(genuine.SlavePath()), shared);
-    const std::string byPath = machine.Sources().byPathFolder + "/pci-0000:00:14.0-usb-0:";
+    const std::string byPath = machine.Sources().ttys.byPathFolder + "/pci-0000:00:14.0-usb-0:";
     const std::string entry = genuine.PortsFolder() + "/COM2";
 
     const struct {
@@ -408,14 +410,14 @@ TEST(PortsTool, AssignLinksByTheUsbSocketWhenTheByIdNameIsNotTheAdaptersOwn) {
              "2:1.0-port0\nlinked by its USB socket: the adapter has no serial "
              "number, so a by-id name would fit any adapter of its make; plug "
              "it into the same socket\n"},
-        {machine.Sources().byIdFolder + "/usb-1a86_USB_Serial-if00-port0",
+        {machine.Sources().ttys.byIdFolder + "/usb-1a86_USB_Serial-if00-port0",
          "COM2 -> " + byPath +
              "2:1.0-port0\nlinked by its USB socket: the adapter has no serial "
              "number, so a by-id name would fit any adapter of its make; plug "
              "it into the same socket\n"},
         {machine.DevPath("ttyUSB1"),
          "COM2 -> " + byPath + "3:1.0-port0\nlinked by its USB socket: its by-id name " +
-             machine.Sources().byIdFolder +
+             machine.Sources().ttys.byIdFolder +
              "/usb-FTDI_FT232R_USB_UART_A10K-if00-port0 is claimed by ttyUSB2 too; plug it into "
              "the same socket\n"},
     };

@@ -2,6 +2,7 @@
 #include "tests/OpenDescriptors.h"
 #include "serial/CommTestHooks.h"
 #include "serial/LineSettings.h"
+#include "serial/comm.h"
 #include "tests/FakeMachine.h"
 #include "testsupport/PtyDevice.h"
 #include "tests/SlaveView.h"

@@ -92,8 +92,8 @@ for console in $(cat /sys/class/tty/console/active 2>/dev/null); do
 done
 XDG_CONFIG_HOME=$work/check morvik-ports --check >"$work/check.log"
 grep -Fxq "COM1  $(readlink "$check/COM1")  link $check/COM1" "$work/check.log" &&
-    grep -Fxq "      not serial: /dev/tty is not a serial line" "$work/check.log" &&
-    grep -Fxq "      not serial: /dev/kmsg is not a serial line" "$work/check.log" ||
+    grep -Fxq "      not serial: /dev/tty: not a serial device" "$work/check.log" &&
+    grep -Fxq "      not serial: /dev/kmsg: not a serial device" "$work/check.log" ||
     fail "--check said: $(cat "$work/check.log")"
 
 # The completions, as bash runs them for the words typed so far.
