@@ -3,6 +3,7 @@
 #include "core/String.h"
 #include "core/Types.h"
 #include "serial/CommTypes.h"
+#include "serial/LineProfile.h"
 #include "serial/SerialReply.h"
 
 // Line-setting codes taken by CSerialPort::Open.
@@ -54,6 +55,11 @@ public:
     // The last reply read to its end (by ReceiveLine, or ReadBytes without a limit of read
     // calls): its bytes and how it ended, known without reading it again.
     const SerialReply& LastReply() const { return m_lastReply; }
+    // What the port's device expects beyond the frame that Open takes: how commands and replies
+    // end, the silence that ends a reply, the text encoding. Set before Open; the default is
+    // the program's own.
+    void SetProfile(const LineProfile& profile) { m_profile = profile; }
+    const LineProfile& Profile() const { return m_profile; }
 
     CString m_strPortName;
     DCB m_dcb;
@@ -65,4 +71,5 @@ private:
     void ReadReply(bool bUseTerminator, char cTerminator);
 
     SerialReply m_lastReply;
+    LineProfile m_profile;
 };
