@@ -94,6 +94,9 @@ constexpr LRESULT DLGC_BUTTON = 0x2000;
 // ("&Save As..." when it registers none).
 constexpr UINT IDS_LISTBOX_SAVE_AS = 0xEF10;
 
+// Code pages: the program's ANSI code page is 1252 (Windows-1252) or this.
+constexpr UINT CP_UTF8 = 65001;
+
 // Command identifiers
 constexpr UINT IDOK = 1;
 constexpr UINT IDCANCEL = 2;
