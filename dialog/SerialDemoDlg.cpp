@@ -7,6 +7,7 @@
 #include "framework/afx/WinApp.h"
 #include "serial/comm.h"
 
+#include <chrono>
 #include <cstdio>
 
 CSerialDemoDlg::CSerialDemoDlg(CWnd* pParent) : CDialog(CSerialDemoDlg::IDD, pParent) {
@@ -124,10 +125,20 @@ void CSerialDemoDlg::OnSend() {
 
     CString strReply;
     m_port.ReceiveLine(strReply);
+    const auto came = std::chrono::system_clock::now().time_since_epoch();
     strReply.TrimRight();
     if (strReply.IsEmpty())
         strReply = "Serial Error";
-    m_lstResponse.AddString(strReply);
+    const int nIndex = m_lstResponse.AddString(strReply);
+
+    // What the line was made from, for its tooltip, Copy as Hex and the tab-separated save.
+    const std::string& bytes = m_port.LastReply().bytes;
+    LBITEMDETAIL detail{};
+    detail.lpszCommand = m_strCommand;
+    detail.llTimeMs = std::chrono::duration_cast<std::chrono::milliseconds>(came).count();
+    detail.pBytes = bytes.data();
+    detail.cbBytes = static_cast<int>(bytes.size());
+    m_lstResponse.SetItemDetail(nIndex, detail);
 
     UpdateData(FALSE);
 }

@@ -4,6 +4,7 @@
 #include "framework/win32/DialogWindow.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/Resources.h"
+#include "framework/win32/controls/ListBoxControl.h"
 #include "framework/afx/WinApp.h"
 #include "tests/DialogDriver.h"
 #include "testsupport/PtyDevice.h"
@@ -231,6 +232,37 @@ TEST_F(MainDialog, SendShowsTheTrimmedFirstLineOfTheReply) {
     const QStringList expected = {"  MORVIK,SD1", "  MORVIK,SD1", "Serial Error",
                                   "Serial Error", "EMPTY",        QString::fromUtf8("EURO \u20AC")};
     EXPECT_EQ(expected, lines);
+}
+
+TEST_F(MainDialog, EachLineKeepsTheCommandTheTimeAndTheBytesOfItsReply) {
+    dev.StartResponder(
+        [](const std::string&) { return std::string("  MORVIK\x00,1 \r\nX\r", 16); });
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    ui.Run([&] {
+        auto* list = dynamic_cast<ListBoxControl*>(ui.Control(IDC_RESPONSE_LIST));
+        ASSERT_NE(nullptr, list);
+        ui.SetText(IDC_COMMAND, "ID?");
+        ui.Click(IDC_SEND); // no port: nothing came
+        Open(2);
+        const long long before = now();
+        ui.Click(IDC_SEND);
+        const long long after = now();
+        ASSERT_EQ(QStringList({"Serial Error", "  MORVIK,1"}), ui.Lines());
+        for (int i : {0, 1}) {
+            const ListBoxControl::Detail* detail = list->DetailOf(i);
+            ASSERT_NE(nullptr, detail) << i;
+            EXPECT_EQ(QString("ID?"), detail->command);
+        }
+        EXPECT_EQ(QByteArray(), list->DetailOf(0)->bytes);
+        // Every byte up to the end of the first line, the 0x00 that the text drops too.
+        EXPECT_EQ(QByteArray("  MORVIK\x00,1 \r", 13), list->DetailOf(1)->bytes);
+        EXPECT_GE(list->DetailOf(1)->timeMs, before);
+        EXPECT_LE(list->DetailOf(1)->timeMs, after);
+    });
 }
 
 TEST_F(MainDialog, SerialErrorForSilenceAndForNoPort) {
