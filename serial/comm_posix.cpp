@@ -431,6 +431,10 @@ void CommRestoreAllPorts() {
     HeldLines::RestoreAll();
 }
 
+void CommSetWaitHook(CommWaitHook hook) {
+    Deadline::SetWaitHook(hook);
+}
+
 DWORD CommTickCount() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);

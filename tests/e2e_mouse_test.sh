@@ -185,10 +185,13 @@ keyboard() {
     kill -0 "$program_pid" 2>/dev/null || fail "$label: Enter ended the program"
 
     # Thirty more; the last reply, wider than the list, shows at its bottom without scrolling.
+    # Each is typed once the reply before it is in: keys that come while one waits are dropped.
     for i in $(seq 1 29); do
         xdotool key ctrl+a
         xdotool type --delay 5 "ECHO reply $i"
         xdotool key Return
+        wait_for "command: ECHO reply $i\$" "$work/device.log" || fail "$label: command $i was not sent"
+        sleep 0.1
     done
     xdotool key ctrl+a
     xdotool type --delay 5 "ECHO $(printf 'W%.0s' $(seq 60))"

@@ -1,6 +1,7 @@
 // The program's entry: the GUI application and its display, then the program's own WinMain.
 
 #include "framework/win32/EndingSignals.h"
+#include "framework/win32/WaitPump.h"
 #include "framework/win32/WinUser.h"
 
 #include <QApplication>
@@ -136,6 +137,7 @@ int main(int argc, char** argv) {
     }
 
     EndingSignals endings;
+    WaitPump waits;
     char noArguments[] = "";
     const int nResult = WinMain(GetModuleHandleA(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
     // Ended by a signal: the teardown has run, now the status says which signal it was.
