@@ -34,6 +34,12 @@ void CommDefinePort(DWORD nPort, const char* pszDevice);
 // process about to end: the descriptors stay open. exit() runs it by itself.
 void CommRestoreAllPorts();
 
+// Has a second process put back every port this process holds when it ends without doing so
+// itself (killed, crashed, or ended with _exit() by a library, as Qt's Wayland plugin does when
+// the compositor goes): for a program whose libraries may end it so. Called before the program
+// makes any thread; FALSE when no guardian could be started.
+BOOL CommGuardPorts();
+
 // What the comm layer's waits call instead of poll() (same contract; nullptr gives poll() back):
 // a program with windows keeps them painting while a port's read, write or close waits.
 using CommWaitHook = int (*)(pollfd* pfds, nfds_t nfds, int timeoutMs);

@@ -8,6 +8,7 @@
 #include "serial/Deadline.h"
 #include "serial/DeviceCheck.h"
 #include "serial/HeldLines.h"
+#include "serial/LineGuardian.h"
 #include "serial/LineSettings.h"
 #include "serial/PortResolver.h"
 
@@ -429,6 +430,10 @@ void CommDefinePort(DWORD nPort, const char* pszDevice) {
 
 void CommRestoreAllPorts() {
     HeldLines::RestoreAll();
+}
+
+BOOL CommGuardPorts() {
+    return LineGuardian::Start() ? TRUE : FALSE;
 }
 
 void CommSetWaitHook(CommWaitHook hook) {

@@ -3,12 +3,14 @@
 #include "framework/win32/EndingSignals.h"
 #include "framework/win32/WaitPump.h"
 #include "framework/win32/WinUser.h"
+#include "serial/comm.h"
 
 #include <QApplication>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,12 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
 int main(int argc, char** argv) {
     if (Env("QT_QPA_PLATFORM").empty() && Env("DISPLAY").empty() && Env("WAYLAND_DISPLAY").empty())
         NoDisplay();
+    // A port is put back however the program ends: also when a display library ends it with
+    // _exit() (Qt's Wayland plugin, when the compositor goes), which skips exit() handlers. The
+    // guardian is forked now, before Qt starts its threads.
+    if (!CommGuardPorts())
+        std::fprintf(stderr, "%s: no guardian process for the ports: %s\n", GetProgramName(),
+                     std::strerror(errno));
 
     // The program takes nothing from its command line: Qt sees the program name alone, so
     // none of its own options (-reverse, -platform, -qwindowgeometry ...) apply.
