@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,8 +72,21 @@ HeldStandardError* g_pHeldStandardError = nullptr;
 // a display was found: if none was, the one line below is all the user sees.
 struct StartupMessage {
     QtMsgType type;
-    std::string category;
+    // The context as it came, an unnamed part staying unnamed: Qt's handler writes the message
+    // from it, and a category that was none must not become an empty name (": text").
+    std::optional<std::string> file, function, category;
+    int line;
     QString text;
+
+    QMessageLogContext Context() const {
+        return QMessageLogContext(Name(file), line, Name(function), Name(category));
+    }
+    static std::optional<std::string> Kept(const char* psz) {
+        return psz ? std::optional<std::string>(psz) : std::nullopt;
+    }
+    static const char* Name(const std::optional<std::string>& s) {
+        return s ? s->c_str() : nullptr;
+    }
 };
 std::vector<StartupMessage>* g_pStartupMessages = nullptr;
 
@@ -107,7 +121,9 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
     if (type == QtFatalMsg)
         NoDisplay();
     if (g_pStartupMessages)
-        g_pStartupMessages->push_back({type, context.category ? context.category : "", text});
+        g_pStartupMessages->push_back({type, StartupMessage::Kept(context.file),
+                                       StartupMessage::Kept(context.function),
+                                       StartupMessage::Kept(context.category), context.line, text});
 }
 
 } // namespace
@@ -141,7 +157,7 @@ int main(int argc, char** argv) {
     g_pStartupMessages = nullptr;
     for (const StartupMessage& m : messages) {
         if (previous)
-            previous(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.c_str()), m.text);
+            previous(m.type, m.Context(), m.text);
     }
 
     EndingSignals endings;
