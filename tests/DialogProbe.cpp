@@ -16,6 +16,9 @@
 //       area (an empty list), for a display that does not say where windows are (Wayland)
 //   dialog_probe differs <a.png> <b.png>
 //       prints how many pixels of two pictures of the same size differ
+//   dialog_probe ping <window id>
+//       sends an X11 window the window manager's _NET_WM_PING and prints in how many ms its
+//       program answered; exit status 1 when no answer came within 5 s
 
 #include "framework/win32/DialogWindow.h"
 #include "framework/win32/Handles.h"
@@ -29,11 +32,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
+#include <chrono>
+
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -152,6 +160,61 @@ int Differs(const char* pszA, const char* pszB) {
     return 0;
 }
 
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : 0;
+    std::free(reply);
+    return atom;
+}
+
+// As a window manager asks whether a window's program still runs: the answer comes back to the
+// root window, which this connection listens to.
+int Ping(xcb_window_t window) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c))
+        return 2;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_atom_t protocols = Atom(c, "WM_PROTOCOLS");
+    const xcb_atom_t ping = Atom(c, "_NET_WM_PING");
+    const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = protocols;
+    message.data.data32[0] = ping;
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    message.data.data32[2] = window;
+    xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+    xcb_flush(c);
+    const auto start = std::chrono::steady_clock::now();
+    const auto ms = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    int result = 1;
+    while (result == 1 && ms() < 5000) {
+        xcb_generic_event_t* event = xcb_poll_for_event(c);
+        if (!event) {
+            pollfd pfd{xcb_get_file_descriptor(c), POLLIN, 0};
+            poll(&pfd, 1, static_cast<int>(5000 - ms()));
+            continue;
+        }
+        const auto* answer = reinterpret_cast<const xcb_client_message_event_t*>(event);
+        if ((event->response_type & 0x7F) == XCB_CLIENT_MESSAGE && answer->type == protocols &&
+            answer->data.data32[0] == ping && answer->data.data32[2] == window) {
+            std::printf("%lld\n", static_cast<long long>(ms()));
+            result = 0;
+        }
+        std::free(event);
+    }
+    xcb_disconnect(c);
+    return result;
+}
+
 // Whether a tty is left exclusive: only root may still open it then, as this check does.
 int Exclusive(const char* pszTty) {
     const int fd = open(pszTty, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -170,6 +233,8 @@ int Exclusive(const char* pszTty) {
 int main(int argc, char** argv) {
     if (argc == 3 && QByteArray(argv[1]) == "exclusive")
         return Exclusive(argv[2]);
+    if (argc == 3 && QByteArray(argv[1]) == "ping")
+        return Ping(static_cast<xcb_window_t>(std::strtoul(argv[2], nullptr, 0)));
     QApplication application(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "items")
         return Items(static_cast<UINT>(std::atoi(argv[2])));
@@ -190,7 +255,7 @@ int main(int argc, char** argv) {
     std::fprintf(
         stderr,
         "usage: %s items <dialog id> | blank|wide <window> <x> <y> <w> <h> | exclusive <tty> | "
-        "shot <file> | locate <dialog id> | differs <a> <b>\n",
+        "shot <file> | locate <dialog id> | differs <a> <b> | ping <window>\n",
         argv[0]);
     return 2;
 }

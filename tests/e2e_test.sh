@@ -77,12 +77,15 @@ wait_for "command: \*IDN?" "$work/device.log" || fail "the device got no command
 kill -0 "$program_pid" || fail "Enter in the command field ended the program"
 
 # Keys pressed while a command waits for its reply are dropped, never sent afterwards: Enter
-# twice during DELAY 2000 sends nothing more. Once the reply is in, keys work again.
+# twice during DELAY 2000 sends nothing more. The window manager's ping is answered meanwhile.
+# Once the reply is in, keys work again.
 xdotool key ctrl+a
 xdotool type --delay 20 'DELAY 2000'
 xdotool key Return
 wait_for "command: DELAY 2000" "$work/device.log" || fail "DELAY 2000 was not sent"
-sleep 0.5
+sleep 0.3
+ms=$("$probe" ping "$window") || fail "the ping during the wait was not answered"
+[ "$ms" -lt 500 ] || fail "the ping during the wait was answered after $ms ms"
 xdotool key Return Return
 sleep 2.5
 [ "$(grep -c "command: DELAY 2000" "$work/device.log")" -eq 1 ] \
