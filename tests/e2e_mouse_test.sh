@@ -135,7 +135,7 @@ scenario() {
         local before after
         before=$(xdotool getwindowgeometry "$window" | sed -n 's/^ *Position: *//p')
         xdotool mousemove --sync --window "$menu" 20 10 click 1
-        sleep 0.3
+        sleep 0.5
         xdotool mousemove_relative --sync 40 30
         sleep 0.3
         xdotool click 1
@@ -208,7 +208,7 @@ keyboard() {
         xdotool type --delay 5 "ECHO reply $i"
         xdotool key Return
         wait_for "command: ECHO reply $i\$" "$work/device.log" || fail "$label: command $i was not sent"
-        sleep 0.1
+        sleep 0.3
     done
     xdotool key ctrl+a
     xdotool type --delay 5 "ECHO $(printf 'W%.0s' $(seq 60))"
