@@ -9,9 +9,21 @@
 //       last (a line of text wider than the rectangle), 1 when none is
 //   dialog_probe exclusive <tty>
 //       prints 1 when the tty is held exclusively (TIOCEXCL), 0 when it is not
+//   dialog_probe shot <file.png>
+//       writes a picture of the whole screen
+//   dialog_probe locate <dialog id>
+//       prints "x y", where on the screen the dialog's inside begins, found by its largest white
+//       area (an empty list), for a display that does not say where windows are (Wayland)
+//   dialog_probe differs <a.png> <b.png>
+//       prints how many pixels of two pictures of the same size differ
+//   dialog_probe ping <window id>
+//       sends an X11 window the window manager's _NET_WM_PING and prints in how many ms its
+//       program answered; exit status 1 when no answer came within 5 s
 
 #include "framework/win32/DialogWindow.h"
+#include "framework/win32/Handles.h"
 #include "framework/win32/Resources.h"
+#include "framework/win32/WinUser.h"
 
 #include <QApplication>
 #include <QImage>
@@ -20,10 +32,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <chrono>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -72,6 +90,131 @@ int Wide(WId window, int x, int y, int cx, int cy) {
     return 1;
 }
 
+// The bounding box of the largest area of white pixels joined side by side.
+QRect LargestWhite(const QImage& image) {
+    const int w = image.width();
+    const int h = image.height();
+    std::vector<bool> seen(static_cast<std::size_t>(w) * h);
+    const auto white = [&](int x, int y) { return (image.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF; };
+    QRect best;
+    long bestCount = 0;
+    std::vector<QPoint> todo;
+    for (int y0 = 0; y0 < h; ++y0) {
+        for (int x0 = 0; x0 < w; ++x0) {
+            if (seen[static_cast<std::size_t>(y0) * w + x0] || !white(x0, y0))
+                continue;
+            QRect box(x0, y0, 1, 1);
+            long count = 0;
+            todo.assign(1, QPoint(x0, y0));
+            seen[static_cast<std::size_t>(y0) * w + x0] = true;
+            while (!todo.empty()) {
+                const QPoint p = todo.back();
+                todo.pop_back();
+                ++count;
+                box |= QRect(p, QSize(1, 1));
+                for (const QPoint d : {QPoint(1, 0), QPoint(-1, 0), QPoint(0, 1), QPoint(0, -1)}) {
+                    const QPoint q = p + d;
+                    const std::size_t at = static_cast<std::size_t>(q.y()) * w + q.x();
+                    if (q.x() < 0 || q.y() < 0 || q.x() >= w || q.y() >= h || seen[at] ||
+                        !white(q.x(), q.y()))
+                        continue;
+                    seen[at] = true;
+                    todo.push_back(q);
+                }
+            }
+            if (count > bestCount) {
+                bestCount = count;
+                best = box;
+            }
+        }
+    }
+    return best;
+}
+
+// The dialog drawn here, from its template, and the screen: the same white area in both gives
+// where the dialog's inside lies on the screen.
+int Locate(UINT nID) {
+    const HWND hDlg = CreateDialogIndirectA(nullptr, CResources::FindDialog(nID), nullptr);
+    QWidget* pDialog = WidgetOf(hDlg);
+    if (!pDialog)
+        return 2;
+    const QRect own = LargestWhite(pDialog->grab().toImage());
+    const QRect there = LargestWhite(QGuiApplication::primaryScreen()->grabWindow(0).toImage());
+    DestroyWindow(hDlg);
+    if (own.isEmpty() || there.size() != own.size())
+        return 1;
+    std::printf("%d %d\n", there.x() - own.x(), there.y() - own.y());
+    return 0;
+}
+
+int Differs(const char* pszA, const char* pszB) {
+    const QImage a(QString::fromLocal8Bit(pszA));
+    const QImage b(QString::fromLocal8Bit(pszB));
+    if (a.isNull() || a.size() != b.size())
+        return 2;
+    long n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            n += a.pixel(x, y) != b.pixel(x, y);
+    std::printf("%ld\n", n);
+    return 0;
+}
+
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : 0;
+    std::free(reply);
+    return atom;
+}
+
+// As a window manager asks whether a window's program still runs: the answer comes back to the
+// root window, which this connection listens to.
+int Ping(xcb_window_t window) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c))
+        return 2;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_atom_t protocols = Atom(c, "WM_PROTOCOLS");
+    const xcb_atom_t ping = Atom(c, "_NET_WM_PING");
+    const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = protocols;
+    message.data.data32[0] = ping;
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    message.data.data32[2] = window;
+    xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+    xcb_flush(c);
+    const auto start = std::chrono::steady_clock::now();
+    const auto ms = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    int result = 1;
+    while (result == 1 && ms() < 5000) {
+        xcb_generic_event_t* event = xcb_poll_for_event(c);
+        if (!event) {
+            pollfd pfd{xcb_get_file_descriptor(c), POLLIN, 0};
+            poll(&pfd, 1, static_cast<int>(5000 - ms()));
+            continue;
+        }
+        const auto* answer = reinterpret_cast<const xcb_client_message_event_t*>(event);
+        if ((event->response_type & 0x7F) == XCB_CLIENT_MESSAGE && answer->type == protocols &&
+            answer->data.data32[0] == ping && answer->data.data32[2] == window) {
+            std::printf("%lld\n", static_cast<long long>(ms()));
+            result = 0;
+        }
+        std::free(event);
+    }
+    xcb_disconnect(c);
+    return result;
+}
+
 // Whether a tty is left exclusive: only root may still open it then, as this check does.
 int Exclusive(const char* pszTty) {
     const int fd = open(pszTty, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -90,9 +233,19 @@ int Exclusive(const char* pszTty) {
 int main(int argc, char** argv) {
     if (argc == 3 && QByteArray(argv[1]) == "exclusive")
         return Exclusive(argv[2]);
+    if (argc == 3 && QByteArray(argv[1]) == "ping")
+        return Ping(static_cast<xcb_window_t>(std::strtoul(argv[2], nullptr, 0)));
     QApplication application(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "items")
         return Items(static_cast<UINT>(std::atoi(argv[2])));
+    if (argc == 3 && QByteArray(argv[1]) == "locate")
+        return Locate(static_cast<UINT>(std::atoi(argv[2])));
+    if (argc == 4 && QByteArray(argv[1]) == "differs")
+        return Differs(argv[2], argv[3]);
+    if (argc == 3 && QByteArray(argv[1]) == "shot")
+        return QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(argv[2]))
+                   ? 0
+                   : 2;
     if (argc == 7 && QByteArray(argv[1]) == "wide")
         return Wide(static_cast<WId>(std::strtoull(argv[2], nullptr, 0)), std::atoi(argv[3]),
                     std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
@@ -101,7 +254,8 @@ int main(int argc, char** argv) {
                      std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
     std::fprintf(
         stderr,
-        "usage: %s items <dialog id> | blank|wide <window> <x> <y> <w> <h> | exclusive <tty>\n",
+        "usage: %s items <dialog id> | blank|wide <window> <x> <y> <w> <h> | exclusive <tty> | "
+        "shot <file> | locate <dialog id> | differs <a> <b> | ping <window>\n",
         argv[0]);
     return 2;
 }

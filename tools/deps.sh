@@ -11,6 +11,8 @@ morvik_packages+=(qt6-serialport-dev python3-serial)
 # strace, with which end-to-end tests see which files the programs open, and jq, which the
 # README's example from scripts pipes into:
 morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps strace jq)
+# The Wayland end-to-end run's compositor, nested in Xvfb:
+morvik_check_packages+=(weston)
 # The real-driver test's emulated machine:
 morvik_check_packages+=(qemu-system-x86 busybox-static cpio kmod python3)
 

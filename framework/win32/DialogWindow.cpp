@@ -3,6 +3,7 @@
 #include "framework/win32/AnsiCodePage.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/ReturnFocus.h"
+#include "framework/win32/SystemMove.h"
 #include "framework/win32/WinUser.h"
 #include "framework/win32/controls/ControlClass.h"
 
@@ -152,8 +153,16 @@ HMENU DialogWindow::SystemMenu(bool bRevert) {
 }
 
 void DialogWindow::PopupSystemMenu(const QPoint& globalPos) {
-    if (HMENU hMenu = SystemMenu(false))
-        hMenu->popup(globalPos);
+    HMENU hMenu = SystemMenu(false);
+    if (!hMenu)
+        return;
+    // Move is offered where the window manager can carry it out, greyed where it cannot, as
+    // the platform greys the entries of its window menu that do not apply.
+    for (QAction* pAction : hMenu->actions()) {
+        if (pAction->data().value<quintptr>() == SC_MOVE)
+            pAction->setEnabled(SystemMove::Available());
+    }
+    hMenu->popup(globalPos);
 }
 
 UINT DialogWindow::DefId() const {
