@@ -3,6 +3,7 @@
 #include "framework/win32/ReturnFocus.h"
 #include "framework/win32/WholeFile.h"
 #include "framework/win32/WinUser.h"
+#include "framework/win32/WrapText.h"
 
 #include "core/StringTable.h"
 
@@ -188,9 +189,8 @@ bool ListBoxControl::viewportEvent(QEvent* pEvent) {
     const QModelIndex index = indexAt(pHelp->pos());
     if (index.isValid() && IsCut(index)) {
         // Wrapped, so that a long reply stays on the screen.
-        const QString text = index.data().toString().left(kMaxTipChars);
         QToolTip::showText(pHelp->globalPos(),
-                           "<p style='white-space:pre-wrap'>" + text.toHtmlEscaped() + "</p>",
+                           WrappedTipText(index.data().toString().left(kMaxTipChars), this),
                            viewport(), visualRect(index));
     } else {
         QToolTip::hideText();
