@@ -4,6 +4,7 @@
 #include "framework/win32/WholeFile.h"
 #include "framework/win32/WinUser.h"
 #include "framework/win32/WrapText.h"
+#include "framework/win32/controls/EdgeLines.h"
 
 #include "core/StringTable.h"
 
@@ -195,6 +196,16 @@ bool ListBoxControl::viewportEvent(QEvent* pEvent) {
     } else {
         QToolTip::hideText();
     }
+    return true;
+}
+
+bool ListBoxControl::event(QEvent* pEvent) {
+    if (pEvent->type() != QEvent::Paint || frameShape() == QFrame::NoFrame)
+        return QTableView::event(pEvent);
+    // The frame only: the view and the scroll bar cover the rest.
+    QPainter painter(this);
+    KeepEdgeLinesWhole(&painter, this);
+    drawFrame(&painter);
     return true;
 }
 

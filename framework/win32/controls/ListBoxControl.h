@@ -34,6 +34,7 @@ public:
     bool Save(const QString& path, QString* pError) const;
 
 protected:
+    bool event(QEvent* pEvent) override;
     void changeEvent(QEvent* pEvent) override;
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     bool viewportEvent(QEvent* pEvent) override;
