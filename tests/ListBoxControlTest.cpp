@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QImage>
@@ -105,6 +106,25 @@ TEST_F(ShownList, AnEmptyListShowsItHasTheFocus) {
     EXPECT_FALSE(topRow());
 }
 
+TEST_F(ShownList, AListWithLinesShowsWhereTheFocusIsHoweverItCame) {
+    for (int i = 0; i < 30; ++i)
+        Add(QString("line %1").arg(i));
+    list.clearFocus();
+    DialogDriver::Pump(10);
+    const QImage unfocused = list.viewport()->grab().toImage();
+    // By Tab the line in view becomes the current one, not the first line scrolled away; by
+    // any other way the view shows it is focused even without a current line.
+    for (Qt::FocusReason reason : {Qt::TabFocusReason, Qt::MouseFocusReason}) {
+        SCOPED_TRACE(reason);
+        list.clearFocus();
+        list.selectionModel()->clearCurrentIndex();
+        list.setFocus(reason);
+        DialogDriver::Pump(10);
+        EXPECT_TRUE(reason != Qt::TabFocusReason || Shows(list.currentIndex().row()));
+        EXPECT_TRUE(unfocused != list.viewport()->grab().toImage()) << "no focus shown";
+    }
+}
+
 TEST_F(ShownList, OnlyALineCutAtTheEdgeShowsWholeAsATooltipWrappedWithinTheScreen) {
     // Words; one word; a thousand characters of words and of one word, as long replies come.
     const QStringList lines = {"short", QString("MORVIK,").repeated(20) + "END",
@@ -135,6 +155,33 @@ TEST_F(ShownList, OnlyALineCutAtTheEdgeShowsWholeAsATooltipWrappedWithinTheScree
         }
         QToolTip::hideText();
     }
+}
+
+TEST(ListBoxControl, AScreenReaderFindsAListOfItsLinesAsItems) {
+    ListBoxControl list(false, nullptr);
+    list.AddStrings({"first", "second"});
+    QAccessibleInterface* view = QAccessible::queryAccessibleInterface(&list);
+    ASSERT_NE(nullptr, view);
+    EXPECT_EQ(QAccessible::List, view->role());
+    ASSERT_EQ(2, view->childCount());
+    for (int i = 0; i < 2; ++i) {
+        QAccessibleInterface* item = view->child(i);
+        EXPECT_EQ(QAccessible::ListItem, item->role());
+        EXPECT_EQ(list.Text(i), item->text(QAccessible::Name));
+        EXPECT_EQ(i, view->indexOfChild(item));
+        EXPECT_EQ(view, item->parent());
+    }
+
+    // Lines come and go: the items follow, those of lines gone go with them.
+    const QAccessible::Id first = QAccessible::uniqueId(view->child(0));
+    list.AddString("third");
+    ASSERT_EQ(3, view->childCount());
+    EXPECT_EQ(QString("third"), view->child(2)->text(QAccessible::Name));
+    EXPECT_NE(nullptr, QAccessible::accessibleInterface(first));
+    list.ResetContent();
+    EXPECT_EQ(0, view->childCount());
+    EXPECT_EQ(nullptr, view->child(0));
+    EXPECT_EQ(nullptr, QAccessible::accessibleInterface(first));
 }
 
 } // namespace
