@@ -259,12 +259,17 @@ void ListBoxControl::paintEvent(QPaintEvent* pEvent) {
 }
 
 void ListBoxControl::focusInEvent(QFocusEvent* pEvent) {
-    // Without a current line, the first one in view becomes it (with nothing selected): Qt
-    // would take the list's first line, scrolled out of view while the list follows the newest.
-    if (!currentIndex().isValid() && Count() > 0 && pEvent->reason() != Qt::MouseFocusReason) {
-        const QModelIndex top = indexAt(QPoint(0, 0));
-        if (top.isValid())
-            selectionModel()->setCurrentIndex(top, QItemSelectionModel::NoUpdate);
+    // Without a current line, the first one wholly in view becomes it (with nothing selected),
+    // and the view stays: Qt would take the list's first line, scrolled out of view while the
+    // list follows the newest, and scroll to it, and the list would stop following.
+    QModelIndex top = indexAt(QPoint(0, 0));
+    if (top.isValid() && visualRect(top).top() < 0 && top.row() + 1 < Count())
+        top = m_model.index(top.row() + 1);
+    if (!currentIndex().isValid() && top.isValid() && pEvent->reason() != Qt::MouseFocusReason) {
+        const bool bAutoScroll = hasAutoScroll();
+        setAutoScroll(false);
+        selectionModel()->setCurrentIndex(top, QItemSelectionModel::NoUpdate);
+        setAutoScroll(bAutoScroll);
     }
     QTableView::focusInEvent(pEvent);
     viewport()->update();
