@@ -130,15 +130,18 @@ int Frames(WId window, UINT nID, const char* pszPicture) {
         const int left = device(x), right = device(x + dialog.UnitsToPixelsX(item.cx)) - 1;
         const int top = device(y + (isGroup ? dialog.fontMetrics().height() / 2 : 0));
         const int bottom = device(y + dialog.UnitsToPixelsY(item.cy)) - 1;
+        const struct {
+            const char* name;
+            QPoint a, b;
+        } edges[] = {{"left", {left, top}, {left, bottom}},
+                     {"right", {right, top}, {right, bottom}},
+                     {isGroup ? nullptr : "top", {left, top}, {right, top}},
+                     {"bottom", {left, bottom}, {right, bottom}}};
         std::string missing;
-        if (!EdgeDrawn(image, QPoint(left, top), QPoint(left, bottom), band, background))
-            missing += " left";
-        if (!EdgeDrawn(image, QPoint(right, top), QPoint(right, bottom), band, background))
-            missing += " right";
-        if (!isGroup && !EdgeDrawn(image, QPoint(left, top), QPoint(right, top), band, background))
-            missing += " top";
-        if (!EdgeDrawn(image, QPoint(left, bottom), QPoint(right, bottom), band, background))
-            missing += " bottom";
+        for (const auto& edge : edges) {
+            if (edge.name && !EdgeDrawn(image, edge.a, edge.b, band, background))
+                missing += std::string(" ") + edge.name;
+        }
         if (!missing.empty()) {
             std::printf("item %d (id %d) lacks its frame's%s edge\n", i, item.id, missing.c_str());
             status = 1;
