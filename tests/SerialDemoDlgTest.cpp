@@ -510,6 +510,7 @@ TEST_F(MainDialog, TheBalloonIsWholeOnTheScreenAndPointsAtTheButtonWhereverTheDi
             ASSERT_NE(nullptr, tip);
             const QRect button = ScreenRect(IDC_OPEN_PORT);
             EXPECT_TRUE(screen.contains(tip->geometry()));
+            EXPECT_GE(tip->width(), 30 * tip->fontMetrics().averageCharWidth()); // no column
             EXPECT_TRUE(button.adjusted(-2, -2, 2, 2).contains(tip->TailPoint()));
             EXPECT_FALSE(tip->geometry().intersects(button));
             for (int nID : {IDC_PORT, IDC_RESPONSE_LIST})

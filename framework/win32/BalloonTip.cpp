@@ -12,6 +12,7 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <climits>
 #include <unordered_set>
 #include <vector>
 
@@ -135,6 +136,9 @@ QPoint BalloonTip::TailPoint() const {
 std::vector<BalloonTip::Placement> BalloonTip::Placements(const QRect& control,
                                                           const QRect& screen) const {
     const QFontMetrics metrics(font());
+    // Narrower than this the text would be a column of broken words.
+    const int narrowest = std::min(kEms * metrics.averageCharWidth(),
+                                   TextSize(metrics, WrapText(m_text, metrics, INT_MAX)).width());
     std::vector<Placement> placements;
     for (Side side : {Side::Above, Side::Left, Side::Right, Side::Below}) {
         const bool vertical = Vertical(side);
@@ -146,7 +150,7 @@ std::vector<BalloonTip::Placement> BalloonTip::Placements(const QRect& control,
             const int widest = room - 2 * kMargin;
             const int width =
                 ems == kWholeRoom ? widest : std::min(ems * metrics.averageCharWidth(), widest);
-            if (width < 4 * metrics.averageCharWidth())
+            if (width < narrowest)
                 continue;
             const QStringList lines = WrapText(m_text, metrics, width);
             if (lines == lastLines)
