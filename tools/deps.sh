@@ -13,6 +13,9 @@ morvik_packages+=(qt6-serialport-dev python3-serial)
 morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps strace jq)
 # The Wayland end-to-end run's compositor, nested in Xvfb:
 morvik_check_packages+=(weston)
+# A screen reader's view of the program: a session bus, the accessibility bus and registry,
+# and the Python binding that reads the tree:
+morvik_check_packages+=(at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus-daemon dbus-bin)
 # The real-driver test's emulated machine:
 morvik_check_packages+=(qemu-system-x86 busybox-static cpio kmod python3)
 
