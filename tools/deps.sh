@@ -5,6 +5,8 @@ morvik_packages=(cmake make g++ libgtest-dev qt6-base-dev qt6-svg-dev xvfb xdoto
 # Qt's Wayland plugin, as a GNOME desktop has it: the tests of an unreachable display meet
 # what its libraries say on their own.
 morvik_packages+=(qt6-wayland)
+# The fuzz harnesses: clang with libFuzzer and the sanitizers' runtimes.
+morvik_packages+=(clang libclang-rt-14-dev)
 # QtSerialPort and pyserial are the exchange benchmark's contenders (the program uses neither):
 morvik_packages+=(qt6-serialport-dev python3-serial)
 # What the install and package tests check with (their recommendations are not needed), and
