@@ -221,88 +221,89 @@ int Ping(xcb_window_t window) {
     }
     xcb_disconnect(c);
     return result;
-    // Whether a line of the frame runs along the edge from a to b (device pixels): at every point
-    // of its middle three fifths, a pixel darker than the dialog's background lies within `band`
-    // pixels across the edge.
-    bool EdgeDrawn(const QImage& image, QPoint a, QPoint b, int band, int background) {
-        const QPoint along = a.x() == b.x() ? QPoint(0, 1) : QPoint(1, 0);
-        const QPoint across(along.y(), along.x());
-        const int length = a.x() == b.x() ? b.y() - a.y() : b.x() - a.x();
-        for (int t = length / 5; t <= length - length / 5; ++t) {
-            bool found = false;
-            for (int d = -band; d <= band && !found; ++d) {
-                const QPoint p = a + along * t + across * d;
-                found = image.valid(p) && qGray(image.pixel(p)) <= background - 0x18;
-            }
-            if (!found)
-                return false;
-        }
-        return true;
-    }
+}
 
-    int Frames(WId window, UINT nID, const char* pszPicture) {
-        const DialogTemplate* pTemplate = CResources::FindDialog(nID);
-        if (!pTemplate)
-            return 2;
-        const DialogWindow dialog(*pTemplate, nullptr);
-        const QImage image = QGuiApplication::primaryScreen()->grabWindow(window).toImage();
-        if (image.isNull() || !image.save(pszPicture))
-            return 2;
-        // Device pixels per pixel of the layout, whatever the scale; a frame's line may lie up to
-        // two pixels of the layout in from the control's edge (a group box's etched one does).
-        const double ratio = double(image.width()) / dialog.UnitsToPixelsX(pTemplate->cx);
-        const int band = int(std::ceil(2 * ratio));
-        const auto device = [ratio](int pixels) { return int(std::lround(pixels * ratio)); };
-        const int background = qGray(image.pixel(1, 1));
-        int status = 0;
-        for (int i = 0; i < pTemplate->itemCount; ++i) {
-            const DialogTemplate::Item& item = pTemplate->items[i];
-            const bool isButton = strcasecmp(item.cls, "button") == 0;
-            const bool isGroup = isButton && (item.style & BS_TYPEMASK) == BS_GROUPBOX;
-            const bool bordered =
-                (strcasecmp(item.cls, "edit") == 0 || strcasecmp(item.cls, "listbox") == 0) &&
-                (item.style & WS_BORDER);
-            if (!isButton && !bordered)
-                continue;
-            // Where the dialog puts the control; a group box's frame starts half its title's
-            // height down, and the title breaks its top edge.
-            const int x = dialog.UnitsToPixelsX(item.x), y = dialog.UnitsToPixelsY(item.y);
-            const int left = device(x), right = device(x + dialog.UnitsToPixelsX(item.cx)) - 1;
-            const int top = device(y + (isGroup ? dialog.fontMetrics().height() / 2 : 0));
-            const int bottom = device(y + dialog.UnitsToPixelsY(item.cy)) - 1;
-            const struct {
-                const char* name;
-                QPoint a, b;
-            } edges[] = {{"left", {left, top}, {left, bottom}},
-                         {"right", {right, top}, {right, bottom}},
-                         {isGroup ? nullptr : "top", {left, top}, {right, top}},
-                         {"bottom", {left, bottom}, {right, bottom}}};
-            std::string missing;
-            for (const auto& edge : edges) {
-                if (edge.name && !EdgeDrawn(image, edge.a, edge.b, band, background))
-                    missing += std::string(" ") + edge.name;
-            }
-            if (!missing.empty()) {
-                std::printf("item %d (id %d) lacks its frame's%s edge\n", i, item.id,
-                            missing.c_str());
-                status = 1;
-            }
+// Whether a line of the frame runs along the edge from a to b (device pixels): at every point
+// of its middle three fifths, a pixel darker than the dialog's background lies within `band`
+// pixels across the edge.
+bool EdgeDrawn(const QImage& image, QPoint a, QPoint b, int band, int background) {
+    const QPoint along = a.x() == b.x() ? QPoint(0, 1) : QPoint(1, 0);
+    const QPoint across(along.y(), along.x());
+    const int length = a.x() == b.x() ? b.y() - a.y() : b.x() - a.x();
+    for (int t = length / 5; t <= length - length / 5; ++t) {
+        bool found = false;
+        for (int d = -band; d <= band && !found; ++d) {
+            const QPoint p = a + along * t + across * d;
+            found = image.valid(p) && qGray(image.pixel(p)) <= background - 0x18;
         }
-        return status;
+        if (!found)
+            return false;
     }
+    return true;
+}
 
-    // Whether a tty is left exclusive: only root may still open it then, as this check does.
-    int Exclusive(const char* pszTty) {
-        const int fd = open(pszTty, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        int exclusive = 0;
-        if (fd < 0 || ioctl(fd, TIOCGEXCL, &exclusive) != 0) {
-            std::perror(pszTty);
-            return 2;
+int Frames(WId window, UINT nID, const char* pszPicture) {
+    const DialogTemplate* pTemplate = CResources::FindDialog(nID);
+    if (!pTemplate)
+        return 2;
+    const DialogWindow dialog(*pTemplate, nullptr);
+    const QImage image = QGuiApplication::primaryScreen()->grabWindow(window).toImage();
+    if (image.isNull() || !image.save(pszPicture))
+        return 2;
+    // Device pixels per pixel of the layout, whatever the scale; a frame's line may lie up to
+    // two pixels of the layout in from the control's edge (a group box's etched one does).
+    const double ratio = double(image.width()) / dialog.UnitsToPixelsX(pTemplate->cx);
+    const int band = int(std::ceil(2 * ratio));
+    const auto device = [ratio](int pixels) { return int(std::lround(pixels * ratio)); };
+    const int background = qGray(image.pixel(1, 1));
+    int status = 0;
+    for (int i = 0; i < pTemplate->itemCount; ++i) {
+        const DialogTemplate::Item& item = pTemplate->items[i];
+        const bool isButton = strcasecmp(item.cls, "button") == 0;
+        const bool isGroup = isButton && (item.style & BS_TYPEMASK) == BS_GROUPBOX;
+        const bool bordered =
+            (strcasecmp(item.cls, "edit") == 0 || strcasecmp(item.cls, "listbox") == 0) &&
+            (item.style & WS_BORDER);
+        if (!isButton && !bordered)
+            continue;
+        // Where the dialog puts the control; a group box's frame starts half its title's
+        // height down, and the title breaks its top edge.
+        const int x = dialog.UnitsToPixelsX(item.x), y = dialog.UnitsToPixelsY(item.y);
+        const int left = device(x), right = device(x + dialog.UnitsToPixelsX(item.cx)) - 1;
+        const int top = device(y + (isGroup ? dialog.fontMetrics().height() / 2 : 0));
+        const int bottom = device(y + dialog.UnitsToPixelsY(item.cy)) - 1;
+        const struct {
+            const char* name;
+            QPoint a, b;
+        } edges[] = {{"left", {left, top}, {left, bottom}},
+                     {"right", {right, top}, {right, bottom}},
+                     {isGroup ? nullptr : "top", {left, top}, {right, top}},
+                     {"bottom", {left, bottom}, {right, bottom}}};
+        std::string missing;
+        for (const auto& edge : edges) {
+            if (edge.name && !EdgeDrawn(image, edge.a, edge.b, band, background))
+                missing += std::string(" ") + edge.name;
         }
-        close(fd);
-        std::printf("%d\n", exclusive ? 1 : 0);
-        return 0;
+        if (!missing.empty()) {
+            std::printf("item %d (id %d) lacks its frame's%s edge\n", i, item.id, missing.c_str());
+            status = 1;
+        }
     }
+    return status;
+}
+
+// Whether a tty is left exclusive: only root may still open it then, as this check does.
+int Exclusive(const char* pszTty) {
+    const int fd = open(pszTty, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int exclusive = 0;
+    if (fd < 0 || ioctl(fd, TIOCGEXCL, &exclusive) != 0) {
+        std::perror(pszTty);
+        return 2;
+    }
+    close(fd);
+    std::printf("%d\n", exclusive ? 1 : 0);
+    return 0;
+}
 
 } // namespace
 
