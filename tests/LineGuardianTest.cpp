@@ -1,4 +1,5 @@
 #include "serial/SerialPort.h"
+#include "serial/comm.h"
 #include "tests/SlaveView.h"
 #include "tests/WaitingChild.h"
 #include "testsupport/PtyDevice.h"

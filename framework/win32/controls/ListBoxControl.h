@@ -19,6 +19,9 @@
 // Ctrl+C copies the selected line; its menu (right click, Menu key, Shift+F10) copies it, its
 // bytes in hex or every line, or saves every line to a text file or, with each line's time and
 // command, to a tab-separated one.
+//
+// A screen reader finds a list with its lines as items (ListBoxAccessible). The focus shows
+// however it came; the frame stays whole at every scale.
 class ListBoxControl : public QTableView {
 public:
     struct Detail {
@@ -29,6 +32,10 @@ public:
     enum class FileFormat { Text, TabSeparated };
 
     ListBoxControl(bool bSorted, QWidget* pParent);
+    ~ListBoxControl() override;
+
+    // Whether the object is a list box (alive).
+    static bool IsListBox(const QObject* pObject);
 
     // Adds a line (in order in a sorted list, else at the end); returns its index.
     int AddString(const QString& text);
@@ -60,6 +67,7 @@ public:
     static QString Hex(const QByteArray& bytes);
 
 protected:
+    bool event(QEvent* pEvent) override;
     void changeEvent(QEvent* pEvent) override;
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     bool viewportEvent(QEvent* pEvent) override;
