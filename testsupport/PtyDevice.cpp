@@ -54,8 +54,10 @@ PtyDevice::~PtyDevice() {
         setenv("XDG_CONFIG_HOME", m_oldXdg.c_str(), 1);
     else
         unsetenv("XDG_CONFIG_HOME");
-    for (int n = 0; n <= 9; ++n)
+    for (int n = 0; n <= 9; ++n) {
         unlink((m_portsFolder + "/COM" + std::to_string(n)).c_str());
+        unlink((m_portsFolder + "/COM" + std::to_string(n) + ".profile").c_str());
+    }
     rmdir(m_portsFolder.c_str());
     rmdir((m_root + "/MorvikSerialDemo").c_str());
     rmdir(m_root.c_str());
