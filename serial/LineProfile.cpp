@@ -223,7 +223,7 @@ bool LineProfile::Parse(const std::string& text, LineProfile* pProfile, int* pLi
     const std::string conflict = profile.Conflict();
     if (!conflict.empty()) {
         // The later of the two lines that made it, if the file made it at all.
-        *pLine = std::max(setOn[1], setOn[3]);
+        *pLine = std::max(setOn[FieldIndex("data-bits")], setOn[FieldIndex("stop-bits")]);
         *pWhy = conflict;
         return false;
     }
