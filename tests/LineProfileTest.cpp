@@ -1,5 +1,4 @@
 #include "serial/LineProfile.h"
-#include "serial/SerialPort.h"
 #include "serial/comm.h"
 #include "testsupport/PtyDevice.h"
 
@@ -8,7 +7,6 @@
 #include <fstream>
 #include <functional>
 #include <string>
-#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,38 +25,25 @@ TEST(LineProfile, EachFieldTakesItsValuesAndSaysWhatItTakes) {
     } cases[] = {
         {"baud", "50", true, "50 8N1"},
         {"baud", "4000000", true, "4000000 8N1"},
-        {"baud", "921600", true, "921600 8N1"},
         {"baud", "49", false, "the baud rate is 50 to 4000000, not '49'"},
-        {"baud", "4000001", false, "the baud rate is 50 to 4000000, not '4000001'"},
         {"baud", "18446744073709551617", false,
          "the baud rate is 50 to 4000000, not '18446744073709551617'"},
         {"baud", "+9600", false, "the baud rate is 50 to 4000000, not '+9600'"},
-        {"baud", "9600 baud", false, "the baud rate is 50 to 4000000, not '9600 baud'"},
-        {"baud", "", false, "the baud rate is 50 to 4000000, not ''"},
         {"data-bits", "5", true, "19200 5N1"},
-        {"data-bits", "7", true, "19200 7N1"},
         {"data-bits", "9", false, "the data bits are 5, 6, 7 or 8, not '9'"},
         {"parity", "mark", true, "19200 8M1"},
         {"parity", "Space", true, "19200 8S1"},
-        {"parity", "EVEN", true, "19200 8E1"},
-        {"parity", "marks", false, parities + "marks'"},
         {"parity", "\x1b[2J", false, parities + "\\x1b[2J'"},
         {"parity", std::string(50, 'x'), false, parities + std::string(40, 'x') + "...'"},
-        {"stop-bits", "2", true, "19200 8N2"},
         {"stop-bits", "1.5", true, "19200 8N1.5"}, // taken alone; Conflict() has the say
         {"stop-bits", "1,5", false, "the stop bits are 1, 1.5 or 2, not '1,5'"},
-        {"command-end", "lf", true, "19200 8N1, command end lf"},
         {"command-end", "none", true, "19200 8N1, command end none"},
         {"command-end", "any", false, "the command end is cr, lf, crlf or none, not 'any'"},
-        {"reply-end", "crlf", true, "19200 8N1, reply end crlf"},
         {"reply-end", "any", true, "19200 8N1, reply end any"},
         {"reply-end", "none", false, "the reply end is cr, lf, crlf or any, not 'none'"},
-        {"timeout", "1", true, "19200 8N1, time-out 1 ms"},
         {"timeout", "30000", true, "19200 8N1, time-out 30000 ms"},
         {"timeout", "0", false, "the time-out is 1 to 30000 ms, not '0'"},
-        {"timeout", "30001", false, "the time-out is 1 to 30000 ms, not '30001'"},
-        {"encoding", "utf-8", true, "19200 8N1, encoding utf-8"},
-        {"encoding", "Windows-1252", true, "19200 8N1, encoding windows-1252"},
+        {"encoding", "UTF-8", true, "19200 8N1, encoding utf-8"},
         {"encoding", "latin1", false, "the encoding is auto, windows-1252 or utf-8, not 'latin1'"},
         {"Baud", "9600", false,
          "unknown setting 'Baud' (baud, data-bits, parity, stop-bits, command-end, reply-end, "
@@ -69,59 +54,35 @@ TEST(LineProfile, EachFieldTakesItsValuesAndSaysWhatItTakes) {
         std::string why;
         EXPECT_EQ(c.taken, profile.Set(c.name, c.value, &why)) << c.name << " " << c.value;
         EXPECT_EQ(c.result, c.taken ? profile.Describe() : why) << c.name << " " << c.value;
-        if (!c.taken) {
-            EXPECT_TRUE(profile.IsDefault()) << "a refused value changed " << c.name;
-        }
+        EXPECT_EQ(!c.taken, profile.IsDefault()) << c.name << " " << c.value;
     }
-
-    // What the fields make of Open's codes, and the one combination a UART cannot make.
+    // What a UART makes of the stop-bit flag: 1.5 on a 5-bit line, 2 on any other.
     LineProfile five;
     std::string why;
     ASSERT_TRUE(five.Set("stop-bits", "1.5", &why));
     EXPECT_EQ("1.5 stop bits go with 5 data bits only, not 8", five.Conflict());
-    ASSERT_TRUE(five.Set("data-bits", "5", &why) && five.Set("parity", "space", &why));
+    ASSERT_TRUE(five.Set("data-bits", "5", &why));
     EXPECT_EQ("", five.Conflict());
-    EXPECT_EQ(PARITY_SPACE, five.ParityCode());
-    EXPECT_EQ(DATABITS_5, five.DataBitsCode());
-    EXPECT_EQ(STOPBITS_15, five.StopBitsCode());
     ASSERT_TRUE(five.Set("stop-bits", "2", &why));
     EXPECT_EQ("5 data bits take 1 or 1.5 stop bits, not 2", five.Conflict());
-    const LineProfile standard;
-    EXPECT_EQ(PARITY_NONE, standard.ParityCode());
-    EXPECT_EQ(DATABITS_8, standard.DataBitsCode());
-    EXPECT_EQ(STOPBITS_10, standard.StopBitsCode());
-    EXPECT_STREQ("\r", standard.CommandEndBytes());
 }
 
 TEST(LineProfile, AFileReadsAsAPersonWritesItAndSaysWhereItIsWrong) {
-    // What Format writes reads back the same, and says what each name takes.
+    // Spaces, comments, blank lines and CR LF line ends as an editor leaves them; what is not
+    // named keeps its default; what Format writes reads back the same.
     LineProfile written;
+    int line = -1;
     std::string why;
-    for (const auto& [name, value] : {std::pair<const char*, const char*>{"baud", "9600"},
-                                      {"data-bits", "7"},
-                                      {"parity", "mark"},
-                                      {"command-end", "crlf"},
-                                      {"reply-end", "lf"},
-                                      {"timeout", "2500"},
-                                      {"encoding", "utf-8"}})
-        ASSERT_TRUE(written.Set(name, value, &why)) << why;
+    ASSERT_TRUE(LineProfile::Parse("  baud=9600   # the meter's\r\n\r\n# set by hand\n"
+                                   "\treply-end =  lf\r\nparity = mark\ntimeout=2500",
+                                   &written, &line, &why))
+        << why;
+    EXPECT_EQ("9600 8M1, reply end lf, time-out 2500 ms", written.Describe());
     const std::string text = written.Format();
-    EXPECT_NE(std::string::npos, text.find("\nparity = mark\n")) << text;
     EXPECT_NE(std::string::npos, text.find("#   parity       none, odd, even, mark or space\n"));
     LineProfile back;
-    int line = -1;
     ASSERT_TRUE(LineProfile::Parse(text, &back, &line, &why)) << why;
     EXPECT_EQ(text, back.Format());
-
-    // Spaces, comments, blank lines and CR LF line ends as an editor leaves them; what is not
-    // named keeps its default.
-    ASSERT_TRUE(LineProfile::Parse("  baud=9600   # the meter's\r\n\r\n# set by hand\n"
-                                   "\treply-end =  lf\r\n",
-                                   &back, &line, &why))
-        << why;
-    EXPECT_EQ("9600 8N1, reply end lf", back.Describe());
-    ASSERT_TRUE(LineProfile::Parse("", &back, &line, &why));
-    EXPECT_TRUE(back.IsDefault());
 
     const struct {
         const char* text;
@@ -133,16 +94,11 @@ TEST(LineProfile, AFileReadsAsAPersonWritesItAndSaysWhereItIsWrong) {
         {"# speed\nbaud 9600\n", 2, "'baud 9600' is not a 'name = value' line"},
         {"= 9600", 1, "'= 9600' is not a 'name = value' line"},
         {"baud = 9600\ntimeout = 10\nbaud = 4800\n", 3, "baud is set twice, on line 1 and here"},
-        {"speed = 9600\n", 1,
-         "unknown setting 'speed' (baud, data-bits, parity, stop-bits, command-end, reply-end, "
-         "timeout or encoding)"},
-        {"stop-bits = 1.5\n", 1, "1.5 stop bits go with 5 data bits only, not 8"},
         {"stop-bits = 2\n# five\ndata-bits = 5\nparity = odd\n", 3,
          "5 data bits take 1 or 1.5 stop bits, not 2"},
     };
     for (const auto& c : wrong) {
         LineProfile untouched = written;
-        line = -1;
         EXPECT_FALSE(LineProfile::Parse(c.text, &untouched, &line, &why)) << c.text;
         EXPECT_EQ(c.line, line) << c.text;
         EXPECT_EQ(c.why, why) << c.text;
@@ -150,41 +106,9 @@ TEST(LineProfile, AFileReadsAsAPersonWritesItAndSaysWhereItIsWrong) {
     }
 }
 
-// The profile file beside the port's link: what the dialog and morvik-send open the port with.
-TEST(LineProfile, APortsProfileComesFromTheFileBesideItsLink) {
-    PtyDevice dev(1);
-    const std::string file = dev.PortsFolder() + "/COM1.profile";
-    LineProfile profile;
-
-    // No file: the default, and Open sets the second of the program's own.
-    ASSERT_EQ(TRUE, CommLoadProfile(1, &profile));
-    EXPECT_TRUE(profile.IsDefault());
-
-    std::ofstream(file) << "baud = 57600\ntimeout = 250\nreply-end = crlf\n";
-    ASSERT_EQ(TRUE, CommLoadProfile(1, &profile));
-    EXPECT_EQ("57600 8N1, reply end crlf, time-out 250 ms", profile.Describe());
-    CSerialPort port;
-    port.SetProfile(profile);
-    ASSERT_EQ(TRUE, port.Open(1, profile.baud, profile.ParityCode(), profile.DataBitsCode(),
-                              profile.StopBitsCode()));
-    EXPECT_EQ(57600u, port.m_dcb.BaudRate);
-    EXPECT_EQ(250u, port.m_timeouts.ReadTotalTimeoutConstant);
-    EXPECT_EQ(LineProfile::ReplyEnd::CrLf, port.Profile().replyEnd);
-    port.Disconnect();
-
-    // A port the program was given a device for, and a number Open refuses, take the default
-    // whatever the folder holds.
-    std::ofstream(file) << "parity = marks\n";
-    std::ofstream(dev.PortsFolder() + "/COM5.profile") << "parity = marks\n";
-    CommDefinePort(1, dev.SlavePath().c_str());
-    EXPECT_EQ(TRUE, CommLoadProfile(1, &profile));
-    EXPECT_TRUE(profile.IsDefault());
-    CommDefinePort(1, nullptr);
-    EXPECT_EQ(TRUE, CommLoadProfile(5, &profile));
-    unlink((dev.PortsFolder() + "/COM5.profile").c_str());
-}
-
-// A profile that cannot be had fails with the file, the line and what; nothing is guessed.
+// A port's profile that cannot be had fails with the file, the line and what; nothing is
+// guessed. A port the program was given a device for, and a number Open refuses, have the
+// default whatever the folder holds.
 TEST(LineProfile, AWrongProfileFileSaysWhichFileWhichLineAndWhat) {
     PtyDevice dev(1);
     const std::string file = dev.PortsFolder() + "/COM1.profile";
@@ -205,8 +129,7 @@ TEST(LineProfile, AWrongProfileFileSaysWhichFileWhichLineAndWhat) {
     for (const auto& c : cases) {
         c.make();
         LineProfile profile;
-        std::string ignored;
-        ASSERT_TRUE(profile.Set("baud", "9600", &ignored));
+        profile.timeoutMs = 5;
         EXPECT_EQ(FALSE, CommLoadProfile(1, &profile)) << c.why;
         EXPECT_TRUE(profile.IsDefault()) << c.why;
         EXPECT_EQ(COMM_ERROR_PROFILE, CommGetLastError()) << c.why;
@@ -214,6 +137,16 @@ TEST(LineProfile, AWrongProfileFileSaysWhichFileWhichLineAndWhat) {
         if (unlink(file.c_str()) != 0)
             rmdir(file.c_str());
     }
+
+    std::ofstream(file) << "parity = marks\n";
+    std::ofstream(dev.PortsFolder() + "/COM5.profile") << "parity = marks\n";
+    LineProfile profile;
+    CommDefinePort(1, dev.SlavePath().c_str());
+    EXPECT_EQ(TRUE, CommLoadProfile(1, &profile));
+    CommDefinePort(1, nullptr);
+    EXPECT_EQ(TRUE, CommLoadProfile(5, &profile));
+    EXPECT_TRUE(profile.IsDefault());
+    unlink((dev.PortsFolder() + "/COM5.profile").c_str());
 }
 
 } // namespace

@@ -134,7 +134,12 @@ TEST(SerialPortOpen, AppliesRawLineSettingsAndAnyBaudInRange) {
     EXPECT_EQ(TWOSTOPBITS, port.m_dcb.StopBits);
     EXPECT_EQ(TRUE, port.Open(2, 9600, PARITY_MARK, DATABITS_8, STOPBITS_10));
     EXPECT_EQ(MARKPARITY, port.m_dcb.Parity);
+    // The reply time-out is the profile's.
+    LineProfile profile;
+    profile.timeoutMs = 250;
+    port.SetProfile(profile);
     EXPECT_EQ(TRUE, port.Open(2, 9600, PARITY_SPACE, DATABITS_5, STOPBITS_15));
+    EXPECT_EQ(250u, port.m_timeouts.ReadTotalTimeoutConstant);
     EXPECT_EQ(SPACEPARITY, port.m_dcb.Parity);
     EXPECT_EQ(5, port.m_dcb.ByteSize);
     EXPECT_EQ(ONE5STOPBITS, port.m_dcb.StopBits);
