@@ -36,7 +36,7 @@ void Usage(std::ostream& out) {
            "    --stop-bits N        1, 1.5 (with 5 data bits only) or 2 (default 1)\n"
            "    --command-end E      cr, lf, crlf or none (default cr)\n"
            "    --reply-end E        cr, lf, crlf or any (default cr)\n"
-           "    --timeout MS         the silence that ends a reply, 1 to 30000 (default 1000)\n"
+           "    --timeout MS         the silence that ends a reply, 1 to 30000 ms (default 1000)\n"
            "    --encoding E         auto, windows-1252 or utf-8 (default auto)\n"
            "  --help             show this help and exit\n"
            "  --version          show the version and exit\n"
@@ -228,7 +228,7 @@ int PortsTool::Assign(const std::string& number, const std::string& device, int 
     const unsigned nPort = static_cast<unsigned>(n);
     if (argc > 0 ? !folder.WriteProfile(nPort, profile) : !folder.RemoveProfile(nPort)) {
         err << kProgram << ": cannot " << (argc > 0 ? "write " : "remove ")
-            << folder.EntryPath(nPort, ".profile") << ": " << std::strerror(errno) << "\n";
+            << folder.ProfilePath(nPort) << ": " << std::strerror(errno) << "\n";
         return 1;
     }
     // The link is made: a confirmation that cannot be written does not undo that.

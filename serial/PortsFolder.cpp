@@ -147,10 +147,14 @@ bool PortsFolder::Replace(const std::string& path, const std::function<bool(cons
     return done;
 }
 
+std::string PortsFolder::ProfilePath(unsigned nPort) const {
+    return EntryPath(nPort, kProfileSuffix);
+}
+
 PortsFolder::Profile PortsFolder::ReadProfile(unsigned nPort, LineProfile* pProfile,
                                               std::string* pWhy) const {
     *pProfile = LineProfile();
-    const std::string path = EntryPath(nPort, kProfileSuffix);
+    const std::string path = ProfilePath(nPort);
     if (path.empty())
         return Profile::None;
     auto wrong = [&](const std::string& why) {
@@ -195,7 +199,7 @@ PortsFolder::Profile PortsFolder::ReadProfile(unsigned nPort, LineProfile* pProf
 
 bool PortsFolder::WriteProfile(unsigned nPort, const LineProfile& profile) const {
     const std::string text = profile.Format();
-    return Replace(EntryPath(nPort, kProfileSuffix), [&](const char* temporary) {
+    return Replace(ProfilePath(nPort), [&](const char* temporary) {
         const Descriptor fd(RetryOnEintr([&] {
             return open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
         }));
@@ -205,7 +209,7 @@ bool PortsFolder::WriteProfile(unsigned nPort, const LineProfile& profile) const
 }
 
 bool PortsFolder::RemoveProfile(unsigned nPort) const {
-    const std::string path = EntryPath(nPort, kProfileSuffix);
+    const std::string path = ProfilePath(nPort);
     if (path.empty()) {
         errno = ENOENT;
         return false;

@@ -41,6 +41,8 @@ public:
         Read,  // the file's profile
         Wrong, // it cannot be read or is wrong: the reason names the file, the line and what
     };
+    // The profile file of port n ("COM3.profile"); empty when there is no folder.
+    std::string ProfilePath(unsigned nPort) const;
     // Port n's profile into *pProfile (the default unless Read), or why it cannot be had.
     Profile ReadProfile(unsigned nPort, LineProfile* pProfile, std::string* pWhy) const;
     // Puts port n's profile file in place at once. False with errno set.
