@@ -106,6 +106,10 @@ private:
 
 } // namespace
 
+std::string SendTool::Escape(const std::string& bytes, bool json) {
+    return Escaped(bytes, json);
+}
+
 std::string SendTool::Parse(int argc, const char* const* argv, Options* pOptions) const {
     Options& o = *pOptions;
     // Each value is checked as it comes, as the port's profile file would have it.
