@@ -6,7 +6,7 @@
 
 #include "serial/LineSettings.h"
 #include "serial/SerialPort.h"
-#include "tests/OpenDescriptors.h"
+#include "testsupport/Descriptors.h"
 
 #include <atomic>
 #include <cerrno>
@@ -99,23 +99,6 @@ private:
     int m_fd;
 };
 
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EAGAIN) {
-            pollfd p{fd, POLLOUT, 0};
-            if (poll(&p, 1, 1000) <= 0)
-                return false;
-        } else if (!(n < 0 && errno == EINTR)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void MakeRaw(int fd, speed_t speed) {
     termios t{};
     tcgetattr(fd, &t);
@@ -144,27 +127,19 @@ public:
     std::string Ask(const std::string& request) {
         if (!WriteAll(m_fd.Get(), request + "\n"))
             return "ERROR write";
-        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(20);
-        for (;;) {
-            const std::size_t nl = m_buffer.find('\n');
-            if (nl != std::string::npos) {
-                std::string line = m_buffer.substr(0, nl);
-                m_buffer.erase(0, nl + 1);
-                return line;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0)
+        const auto deadline = FromNow(20000);
+        std::size_t nl;
+        while ((nl = m_buffer.find('\n')) == std::string::npos) {
+            if (!(PollUntil(m_fd.Get(), POLLIN, deadline) & POLLIN))
                 return "ERROR no answer to " + request;
-            pollfd p{m_fd.Get(), POLLIN, 0};
-            const int rc = poll(&p, 1, static_cast<int>(left.count()));
-            if (rc < 0 && errno != EINTR)
-                return "ERROR poll";
             char chunk[256];
             const ssize_t n = read(m_fd.Get(), chunk, sizeof chunk);
             if (n > 0)
                 m_buffer.append(chunk, static_cast<std::size_t>(n));
         }
+        std::string line = m_buffer.substr(0, nl);
+        m_buffer.erase(0, nl + 1);
+        return line;
     }
 
     void Mark(const std::string& name) { Ask("MARK " + name); }
