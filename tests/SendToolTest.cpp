@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <future>
 #include <map>
 #include <mutex>
@@ -212,10 +213,65 @@ TEST(SendTool, TheLineSettingsByName) {
         const termios tio = SettingsOf(dev.MasterFd());
         return std::to_string(cfgetospeed(&tio) == B57600) + "\r";
     });
-    const ToolRun r = RunSend({"--baud", "57600", "--parity", "even", "--data-bits", "7",
+    const ToolRun r = RunSend({"--baud", "57600", "--parity", "even", "--data-bits", "5",
                                "--stop-bits", "1.5", "SPEED?"});
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ("1\n", r.out);
+}
+
+// Port N's profile file gives the line; the command line's options override it, and a device given
+// by path has the default profile whatever the file of the port number it stands in for says.
+TEST(SendTool, ThePortsProfileWithTheCommandLineOverIt) {
+    PtyDevice dev(1);
+    dev.StartResponder([&](const std::string&) {
+        const termios tio = SettingsOf(dev.MasterFd());
+        const std::map<speed_t, std::string> rates = {
+            {B9600, "9600\r"}, {B19200, "19200\r"}, {B57600, "57600\r"}};
+        const auto rate = rates.find(cfgetospeed(&tio));
+        return rate == rates.end() ? std::string("other\r") : rate->second;
+    });
+    std::ofstream(dev.PortsFolder() + "/COM1.profile") << "baud = 57600\n";
+    const std::string slave = dev.SlavePath();
+    const struct {
+        std::vector<const char*> args;
+        std::string out;
+    } cases[] = {
+        {{"SPEED?"}, "57600\n"},
+        {{"--port", "1", "--baud", "9600", "SPEED?"}, "9600\n"},
+        {{"--baud=9600", "--baud", "57600", "SPEED?"}, "57600\n"},
+        {{"--device", slave.c_str(), "SPEED?"}, "19200\n"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun r = RunSend(c.args);
+        EXPECT_EQ(0, r.status) << c.out << r.err;
+        EXPECT_EQ(c.out, r.out);
+    }
+    // 1.5 stop bits on the profile's 5 data bits; on the command line's 8 they are wrong.
+    std::ofstream(dev.PortsFolder() + "/COM1.profile") << "data-bits = 5\nstop-bits = 1.5\n";
+    EXPECT_EQ(0, RunSend({"SPEED?"}).status);
+    const ToolRun r = RunSend({"--data-bits", "8", "SPEED?"});
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("morvik-send: 1.5 stop bits go with 5 data bits only, not 8\nTry 'morvik-send "
+              "--help' for more information.\n",
+              r.err);
+}
+
+// A profile file that is wrong stops the run before the device is opened: the line keeps its
+// settings, nothing is sent, and the reason names the file, the line and what.
+TEST(SendTool, AWrongProfileFileOpensNothing) {
+    PtyDevice dev(1);
+    const SlaveView view(dev.SlavePath());
+    const termios before = view.Settings();
+    const std::string file = dev.PortsFolder() + "/COM1.profile";
+    std::ofstream(file) << "# the meter\nbaud = 9600\nparity = marks\n";
+    const ToolRun r = RunSend({"--baud", "19200", "*IDN?"});
+    EXPECT_EQ(3, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("morvik-send: cannot open COM1: " + file +
+                  ", line 3: the parity is none, odd, even, mark or space, not 'marks'\n",
+              r.err);
+    EXPECT_TRUE(SameSettings(before, view.Settings()));
+    EXPECT_EQ("", dev.Read(200));
 }
 
 // A device by path goes through the checks of a port; a port that cannot be opened says why on
@@ -259,11 +315,13 @@ TEST(SendTool, RefusesBadCommandLinesWithStatusTwo) {
         std::string err;
     } cases[] = {
         {{"--port", "5"}, "the port number is 1 to 4, not '5'"},
-        {{"--baud", "1199"}, "the baud rate is 1200 to 115200, not '1199'"},
-        {{"--baud=115201"}, "the baud rate is 1200 to 115200, not '115201'"},
-        {{"--parity", "mark"}, "the parity is none, odd or even, not 'mark'"},
+        {{"--baud", "49"}, "the baud rate is 50 to 4000000, not '49'"},
+        {{"--baud=4000001"}, "the baud rate is 50 to 4000000, not '4000001'"},
+        {{"--parity", "marks"}, "the parity is none, odd, even, mark or space, not 'marks'"},
         {{"--data-bits", "9"}, "the data bits are 5, 6, 7 or 8, not '9'"},
         {{"--stop-bits", "3"}, "the stop bits are 1, 1.5 or 2, not '3'"},
+        {{"--stop-bits", "1.5"}, "1.5 stop bits go with 5 data bits only, not 8"},
+        {{"--reply-end=eol"}, "the reply end is cr, lf, crlf or any, not 'eol'"},
         {{"--timeout", "0"}, "the time-out is 1 to 30000 ms, not '0'"},
         {{"--timeout"}, "--timeout takes a value"},
         {{"--device="}, "--device takes a path"},

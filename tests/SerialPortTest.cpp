@@ -64,14 +64,17 @@ TEST(SerialPortOpen, RefusesBadArgumentsWithoutTouchingAnything) {
         {0, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10},
         {5, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10},
         {0xFFFFFFFF, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10}, // -1 from a signed field
-        {1, 1199, PARITY_NONE, DATABITS_8, STOPBITS_10},
-        {1, 115201, PARITY_NONE, DATABITS_8, STOPBITS_10},
+        {1, 49, PARITY_NONE, DATABITS_8, STOPBITS_10},
+        {1, 4000001, PARITY_NONE, DATABITS_8, STOPBITS_10},
         {1, 19200, 0, DATABITS_8, STOPBITS_10},
-        {1, 19200, PARITY_MARK, DATABITS_8, STOPBITS_10},
+        {1, 19200, PARITY_SPACE << 1, DATABITS_8, STOPBITS_10},
         {1, 19200, PARITY_NONE | PARITY_ODD, DATABITS_8, STOPBITS_10},
         {1, 19200, PARITY_NONE, DATABITS_16, STOPBITS_10},
         {1, 19200, PARITY_NONE, 0, STOPBITS_10},
         {1, 19200, PARITY_NONE, DATABITS_8, 0x0003},
+        // 1.5 stop bits are what a UART makes of 2 on a 5-bit line, and nothing else.
+        {1, 19200, PARITY_NONE, DATABITS_8, STOPBITS_15},
+        {1, 19200, PARITY_NONE, DATABITS_5, STOPBITS_20},
     };
     for (const Case& c : bad) {
         EXPECT_EQ(FALSE, port.Open(c.port, c.baud, c.parity, c.data, c.stop))
@@ -91,7 +94,7 @@ TEST(SerialPortOpen, RefusesBadArgumentsWithoutTouchingAnything) {
 
 TEST(SerialPortOpen, AppliesRawLineSettingsAndAnyBaudInRange) {
     PtyDevice dev(2);
-    for (DWORD baud : {1200u, 5000u, 19200u, 115200u}) {
+    for (DWORD baud : {50u, 1200u, 5000u, 19200u, 115200u, 921600u, 4000000u}) {
         CSerialPort port;
         ASSERT_EQ(TRUE, OpenStandard(port, 2, baud)) << baud;
         EXPECT_EQ(CString("COM2:"), port.m_strPortName);
@@ -128,6 +131,17 @@ TEST(SerialPortOpen, AppliesRawLineSettingsAndAnyBaudInRange) {
     EXPECT_EQ(7, port.m_dcb.ByteSize);
     EXPECT_EQ(EVENPARITY, port.m_dcb.Parity);
     EXPECT_EQ(TWOSTOPBITS, port.m_dcb.StopBits);
+    EXPECT_EQ(TRUE, port.Open(2, 9600, PARITY_MARK, DATABITS_8, STOPBITS_10));
+    EXPECT_EQ(MARKPARITY, port.m_dcb.Parity);
+    // The reply time-out is the profile's.
+    LineProfile profile;
+    profile.timeoutMs = 250;
+    port.SetProfile(profile);
+    EXPECT_EQ(TRUE, port.Open(2, 9600, PARITY_SPACE, DATABITS_5, STOPBITS_15));
+    EXPECT_EQ(250u, port.m_timeouts.ReadTotalTimeoutConstant);
+    EXPECT_EQ(SPACEPARITY, port.m_dcb.Parity);
+    EXPECT_EQ(5, port.m_dcb.ByteSize);
+    EXPECT_EQ(ONE5STOPBITS, port.m_dcb.StopBits);
 }
 
 TEST(SerialPortOpen, MissingHeldAndNonSerialDevices) {
@@ -585,7 +599,7 @@ TEST(SerialPortOpen, TheLastErrorIsPerThread) {
     EXPECT_EQ(FALSE, port.Open(5, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10));
     std::thread([] {
         CSerialPort other;
-        EXPECT_EQ(FALSE, other.Open(1, 1199, PARITY_NONE, DATABITS_8, STOPBITS_10));
+        EXPECT_EQ(FALSE, other.Open(1, 49, PARITY_NONE, DATABITS_8, STOPBITS_10));
         EXPECT_EQ(COMM_ERROR_SETTINGS, CommGetLastError());
     }).join();
     EXPECT_EQ(COMM_ERROR_PORT_NUMBER, CommGetLastError());
