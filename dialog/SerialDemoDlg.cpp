@@ -102,8 +102,13 @@ HCURSOR CSerialDemoDlg::OnQueryDragIcon() {
 
 void CSerialDemoDlg::OnOpenPort() {
     UpdateData(TRUE);
+    // The port's profile first: a wrong one opens nothing.
+    LineProfile profile;
+    const BOOL bProfile = CommLoadProfile(static_cast<DWORD>(m_nPort), &profile);
     m_port.Disconnect();
-    if (m_port.Open(static_cast<DWORD>(m_nPort), 19200, PARITY_NONE, DATABITS_8, STOPBITS_10)) {
+    m_port.SetProfile(profile);
+    if (bProfile && m_port.Open(static_cast<DWORD>(m_nPort), profile.baud, profile.ParityCode(),
+                                profile.DataBitsCode(), profile.StopBitsCode())) {
         m_btnOpen.EnableWindow(FALSE);
         m_btnClose.EnableWindow(TRUE);
         m_btnOpen.SetToolTipText(nullptr);
@@ -122,7 +127,7 @@ void CSerialDemoDlg::OnSend() {
     UpdateData(TRUE);
     ::AddEditHistory(GetDlgItemHandle(IDC_COMMAND), m_strCommand);
     CString strCommand = m_strCommand;
-    strCommand += "\r";
+    strCommand += m_port.Profile().CommandEndBytes();
     m_port.SendString(strCommand);
 
     CString strReply;

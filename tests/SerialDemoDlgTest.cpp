@@ -15,6 +15,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QHelpEvent>
 #include <QIcon>
 #include <QImage>
@@ -27,6 +28,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -281,6 +283,33 @@ TEST_F(MainDialog, EachLineKeepsTheCommandTheTimeAndTheBytesOfItsReply) {
         EXPECT_EQ(QByteArray("  MORVIK\x00,1 \r", 13), list->DetailOf(1)->bytes);
         EXPECT_GE(list->DetailOf(1)->timeMs, before);
         EXPECT_LE(list->DetailOf(1)->timeMs, after);
+    });
+}
+
+// The balloon showing at a control: its text, empty for none or one pointing elsewhere.
+QString BalloonAt(const QWidget* control) {
+    const BalloonTip* tip = BalloonTip::Current();
+    if (!tip)
+        return QString();
+    const QRect at(control->mapToGlobal(QPoint(0, 0)), control->size());
+    return at.adjusted(-2, -2, 2, 2).contains(tip->TailPoint()) ? tip->Text() : QString();
+}
+
+TEST_F(MainDialog, AWrongProfileFileOpensNothingAndSaysWhichLineAndWhat) {
+    {
+        std::FILE* file = std::fopen((dev.PortsFolder() + "/COM2.profile").c_str(), "w");
+        ASSERT_NE(nullptr, file);
+        std::fputs("# the meter\nparity = marks\n", file);
+        std::fclose(file);
+    }
+    ui.Run([&] {
+        Open(2);
+        EXPECT_TRUE(ShowsClosed());
+        const QString why = BalloonAt(ui.Control(IDC_OPEN_PORT));
+        EXPECT_TRUE(
+            why.startsWith("cannot open COM2: " + QString::fromStdString(dev.PortsFolder()) +
+                           "/COM2.profile, line 2: "))
+            << why.toStdString();
     });
 }
 
