@@ -75,3 +75,4 @@ constexpr DWORD COMM_ERROR_CONSOLE = 7;
 constexpr DWORD COMM_ERROR_LOOKUP = 8;  // the ports entry could not be looked up
 constexpr DWORD COMM_ERROR_SYSTEM = 9;  // anything else the system reported
 constexpr DWORD COMM_ERROR_IN_USE = 10; // the controlling terminal of a running process
+constexpr DWORD COMM_ERROR_ENDED = 11;  // a link left by a simulated device that has ended

@@ -7,6 +7,7 @@
 #include "serial/CommErrorRecord.h"
 #include "serial/CommPorts.h"
 #include "serial/Deadline.h"
+#include "serial/DeviceAccess.h"
 #include "serial/DeviceCheck.h"
 #include "serial/HeldLines.h"
 #include "serial/LineSettings.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -32,13 +34,24 @@ BOOL CloseAndFail(int fd, DWORD code, int error) {
     return Fail(code, error);
 }
 
+DeviceAccess::Files AccountFiles() {
+    return {CommSources().groupFile, CommSources().passwdFile};
+}
+
 // Opens the checked device, held exclusively against everyone, root included.
 BOOL OpenExclusively(const DeviceCheck::Result& device, int* pFd) {
     const int fd = RetryOnEintr([&] {
         return open(device.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     });
-    if (fd < 0)
-        return Fail(Refusal::CodeOf(errno), errno);
+    if (fd < 0) {
+        const int error = errno;
+        if (Refusal::CodeOf(error) != COMM_ERROR_ACCESS)
+            return Fail(Refusal::CodeOf(error), error);
+        // Who may open it, for a fix that fits this device and this user.
+        Accepted(Refusal::OfAccess(DeviceAccess::Check(
+            device.device, DeviceAccess::User::OfThisProcess(AccountFiles()), AccountFiles())));
+        return Fail(COMM_ERROR_ACCESS, error);
+    }
     // The name may have changed hands since it was checked.
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != device.number)
@@ -53,6 +66,17 @@ BOOL OpenExclusively(const DeviceCheck::Result& device, int* pFd) {
         return CloseAndFail(fd, COMM_ERROR_BUSY, EBUSY);
     if (ioctl(fd, TIOCEXCL) != 0)
         return CloseAndFail(fd, COMM_ERROR_SYSTEM, errno);
+    // A program that takes no lock (a script's plain open) holds the line all the same. Looked
+    // for once our mark keeps newcomers out, so that none slips in between; the process that
+    // made a pseudo-terminal serves it and does not count.
+    const std::vector<ProcessTable::Process> processes =
+        ProcessTable(CommSources().procFolder).ProcessesWithFiles();
+    if (const ProcessTable::Process* holder =
+            DeviceCheck::OtherHolder(processes, device, static_cast<int>(getpid()))) {
+        ioctl(fd, TIOCNXCL); // ours alone: the holder set none, or the open above had failed
+        close(fd);
+        return Accepted(Refusal::OfHolder(*holder));
+    }
     *pFd = fd;
     return TRUE;
 }

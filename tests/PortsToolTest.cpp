@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,7 +28,7 @@ Result RunTool(const FakeMachine& machine, std::vector<const char*> args,
                const PortCheck::User& user = PortCheck::User()) {
     args.insert(args.begin(), "morvik-ports");
     std::ostringstream out, err;
-    const int status = PortsTool({machine.Sources(), machine.GroupFile()}, user)
+    const int status = PortsTool({machine.Sources()}, user)
                            .Run(static_cast<int>(args.size()), args.data(), out, err);
     return {status, out.str(), err.str()};
 }
@@ -254,6 +255,17 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
          {},
          1,
          linked + "      busy: held open by minicom (pid 4321)\n      fix: kill 4321\n"},
+        {"ok, held by the program that made it",
+         [](Bench& b) {
+             // socat and the simulated device hold both sides of the pseudo-terminal they serve.
+             b.machine.AddProcess(4400, "socat", 4400, 0);
+             b.machine.AddPtyMaster(4400, 5, minor(b.Number()));
+             b.machine.AddOpenFile(4400, 6, b.Slave());
+         },
+         1,
+         {},
+         0,
+         linked + "      ok\n"},
         {"no access, not in the group", [](Bench&) {}, 1, bob, 1,
          linked + "      no access: only the group dialout may open it, and you are not in it\n"
                   "      fix: sudo adduser $USER dialout  # then log out and in again\n"},
@@ -262,8 +274,9 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
                   "session began before you joined it\n      fix: newgrp dialout  # in this "
                   "terminal; log out and in again for the rest\n"},
         {"no access, the owner's only", [](Bench& b) { chmod(b.Slave().c_str(), 0600); }, 1, bob, 1,
-         linked + "      no access: mode 0600 lets only its owner open it\n      fix: sudo chmod "
-                  "g+rw {slave}\n"},
+         linked + "      no access: mode 0600 lets only its owner, root, open it\n      fix: sudo "
+                  "chmod g+rw {slave} && sudo adduser $USER dialout  # then log out and in "
+                  "again\n"},
         {"brltty",
          [](Bench& b) {
              b.Unlink();
@@ -459,6 +472,31 @@ TEST(PortsTool, HelpAndVersionAsLinuxToolsHaveThem) {
             EXPECT_EQ("", out);
         }
     }
+}
+
+// Another user's open files are closed to whoever is not root: such a user cannot know that no
+// program holds the line, and is not told "ok".
+TEST(PortsTool, CheckSaysWhenOtherUsersHoldersCannotBeSeen) {
+    if (geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0)
+        GTEST_SKIP() << "becoming another user takes root and setpriv";
+    PtyDevice dev(1);
+    chmod(dev.SlavePath().c_str(), 0666);
+    for (std::string p = dev.PortsFolder(); p.size() > 5; p = p.substr(0, p.rfind('/')))
+        chmod(p.c_str(), 0755);
+    FILE* p = popen(("setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                     std::string(MORVIK_PORTS) + " --check 1")
+                        .c_str(),
+                    "r");
+    ASSERT_NE(nullptr, p);
+    std::string out;
+    char buf[512];
+    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
+    const int status = pclose(p);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string verdict = "\n      no other holder visible to this user: the open files of ";
+    EXPECT_NE(std::string::npos, out.find(verdict)) << out;
+    EXPECT_EQ(std::string::npos, out.find(" ok")) << out;
 }
 
 // The link is the work; a confirmation that cannot be written does not make it a failure.

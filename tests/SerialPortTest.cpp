@@ -613,6 +613,36 @@ TEST(SerialPortOpen, ALineHeldExclusivelyByAnotherIsBusyEvenForRoot) {
     EXPECT_FALSE(other.Exclusive()); // our own mark goes with us
 }
 
+// Share mode 0 holds against a program that takes no lock (a script's plain open, pyserial's
+// exclusive=False): the line is busy, and the holder named. The process that made the
+// pseudo-terminal and serves its master side does not count (a socat pair, the simulated device).
+TEST(SerialPortOpen, AProgramHoldingTheLineWithoutALockMakesItBusy) {
+    PtyDevice dev(1);
+    std::string name;
+    std::ifstream("/proc/self/comm") >> name;
+    {
+        WaitingChild script([&] {
+            close(dev.MasterFd()); // a program of its own, which did not make the line
+            return open(dev.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC) >= 0;
+        });
+        ASSERT_TRUE(script.Ready());
+        CSerialPort port;
+        EXPECT_EQ(FALSE, OpenStandard(port));
+        EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
+        EXPECT_EQ(COMM_ERROR_BUSY, CommGetLastError());
+        const std::string pid = std::to_string(script.Pid());
+        EXPECT_EQ("cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " + dev.SlavePath() +
+                      ": busy, held open by " + name + " (pid " + pid + "); fix: kill " + pid,
+                  std::string(CommErrorMessage()));
+        EXPECT_FALSE(SlaveView(dev.SlavePath()).Exclusive()); // our mark went with our refusal
+    }
+    WaitingChild maker(
+        [&] { return open(dev.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC) >= 0; });
+    ASSERT_TRUE(maker.Ready());
+    CSerialPort port;
+    EXPECT_EQ(TRUE, OpenStandard(port)) << static_cast<const char*>(CommErrorMessage());
+}
+
 TEST(SerialPortOpen, SomebodysTerminalIsRefusedNamingTheProcess) {
     PtyDevice dev(1);
     WaitingChild shell([&] {
@@ -628,7 +658,7 @@ TEST(SerialPortOpen, SomebodysTerminalIsRefusedNamingTheProcess) {
     EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
     EXPECT_EQ("cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " + dev.SlavePath() +
                   ": in use as the terminal of " + name + " (pid " + std::to_string(shell.Pid()) +
-                  ")",
+                  "); fix: kill " + std::to_string(shell.Pid()),
               std::string(CommErrorMessage()));
     shell.Wait(SIGKILL);
     EXPECT_EQ(TRUE, OpenStandard(port));
@@ -719,7 +749,7 @@ TEST(SerialPortOpen, EachFailureSaysWhyInOneLine) {
     CSerialPort holder;
     ASSERT_EQ(TRUE, OpenStandard(holder, 2));
 
-    const std::string hint = "; run morvik-ports to see the serial ports and assign one";
+    const std::string hint = "; fix: morvik-ports --assign 3 DEVICE";
     const struct {
         DWORD port;
         std::string line;
@@ -727,15 +757,15 @@ TEST(SerialPortOpen, EachFailureSaysWhyInOneLine) {
         {5, "cannot open COM5: port number outside 1 to 4"},
         {0xFFFFFFFC, "cannot open COM-4: port number outside 1 to 4"},
         {1, "cannot open COM1: " + machine.DevPath("ttyS0") +
-                ": the kernel console, left alone; to use it anyway: morvik-ports --assign 1 " +
-                machine.DevPath("ttyS0")},
+                ": the kernel console, left alone; fix: morvik-ports --assign 1 " +
+                machine.DevPath("ttyS0") + " (only to talk over the console)"},
         {2, "cannot open COM2: " + folder + "/COM2 -> " + dev.SlavePath() +
                 ": busy, held by another program"},
         {3, "cannot open COM3: " + folder + "/COM3 -> /nonexistent/serial-device: no such device" +
                 hint},
         {4, "cannot open COM4: " + folder +
-                "/COM4 -> /dev/null: not a serial device; point COM4 "
-                "at one with morvik-ports --assign 4 DEVICE"},
+                "/COM4 -> /dev/null: not a serial device; fix: morvik-ports --assign 4 "
+                "DEVICE"},
     };
     for (const auto& c : cases) {
         CSerialPort port;
@@ -758,12 +788,23 @@ TEST(SerialPortOpen, EachFailureSaysWhyInOneLine) {
     EXPECT_EQ(COMM_ERROR_LOOKUP, CommGetLastError());
 }
 
+// The advice fits the device: root's pseudo-terminal is given to dialout (never "join root"); a
+// user's own one shut to its owner is opened up again by its owner.
 TEST(SerialPortOpen, NoPermissionPointsAtTheDialoutGroup) {
     PtyDevice dev(1);
-    const std::string expected = "cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " +
-                                 dev.SlavePath() +
-                                 ": permission denied; is your user in the dialout group? (sudo "
-                                 "adduser $USER dialout, then log in again)";
+    const std::string slave = dev.SlavePath();
+    struct stat st {};
+    ASSERT_EQ(0, stat(slave.c_str(), &st));
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    const std::string expected =
+        "cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " + slave + ": permission denied: " +
+        (geteuid() == 0
+             ? "mode " + std::string(mode) + " lets only its owner, root, open it; fix: sudo " +
+                   "chgrp dialout " + slave + " && sudo chmod g+rw " + slave +
+                   " && sudo adduser $USER dialout (then log out and in again)"
+             : "mode 0000 does not let even its owner, you, read and write it; fix: chmod u+rw " +
+                   slave);
     int pipeFds[2];
     ASSERT_EQ(0, pipe2(pipeFds, O_CLOEXEC));
     const pid_t child = fork();
