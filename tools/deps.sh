@@ -9,8 +9,8 @@ morvik_packages+=(qt6-wayland)
 morvik_packages+=(qt6-serialport-dev python3-serial)
 # What the install and package tests check with (their recommendations are not needed), and
 # strace, with which end-to-end tests see which files the programs open, and jq, which the
-# README's example from scripts pipes into:
-morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps strace jq)
+# README's example from scripts pipes into, and socat, whose pseudo-terminal pair a port must open:
+morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps strace jq socat)
 # The real-driver test's emulated machine:
 morvik_check_packages+=(qemu-system-x86 busybox-static cpio kmod python3)
 
