@@ -66,17 +66,6 @@ BOOL OpenExclusively(const DeviceCheck::Result& device, int* pFd) {
         return CloseAndFail(fd, COMM_ERROR_BUSY, EBUSY);
     if (ioctl(fd, TIOCEXCL) != 0)
         return CloseAndFail(fd, COMM_ERROR_SYSTEM, errno);
-    // A program that takes no lock (a script's plain open) holds the line all the same. Looked
-    // for once our mark keeps newcomers out, so that none slips in between; the process that
-    // made a pseudo-terminal serves it and does not count.
-    const std::vector<ProcessTable::Process> processes =
-        ProcessTable(CommSources().procFolder).ProcessesWithFiles();
-    if (const ProcessTable::Process* holder =
-            DeviceCheck::OtherHolder(processes, device, static_cast<int>(getpid()))) {
-        ioctl(fd, TIOCNXCL); // ours alone: the holder set none, or the open above had failed
-        close(fd);
-        return Accepted(Refusal::OfHolder(*holder));
-    }
     *pFd = fd;
     return TRUE;
 }
@@ -115,8 +104,20 @@ HANDLE CommOpen(const char* pszPortName) {
     if (!Accepted(Refusal::OfPort(static_cast<unsigned>(n), port)))
         return INVALID_HANDLE_VALUE;
     const DeviceCheck::Result device = DeviceCheck(CommSources()).Check(port.path);
+    if (!Accepted(Refusal::OfDevice(device)))
+        return INVALID_HANDLE_VALUE;
+    // A program that takes no lock (a script's plain open) holds the line all the same; the
+    // process that made a pseudo-terminal serves it and does not count. Looked for before the
+    // open, as the time from the open to the settings is the length of the DTR pulse.
+    const std::vector<ProcessTable::Process> processes =
+        ProcessTable(CommSources().procFolder).ProcessesWithFiles();
+    if (const ProcessTable::Process* holder =
+            DeviceCheck::OtherHolder(processes, device, static_cast<int>(getpid()))) {
+        Accepted(Refusal::OfHolder(*holder));
+        return INVALID_HANDLE_VALUE;
+    }
     int fd = -1;
-    if (!Accepted(Refusal::OfDevice(device)) || !OpenExclusively(device, &fd))
+    if (!OpenExclusively(device, &fd))
         return INVALID_HANDLE_VALUE;
 
     LineSettings::Snapshot found{};

@@ -634,7 +634,7 @@ TEST(SerialPortOpen, AProgramHoldingTheLineWithoutALockMakesItBusy) {
         EXPECT_EQ("cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " + dev.SlavePath() +
                       ": busy, held open by " + name + " (pid " + pid + "); fix: kill " + pid,
                   std::string(CommErrorMessage()));
-        EXPECT_FALSE(SlaveView(dev.SlavePath()).Exclusive()); // our mark went with our refusal
+        EXPECT_FALSE(SlaveView(dev.SlavePath()).Exclusive()); // nothing of ours left on the line
     }
     WaitingChild maker(
         [&] { return open(dev.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC) >= 0; });
