@@ -36,8 +36,9 @@ void Usage(std::ostream& out) {
            "  --help           show this help and exit\n"
            "  --version        show the version and exit\n"
            "\n"
-           "Exit status: 0 every reply came, 1 a reply was empty, 2 wrong usage, 3 the port\n"
-           "could not be opened. morvik-ports --check says why a port will not open.\n";
+           "Exit status: 0 every reply came, 1 a reply was empty, 2 wrong usage or a NUL byte\n"
+           "in an input line, 3 the port could not be opened. morvik-ports --check says why a\n"
+           "port will not open.\n";
 }
 
 // The names an option takes, with the codes CSerialPort::Open takes for them.
