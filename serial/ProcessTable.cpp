@@ -80,6 +80,8 @@ void ReadFiles(const std::string& folder, ProcessTable::Process* pProcess) {
         return;
     }
     while (const dirent* fd = readdir(fds.get())) {
+        if (fd->d_name[0] == '.')
+            continue; // "." and ".."
         char target[4096];
         const std::string link = fdFolder + "/" + fd->d_name;
         const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
