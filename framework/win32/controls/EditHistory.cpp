@@ -85,8 +85,10 @@ void EditHistory::Read() {
     close(fd);
     bytes.truncate(static_cast<int>(got));
     for (const QByteArray& line : bytes.split('\n')) {
-        if (!line.isEmpty() && m_entries.size() < kMaxEntries)
-            m_entries << QString::fromUtf8(line);
+        // Decoding drops a byte order mark: a line of one alone is empty too.
+        const QString entry = QString::fromUtf8(line);
+        if (!entry.isEmpty() && m_entries.size() < kMaxEntries)
+            m_entries << entry;
     }
 }
 
