@@ -11,8 +11,9 @@
 // per-exchange medians.
 
 #include "serial/SerialPort.h"
-#include "testsupport/PtyDevice.h"
 #include "bench/BenchStats.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/PtyDevice.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -28,7 +29,6 @@
 #include <ctime>
 #include <functional>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,7 +36,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -195,50 +194,21 @@ bool QtRun(const std::string& slave, int bytes, int n, std::vector<double>& out)
 // input, timed until the reply's line has come out of its output. The program starts and ends
 // outside the timing, once a round.
 bool SendToolRun(int bytes, int n, std::vector<double>& out) {
-    int toChild[2], fromChild[2];
-    if (pipe2(toChild, O_CLOEXEC) != 0)
-        return false;
-    if (pipe2(fromChild, O_CLOEXEC) != 0) {
-        close(toChild[0]);
-        close(toChild[1]);
-        return false;
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(toChild[0], STDIN_FILENO);
-        dup2(fromChild[1], STDOUT_FILENO);
-        execl(MORVIK_SEND, MORVIK_SEND, "--port", "1", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(toChild[0]);
-    close(fromChild[1]);
+    ChildProcess send({MORVIK_SEND, "--port", "1"}, {ChildProcess::Pipe, ChildProcess::Pipe});
     const std::string command = "READ " + std::to_string(bytes) + "\n";
-    std::string line;
-    line.reserve(static_cast<std::size_t>(bytes));
-    bool ok = pid > 0;
+    bool ok = send.Pid() > 0;
     for (int i = 0; i <= n && ok; ++i) {
         const auto t0 = Clock::now();
-        ok = write(toChild[1], command.data(), command.size()) ==
-             static_cast<ssize_t>(command.size());
-        line.clear();
-        while (ok && (line.empty() || line.back() != '\n')) {
-            pollfd pfd{fromChild[0], POLLIN, 0};
-            char buf[4096];
-            const ssize_t got = poll(&pfd, 1, 5000) > 0 ? read(fromChild[0], buf, sizeof buf) : -1;
-            ok = got > 0 || (got < 0 && errno == EINTR);
-            if (got > 0)
-                line.append(buf, static_cast<std::size_t>(got));
-        }
+        ok = send.Write(command);
+        const std::string line = send.ReadLine(5000);
         const auto t1 = Clock::now();
-        // The reply less its CR, and the line end.
-        ok = ok && line.size() == static_cast<std::size_t>(bytes);
+        // The reply less its CR, the line end taken off.
+        ok = ok && line.size() + 1 == static_cast<std::size_t>(bytes);
         if (ok && i > 0)
             out.push_back(Micros(t1 - t0));
     }
-    close(toChild[1]);
-    close(fromChild[0]);
-    if (pid > 0)
-        waitpid(pid, nullptr, 0);
+    send.CloseIn();
+    send.Wait(5000);
     return ok;
 }
 
@@ -278,52 +248,21 @@ while True:
 
 class PySerialChild {
 public:
-    explicit PySerialChild(const std::string& slave) {
-        int toChild[2], fromChild[2];
-        if (pipe2(toChild, O_CLOEXEC) != 0)
-            return;
-        if (pipe2(fromChild, O_CLOEXEC) != 0) {
-            close(toChild[0]);
-            close(toChild[1]);
-            return;
-        }
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(toChild[0], STDIN_FILENO);
-            dup2(fromChild[1], STDOUT_FILENO);
-            execl("/usr/bin/python3", "python3", "-I", "-c", kPySerialScript, slave.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(toChild[0]);
-        close(fromChild[1]);
-        m_in = toChild[1];
-        m_out = fromChild[0];
-        if (m_pid < 0) {
-            m_status = "skipped: cannot start /usr/bin/python3";
-            return;
-        }
-        const std::string hello = ReadLine(10000);
+    explicit PySerialChild(const std::string& slave)
+        : m_child({"/usr/bin/python3", "-I", "-c", kPySerialScript, slave},
+                  {ChildProcess::Pipe, ChildProcess::Pipe}) {
+        const std::string hello = m_child.ReadLine(10000);
         if (hello == "ready")
             m_ready = true;
+        else if (m_child.Pid() < 0)
+            m_status = "skipped: cannot start /usr/bin/python3";
         else
             m_status = hello.empty() ? "skipped: /usr/bin/python3 did not start" : hello;
     }
-
     ~PySerialChild() {
-        if (m_in >= 0)
-            close(m_in); // end of input: the child leaves its loop
-        if (m_pid > 0) {
-            ReadLine(2000); // waits for its end of output, at most 2 s
-            if (waitpid(m_pid, nullptr, WNOHANG) == 0) {
-                kill(m_pid, SIGKILL);
-                waitpid(m_pid, nullptr, 0);
-            }
-        }
-        if (m_out >= 0)
-            close(m_out);
+        m_child.CloseIn(); // end of input: the child leaves its loop
+        m_child.Wait(2000);
     }
-
     PySerialChild(const PySerialChild&) = delete;
     PySerialChild& operator=(const PySerialChild&) = delete;
 
@@ -331,10 +270,9 @@ public:
     const std::string& Status() const { return m_status; }
 
     bool Run(int bytes, int n, std::vector<double>& out) {
-        const std::string request = std::to_string(bytes) + " " + std::to_string(n) + "\n";
-        if (write(m_in, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
+        if (!m_child.Write(std::to_string(bytes) + " " + std::to_string(n) + "\n"))
             return false;
-        std::istringstream times(ReadLine(60000));
+        std::istringstream times(m_child.ReadLine(60000));
         long long ns = 0;
         int count = 0;
         while (times >> ns) {
@@ -345,38 +283,9 @@ public:
     }
 
 private:
-    // One line from the child without its newline; empty on end of output or after ms.
-    std::string ReadLine(int ms) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            const std::size_t eol = m_pending.find('\n');
-            if (eol != std::string::npos) {
-                std::string line = m_pending.substr(0, eol);
-                m_pending.erase(0, eol + 1);
-                return line;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                    .count();
-            pollfd pfd{m_out, POLLIN, 0};
-            if (left <= 0 || poll(&pfd, 1, static_cast<int>(left)) <= 0)
-                return std::string();
-            char buf[4096];
-            const ssize_t got = read(m_out, buf, sizeof buf);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return std::string();
-            m_pending.append(buf, static_cast<std::size_t>(got));
-        }
-    }
-
-    pid_t m_pid = -1;
-    int m_in = -1;
-    int m_out = -1;
+    ChildProcess m_child;
     bool m_ready = false;
-    std::string m_status = "skipped: no pipe";
-    std::string m_pending;
+    std::string m_status;
 };
 
 class SlaveHolder {

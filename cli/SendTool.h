@@ -3,6 +3,7 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CSerialPort;
@@ -30,9 +31,9 @@ private:
     struct Options {
         unsigned long port = 1;
         std::string device;
-        unsigned long baud = 19200;
-        unsigned long parity = 0, dataBits = 0, stopBits = 0; // codes of CSerialPort::Open
-        unsigned long timeoutMs = 0;                          // 0: the class's own
+        // The profile's fields given on the command line, name and value, in their order:
+        // they override the port's profile.
+        std::vector<std::pair<std::string, std::string>> settings;
         Format format = Format::Lines;
         bool help = false, version = false;
         std::vector<std::string> commands;

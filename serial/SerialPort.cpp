@@ -24,7 +24,7 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         CommSetLastError(COMM_ERROR_PORT_NUMBER, nPort);
         return FALSE;
     }
-    if (nBaud < 1200 || nBaud > 115200) {
+    if (nBaud < LineProfile::kMinBaud || nBaud > LineProfile::kMaxBaud) {
         CommSetLastError(COMM_ERROR_SETTINGS, nPort);
         return FALSE;
     }
@@ -39,6 +39,12 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         break;
     case PARITY_EVEN:
         parity = EVENPARITY;
+        break;
+    case PARITY_MARK:
+        parity = MARKPARITY;
+        break;
+    case PARITY_SPACE:
+        parity = SPACEPARITY;
         break;
     default:
         CommSetLastError(COMM_ERROR_SETTINGS, nPort);
@@ -77,6 +83,12 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         CommSetLastError(COMM_ERROR_SETTINGS, nPort);
         return FALSE;
     }
+    // A UART makes 1.5 stop bits where 2 are set with 5 data bits, and only there: neither is
+    // ever taken for the other.
+    if ((stopBits == ONE5STOPBITS && byteSize != 5) || (stopBits == TWOSTOPBITS && byteSize == 5)) {
+        CommSetLastError(COMM_ERROR_SETTINGS, nPort);
+        return FALSE;
+    }
 
     // A device still held would leak with its descriptor; callers close first, but be safe.
     if (m_hPort != INVALID_HANDLE_VALUE)
@@ -98,7 +110,7 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
     if (!CommSetState(m_hPort, &m_dcb))
         return FALSE;
 
-    SetTimeouts(MAXDWORD, MAXDWORD, kReadTimeoutMs, kWriteTimeoutMsPerByte, 0);
+    SetTimeouts(MAXDWORD, MAXDWORD, m_profile.timeoutMs, kWriteTimeoutMsPerByte, 0);
     Purge();
     return TRUE;
 }

@@ -6,6 +6,7 @@
 #include "testsupport/PtyDevice.h"
 #include "tests/StderrCapture.h"
 #include "tests/TestDlg.h"
+#include "testsupport/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -125,10 +125,8 @@ TEST(CommandHistory, KeepsTheLatestFiveHundred) {
 // hold the start), a link to /dev/zero (which never ends), a file past the limit. Each costs the
 // history of the run and one line on standard error, never a hang.
 TEST(CommandHistory, OnlyARegularFileOfSaneSizeIsRead) {
-    char root[] = "/tmp/morvik-history-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(root));
-    const std::string fifo = std::string(root) + "/fifo", zero = std::string(root) + "/zero",
-                      big = std::string(root) + "/big";
+    const TempFolder root;
+    const std::string fifo = root / "fifo", zero = root / "zero", big = root / "big";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
     ASSERT_EQ(0, symlink("/dev/zero", zero.c_str()));
     QFile file(QString::fromStdString(big));
@@ -153,8 +151,6 @@ TEST(CommandHistory, OnlyARegularFileOfSaneSizeIsRead) {
     EXPECT_TRUE(lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
     EXPECT_TRUE(lstat(zero.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
     EXPECT_TRUE(stat(big.c_str(), &st) == 0 && st.st_size == EditHistory::kMaxFileBytes + 1);
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
 }
 
 } // namespace

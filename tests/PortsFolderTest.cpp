@@ -1,6 +1,8 @@
 #include "serial/PortsFolder.h"
 
 #include "serial/LivenessMark.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -59,9 +61,8 @@ TEST(PortsFolder, TheUsersFolderFollowsXdgThenHome) {
 }
 
 TEST(PortsFolder, MadeForItsOwnerOnlyAndEntriesReplacedWhole) {
-    char root[] = "/tmp/morvik-folder-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(root));
-    const std::string top = std::string(root) + "/config";
+    const TempFolder root;
+    const std::string top = root / "config";
     const PortsFolder folder(top + "/MorvikSerialDemo/ports");
     ASSERT_TRUE(folder.Create());
     ASSERT_TRUE(folder.Create()); // there already: nothing to do
@@ -70,9 +71,9 @@ TEST(PortsFolder, MadeForItsOwnerOnlyAndEntriesReplacedWhole) {
         ASSERT_EQ(0, stat(made.c_str(), &st)) << made;
         EXPECT_EQ(0700u, st.st_mode & 07777u) << made;
     }
-    std::ofstream(std::string(root) + "/file") << "x";
+    std::ofstream(root / "file") << "x";
     errno = 0;
-    EXPECT_FALSE(PortsFolder(std::string(root) + "/file/ports").Create());
+    EXPECT_FALSE(PortsFolder(root / "file/ports").Create());
     EXPECT_EQ(ENOTDIR, errno);
 
     // A link replaced by another, over a dangling one, leaves one entry and no temporary name.
@@ -102,18 +103,14 @@ TEST(PortsFolder, MadeForItsOwnerOnlyAndEntriesReplacedWhole) {
     EXPECT_EQ(folder.EntryPath(2), entry.path);
     std::ofstream(folder.EntryPath(3)) << "x";
     EXPECT_EQ(PortsFolder::Entry::Kind::Other, folder.Read(3).kind);
-
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
 }
 
 // The mark beside an entry speaks for the link it names: alive while its holder runs, ended
 // however the holder ended (a kill -9 leaves the file but not the lock), silent for another
 // link. One holder at a time.
 TEST(PortsFolder, ALinkWhoseMarkWasLetGoIsKnownAsEnded) {
-    char root[] = "/tmp/morvik-mark-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(root));
-    const PortsFolder folder(root);
+    const TempFolder root;
+    const PortsFolder folder(root.Path());
     const std::string markPath = folder.EntryPath(3, LivenessMark::kSuffix);
     using State = LivenessMark::State;
     EXPECT_EQ(State::None, LivenessMark::Of(markPath, "/dev/pts/9"));
@@ -132,14 +129,11 @@ TEST(PortsFolder, ALinkWhoseMarkWasLetGoIsKnownAsEnded) {
 
     // A holder killed with its link in place.
     ASSERT_TRUE(folder.Link(3, "/dev/pts/9"));
-    const pid_t killed = fork();
-    ASSERT_GE(killed, 0);
-    if (killed == 0) {
-        LivenessMark* mark = new LivenessMark(); // never dropped: the end lets it go
-        _exit(mark->Take(markPath) && mark->Vouch("/dev/pts/9") ? 0 : 1);
-    }
-    int status = -1;
-    ASSERT_EQ(killed, waitpid(killed, &status, 0));
+    ChildProcess killed([&] {
+        auto* mark = new LivenessMark(); // never dropped: the end lets it go
+        return mark->Take(markPath) && mark->Vouch("/dev/pts/9") ? 0 : 1;
+    });
+    const int status = killed.Wait(5000);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(State::Ended, LivenessMark::Of(markPath, "/dev/pts/9"));
     EXPECT_TRUE(folder.Read(3).ended);
@@ -154,9 +148,6 @@ TEST(PortsFolder, ALinkWhoseMarkWasLetGoIsKnownAsEnded) {
     ASSERT_EQ(0, mkfifo(markPath.c_str(), 0600));
     EXPECT_EQ(State::None, LivenessMark::Of(markPath, ""));
     EXPECT_FALSE(next.Take(markPath));
-
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
 }
 
 } // namespace

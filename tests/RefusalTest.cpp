@@ -2,10 +2,10 @@
 // morvik-send and morvik-ports --check give them.
 
 #include "serial/Refusal.h"
+#include "testsupport/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -14,8 +14,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 // A device's advice names the group that owns it only when that is a group for serial lines;
 // a device only its owner may open is given to dialout (never "join root", never another user's
 // own group); the owner's own mode is the owner's to fix; a path that is not there is no group
@@ -23,9 +21,8 @@ namespace fs = std::filesystem;
 TEST(Refusal, TheAdviceFitsTheDeviceAndTheUser) {
     if (geteuid() != 0)
         GTEST_SKIP() << "giving the files their owners takes root";
-    char root[] = "/tmp/morvik-access-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(root));
-    const DeviceAccess::Files files{std::string(root) + "/group", std::string(root) + "/passwd"};
+    const TempFolder root;
+    const DeviceAccess::Files files{root / "group", root / "passwd"};
     std::ofstream(files.passwdFile) << "root:x:0:0::/root:/bin/sh\nbob:x:4242:4242::/:/bin/sh\n"
                                        "carol:x:4343:4343::/:/bin/sh\n";
     std::ofstream(files.groupFile) << "root:x:0:\ndialout:x:20:alice,dave\nbob:x:4242:\n"
@@ -74,7 +71,7 @@ TEST(Refusal, TheAdviceFitsTheDeviceAndTheUser) {
          "permission denied: mode 0000 does not let even its owner, you, read and write it; fix: "
          "chmod u+rw {dev}"},
     };
-    const std::string device = std::string(root) + "/ttyX";
+    const std::string device = root / "ttyX";
     const auto expand = [&](std::string line) {
         for (std::size_t at; (at = line.find("{dev}")) != std::string::npos;)
             line.replace(at, 5, device);
@@ -98,9 +95,6 @@ TEST(Refusal, TheAdviceFitsTheDeviceAndTheUser) {
     missing.error = EACCES;
     EXPECT_EQ("permission denied: a folder on the way to it is closed to you",
               Refusal::OfDevice(missing).ReasonAndFix());
-
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
 }
 
 } // namespace

@@ -1,41 +1,31 @@
 #include "cli/SendTool.h"
 #include "tests/FakeMachine.h"
-#include "testsupport/PtyDevice.h"
 #include "tests/SlaveView.h"
+#include "tests/ToolRun.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/PtyDevice.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <future>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <vector>
 
-#include <poll.h>
-#include <spawn.h>
 #include <sys/file.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
-
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Result {
-    int status;
-    std::string out, err;
-};
-
-Result RunSend(std::vector<const char*> args, const std::string& input = std::string()) {
-    args.insert(args.begin(), "morvik-send");
+ToolRun RunSend(std::vector<const char*> args, const std::string& input = std::string()) {
     std::istringstream in(input);
-    std::ostringstream out, err;
-    const int status = SendTool().Run(static_cast<int>(args.size()), args.data(), in, out, err);
-    return {status, out.str(), err.str()};
+    return ToolRun::Of(SendTool(), "morvik-send", std::move(args), in);
 }
 
 // Every byte value but the carriage return, then the carriage return.
@@ -139,7 +129,7 @@ TEST(SendTool, PrintsEachReplyAsTheDialogListsItAndSaysWhetherAllCame) {
         {{"--raw", "FLOOD", "CRLF"}, "", 0, std::string(65536, 'x') + "\nOK\\r\n"},
     };
     for (const auto& c : cases) {
-        const Result r = RunSend(c.args, c.input);
+        const ToolRun r = RunSend(c.args, c.input);
         const std::string what = c.args.empty() ? c.input : c.args.back();
         EXPECT_EQ(c.status, r.status) << what;
         EXPECT_EQ(c.out, WithoutTimes(r.out)) << what;
@@ -152,7 +142,7 @@ TEST(SendTool, PrintsEachReplyAsTheDialogListsItAndSaysWhetherAllCame) {
 // before it sent and nothing after.
 TEST(SendTool, ACommandWithANulByteIsRefusedNotCut) {
     Device device;
-    const Result r = RunSend({}, std::string("ECHO a\nECHO b\0c\nECHO d\n", 23));
+    const ToolRun r = RunSend({}, std::string("ECHO a\nECHO b\0c\nECHO d\n", 23));
     EXPECT_EQ(2, r.status);
     EXPECT_EQ("OK\n", r.out);
     EXPECT_EQ("morvik-send: line 2 of the input holds a NUL byte, which a command cannot; it was "
@@ -178,7 +168,7 @@ TEST(SendTool, RepliesOnAHungUpLineFail) {
         auto run = std::async(std::launch::async, [&c] { return RunSend(c.args); });
         EXPECT_EQ("A\r", dev.ReadUntil('\r', 5000)) << c.out;
         dev.HangUp();
-        const Result r = run.get();
+        const ToolRun r = run.get();
         EXPECT_EQ(1, r.status) << c.out;
         EXPECT_EQ(c.out, WithoutTimes(r.out));
         EXPECT_EQ("", r.err) << c.out;
@@ -188,7 +178,7 @@ TEST(SendTool, RepliesOnAHungUpLineFail) {
 // Escaped, every byte value can be told from every other and had back.
 TEST(SendTool, RawShowsEveryByteValueSoThatItCanBeHadBack) {
     Device device;
-    const Result r = RunSend({"--raw", "ALL"});
+    const ToolRun r = RunSend({"--raw", "ALL"});
     ASSERT_EQ(0, r.status);
     ASSERT_EQ('\n', r.out.back());
     std::string back;
@@ -222,7 +212,7 @@ TEST(SendTool, ASilenceEndsAReplyAfterTheTimeoutGiven) {
         if (ms != 1000)
             args.insert(args.begin(), {"--timeout", timeout.c_str()});
         const auto start = Clock::now();
-        const Result r = RunSend(args);
+        const ToolRun r = RunSend(args);
         const auto took = Clock::now() - start;
         EXPECT_EQ(1, r.status);
         EXPECT_GE(took, std::chrono::milliseconds(ms - 5)) << ms;
@@ -236,10 +226,65 @@ TEST(SendTool, TheLineSettingsByName) {
         const termios tio = SettingsOf(dev.MasterFd());
         return std::to_string(cfgetospeed(&tio) == B57600) + "\r";
     });
-    const Result r = RunSend({"--baud", "57600", "--parity", "even", "--data-bits", "7",
-                              "--stop-bits", "1.5", "SPEED?"});
+    const ToolRun r = RunSend({"--baud", "57600", "--parity", "even", "--data-bits", "5",
+                               "--stop-bits", "1.5", "SPEED?"});
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ("1\n", r.out);
+}
+
+// Port N's profile file gives the line; the command line's options override it, and a device given
+// by path has the default profile whatever the file of the port number it stands in for says.
+TEST(SendTool, ThePortsProfileWithTheCommandLineOverIt) {
+    PtyDevice dev(1);
+    dev.StartResponder([&](const std::string&) {
+        const termios tio = SettingsOf(dev.MasterFd());
+        const std::map<speed_t, std::string> rates = {
+            {B9600, "9600\r"}, {B19200, "19200\r"}, {B57600, "57600\r"}};
+        const auto rate = rates.find(cfgetospeed(&tio));
+        return rate == rates.end() ? std::string("other\r") : rate->second;
+    });
+    std::ofstream(dev.PortsFolder() + "/COM1.profile") << "baud = 57600\n";
+    const std::string slave = dev.SlavePath();
+    const struct {
+        std::vector<const char*> args;
+        std::string out;
+    } cases[] = {
+        {{"SPEED?"}, "57600\n"},
+        {{"--port", "1", "--baud", "9600", "SPEED?"}, "9600\n"},
+        {{"--baud=9600", "--baud", "57600", "SPEED?"}, "57600\n"},
+        {{"--device", slave.c_str(), "SPEED?"}, "19200\n"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun r = RunSend(c.args);
+        EXPECT_EQ(0, r.status) << c.out << r.err;
+        EXPECT_EQ(c.out, r.out);
+    }
+    // 1.5 stop bits on the profile's 5 data bits; on the command line's 8 they are wrong.
+    std::ofstream(dev.PortsFolder() + "/COM1.profile") << "data-bits = 5\nstop-bits = 1.5\n";
+    EXPECT_EQ(0, RunSend({"SPEED?"}).status);
+    const ToolRun r = RunSend({"--data-bits", "8", "SPEED?"});
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("morvik-send: 1.5 stop bits go with 5 data bits only, not 8\nTry 'morvik-send "
+              "--help' for more information.\n",
+              r.err);
+}
+
+// A profile file that is wrong stops the run before the device is opened: the line keeps its
+// settings, nothing is sent, and the reason names the file, the line and what.
+TEST(SendTool, AWrongProfileFileOpensNothing) {
+    PtyDevice dev(1);
+    const SlaveView view(dev.SlavePath());
+    const termios before = view.Settings();
+    const std::string file = dev.PortsFolder() + "/COM1.profile";
+    std::ofstream(file) << "# the meter\nbaud = 9600\nparity = marks\n";
+    const ToolRun r = RunSend({"--baud", "19200", "*IDN?"});
+    EXPECT_EQ(3, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("morvik-send: cannot open COM1: " + file +
+                  ", line 3: the parity is none, odd, even, mark or space, not 'marks'\n",
+              r.err);
+    EXPECT_TRUE(SameSettings(before, view.Settings()));
+    EXPECT_EQ("", dev.Read(200));
 }
 
 // A device by path goes through the checks of a port; a port that cannot be opened says why on
@@ -269,7 +314,7 @@ TEST(SendTool, StatusThreeWithTheReasonWhenThePortCannotBeOpened) {
          "cannot open /nonexistent/a\\x0ab\\x1b[2J: no such device"},
     };
     for (const auto& c : cases) {
-        const Result r = RunSend(c.args);
+        const ToolRun r = RunSend(c.args);
         EXPECT_EQ(3, r.status) << c.err;
         EXPECT_EQ("", r.out) << c.err;
         EXPECT_EQ("morvik-send: " + c.err + "\n", r.err);
@@ -285,11 +330,13 @@ TEST(SendTool, RefusesBadCommandLinesWithStatusTwo) {
         std::string err;
     } cases[] = {
         {{"--port", "5"}, "the port number is 1 to 4, not '5'"},
-        {{"--baud", "1199"}, "the baud rate is 1200 to 115200, not '1199'"},
-        {{"--baud=115201"}, "the baud rate is 1200 to 115200, not '115201'"},
-        {{"--parity", "mark"}, "the parity is none, odd or even, not 'mark'"},
+        {{"--baud", "49"}, "the baud rate is 50 to 4000000, not '49'"},
+        {{"--baud=4000001"}, "the baud rate is 50 to 4000000, not '4000001'"},
+        {{"--parity", "marks"}, "the parity is none, odd, even, mark or space, not 'marks'"},
         {{"--data-bits", "9"}, "the data bits are 5, 6, 7 or 8, not '9'"},
         {{"--stop-bits", "3"}, "the stop bits are 1, 1.5 or 2, not '3'"},
+        {{"--stop-bits", "1.5"}, "1.5 stop bits go with 5 data bits only, not 8"},
+        {{"--reply-end=eol"}, "the reply end is cr, lf, crlf or any, not 'eol'"},
         {{"--timeout", "0"}, "the time-out is 1 to 30000 ms, not '0'"},
         {{"--timeout"}, "--timeout takes a value"},
         {{"--device="}, "--device takes a path"},
@@ -300,7 +347,7 @@ TEST(SendTool, RefusesBadCommandLinesWithStatusTwo) {
         {{"--port", "5\r\n"}, "the port number is 1 to 4, not '5\\x0d\\x0a'"},
     };
     for (const auto& c : cases) {
-        const Result r = RunSend(c.args);
+        const ToolRun r = RunSend(c.args);
         EXPECT_EQ(2, r.status) << c.err;
         EXPECT_EQ("", r.out) << c.err;
         EXPECT_EQ("morvik-send: " + c.err + "\nTry 'morvik-send --help' for more information.\n",
@@ -310,98 +357,16 @@ TEST(SendTool, RefusesBadCommandLinesWithStatusTwo) {
     EXPECT_EQ(std::string("morvik-send ") + MORVIK_VERSION + "\n", RunSend({"--version"}).out);
 }
 
-// The installed program, started with pipes on its standard input and output.
-class Program {
-public:
-    explicit Program(std::vector<const char*> args) {
-        args.insert(args.begin(), MORVIK_SEND);
-        args.push_back(nullptr);
-        int in[2], out[2];
-        EXPECT_EQ(0, pipe2(in, O_CLOEXEC));
-        EXPECT_EQ(0, pipe2(out, O_CLOEXEC));
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        EXPECT_EQ(0, posix_spawn(&m_pid, MORVIK_SEND, &actions, nullptr,
-                                 const_cast<char**>(args.data()), environ));
-        posix_spawn_file_actions_destroy(&actions);
-        close(in[0]);
-        close(out[1]);
-        m_in = in[1];
-        m_out = out[0];
-    }
-    ~Program() {
-        CloseInput();
-        CloseOutput();
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    void Send(const std::string& text) {
-        EXPECT_EQ(static_cast<ssize_t>(text.size()), write(m_in, text.data(), text.size()));
-    }
-    // One line of its output without the line end, waiting at most ms; empty if none came.
-    std::string ReadLine(int ms) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-        std::string line;
-        for (char c = 0; c != '\n';) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            pollfd pfd{m_out, POLLIN, 0};
-            if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0 ||
-                read(m_out, &c, 1) != 1)
-                return std::string();
-            line += c;
-        }
-        line.pop_back();
-        return line;
-    }
-    void CloseInput() {
-        if (m_in >= 0)
-            close(m_in);
-        m_in = -1;
-    }
-    void CloseOutput() {
-        if (m_out >= 0)
-            close(m_out);
-        m_out = -1;
-    }
-    // The wait status once it has ended, or -1 when it has not within ms (it is killed later).
-    int Wait(int ms) {
-        // A descriptor that becomes readable when the process ends (glibc's wrapper lacks C
-        // linkage in this version).
-        const int fd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
-        pollfd pfd{fd, POLLIN, 0};
-        const bool ended = fd >= 0 && poll(&pfd, 1, ms) == 1;
-        if (fd >= 0)
-            close(fd);
-        int status = -1;
-        if (!ended || waitpid(m_pid, &status, 0) != m_pid)
-            return -1;
-        m_pid = -1;
-        return status;
-    }
-    pid_t Pid() const { return m_pid; }
-
-private:
-    pid_t m_pid = -1;
-    int m_in = -1, m_out = -1;
-};
-
-// A pipe from a program that writes a command at a time and waits for each reply.
+// The installed program, with pipes on its standard input and output: as a program that writes
+// a command at a time and waits for each reply drives it.
 TEST(SendToolProgram, AnswersEachLineOfItsInputAsItComes) {
     Device device;
-    Program send({"--port", "1"});
-    send.Send("*IDN?\n");
+    ChildProcess send({MORVIK_SEND, "--port", "1"}, {ChildProcess::Pipe, ChildProcess::Pipe});
+    EXPECT_TRUE(send.Write("*IDN?\n"));
     EXPECT_EQ("MORVIK,SIM-1", send.ReadLine(5000));
-    send.Send("CRLF\n");
+    EXPECT_TRUE(send.Write("CRLF\n"));
     EXPECT_EQ("OK", send.ReadLine(5000));
-    send.CloseInput();
+    send.CloseIn();
     const int status = send.Wait(5000);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(0, WEXITSTATUS(status));
@@ -414,15 +379,16 @@ TEST(SendToolProgram, AnEndingSignalDuringAReadPutsTheLineBackAndLetsItGo) {
         PtyDevice dev(1);
         const SlaveView view(dev.SlavePath());
         const termios before = view.Settings();
-        Program send({"--port", "1", "--timeout", "30000", "WAIT"});
+        ChildProcess send({MORVIK_SEND, "--port", "1", "--timeout", "30000", "WAIT"},
+                          {ChildProcess::Pipe, ChildProcess::Pipe});
         ASSERT_EQ("WAIT\r", dev.ReadUntil('\r', 5000)) << strsignal(sig);
         EXPECT_FALSE(SameSettings(before, view.Settings())) << strsignal(sig);
         EXPECT_TRUE(view.Exclusive()) << strsignal(sig);
         if (sig == SIGPIPE) {
-            send.CloseOutput();
+            send.CloseOut();
             dev.Write("OK\r");
         } else {
-            kill(send.Pid(), sig);
+            send.Signal(sig);
         }
         const int status = send.Wait(3000);
         ASSERT_TRUE(WIFSIGNALED(status)) << strsignal(sig) << " " << status;
