@@ -1,6 +1,7 @@
 #include "cli/SendTool.h"
 
 #include "cli/WholeNumber.h"
+#include "core/OneLine.h"
 #include "serial/SerialPort.h"
 #include "serial/comm.h"
 
@@ -39,8 +40,9 @@ void Usage(std::ostream& out) {
            "  --help           show this help and exit\n"
            "  --version        show the version and exit\n"
            "\n"
-           "Exit status: 0 every reply came, 1 a reply was empty, 2 wrong usage, 3 the port\n"
-           "could not be opened. morvik-ports --check says why a port will not open.\n";
+           "Exit status: 0 every reply came, 1 a reply was empty, 2 wrong usage or a NUL byte\n"
+           "in an input line, 3 the port could not be opened. morvik-ports --check says why a\n"
+           "port will not open.\n";
 }
 
 // How a reply ended, as --json names it.
@@ -186,7 +188,8 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
     Options options;
     const std::string wrong = Parse(argc, argv, &options);
     if (!wrong.empty()) {
-        err << kProgram << ": " << wrong << "\nTry 'morvik-send --help' for more information.\n";
+        err << kProgram << ": " << OneLine(wrong)
+            << "\nTry 'morvik-send --help' for more information.\n";
         return kUsage;
     }
     if (options.help || options.version) {
@@ -197,6 +200,11 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
         return out.flush() ? kAnswered : kEmptyReply;
     }
 
+    // Replies that cannot be shown are not asked for: nothing goes to the device.
+    if (!out) {
+        err << kProgram << ": cannot write the output\n";
+        return kEmptyReply;
+    }
     // A device given by path is a port of its own for this run, checked as any other.
     const DWORD nPort = static_cast<DWORD>(options.port);
     const DefinedPort defined(nPort, options.device);
@@ -238,10 +246,17 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
                 return kEmptyReply;
     } else {
         std::string line;
-        while (std::getline(in, line)) {
+        for (unsigned long number = 1; std::getline(in, line); ++number) {
             // A file written with CR LF line ends would send each command twice over.
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
+            // The line would be sent cut at the NUL byte (the port takes text), and a device
+            // would take the rest for another command: nothing of it goes out.
+            if (line.find('\0') != std::string::npos) {
+                err << kProgram << ": line " << number
+                    << " of the input holds a NUL byte, which a command cannot; it was not sent\n";
+                return kUsage;
+            }
             if (!exchange(line))
                 return kEmptyReply;
         }
