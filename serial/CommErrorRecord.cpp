@@ -3,6 +3,7 @@
 
 #include "serial/CommErrorRecord.h"
 
+#include "serial/DeviceTable.h"
 #include "serial/comm.h"
 
 #include <cerrno>
@@ -73,5 +74,14 @@ CString CommErrorMessage() {
     default:
         break;
     }
+    return CString(line.c_str());
+}
+
+CString CommGoneMessage(HANDLE h) {
+    const DeviceTable::Device* d = DeviceTable::Find(h);
+    if (!d)
+        return CString();
+    const std::string line = d->port.empty() ? "the device went away: " + d->device
+                                             : d->port + ": the device went away: " + d->device;
     return CString(line.c_str());
 }

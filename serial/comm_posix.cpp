@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -108,7 +109,10 @@ HANDLE CommOpen(const char* pszPortName) {
         CloseAndFail(fd, COMM_ERROR_SYSTEM, EMFILE);
         return INVALID_HANDLE_VALUE;
     }
-    DeviceTable::Add(fd, held);
+    DeviceTable::Device& d = DeviceTable::Add(fd, held);
+    // Named for the user as an open failure would name them, should the device go away.
+    d.port = last.defined ? std::string() : "COM" + std::to_string(n);
+    d.device = last.defined ? port.path : device.device;
     return fd;
 }
 
@@ -194,6 +198,20 @@ int comm_internal::ReadByteFromSystem(HANDLE h) {
     if (!ReadFromSystem(h, &byte, 1, &dwRead))
         return kReadFailed;
     return dwRead == 1 ? byte : kNoByte;
+}
+
+int comm_internal::FillFromSystem(HANDLE h) {
+    unsigned char byte = 0;
+    DWORD dwRead = 0;
+    if (!ReadFromSystem(h, &byte, 1, &dwRead))
+        return kReadFailed;
+    if (dwRead == 0)
+        return kNoByte;
+    // The very read a byte-wide CommRead makes, so that spans bring what bytes would; the byte
+    // it handed out goes back in front of the others, where it was taken from.
+    DeviceTable::Device& d = *DeviceTable::Find(h);
+    --d.head;
+    return static_cast<int>(d.tail - d.head);
 }
 
 BOOL comm_internal::ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead) {
