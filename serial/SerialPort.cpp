@@ -243,7 +243,10 @@ std::size_t CSerialPort::FindEnd(const char* p, std::size_t n, EndRule rule, cha
 void CSerialPort::ReadReply(EndRule rule, char cEnd, bool bDropLf) {
     std::string& bytes = m_lastReply.bytes;
     bytes.clear();
-    const DWORD dwStart = CommTickCount();
+    // The reply's time is counted from its first byte: a reply may be long in coming when the
+    // profile allows it, and only a device that keeps talking must be cut off.
+    DWORD dwStart = 0;
+    bool bStarted = false;
     DWORD dwCallsSeen = CommReadSystemCalls();
     // Held for the whole loop; a copy lets the compiler keep it out of memory.
     const HANDLE hPort = m_hPort;
@@ -274,7 +277,11 @@ void CSerialPort::ReadReply(EndRule rule, char cEnd, bool bDropLf) {
         bool bOutOfTime = false;
         if (CommReadSystemCalls() != dwCallsSeen) {
             dwCallsSeen = CommReadSystemCalls();
-            bOutOfTime = CommTickCount() - dwStart >= kMaxReplyMs;
+            const DWORD dwNow = CommTickCount();
+            if (!bStarted)
+                dwStart = dwNow;
+            bStarted = true;
+            bOutOfTime = dwNow - dwStart >= kMaxReplyMs;
             if (bOutOfTime)
                 nTake = 1;
         }

@@ -30,7 +30,7 @@ constexpr DWORD STOPBITS_20 = 0x0004;
 class CSerialPort {
 public:
     // A reply read without a limit of read calls also ends after this many bytes or this long
-    // since the first read call, so that a device that never stops talking cannot hold us.
+    // since its first byte came, so that a device that never stops talking cannot hold us.
     static constexpr DWORD kMaxReplyBytes = 65536;
     static constexpr DWORD kMaxReplyMs = 10000;
 

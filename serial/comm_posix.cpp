@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include <fcntl.h>
@@ -294,12 +295,15 @@ BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten)
         return FALSE;
     }
     const COMMTIMEOUTS& t = d->timeouts;
-    const Deadline deadline(
+    const long long totalMs =
         Deadline::Clamp(static_cast<long long>(t.WriteTotalTimeoutMultiplier) * nToWrite +
-                        t.WriteTotalTimeoutConstant));
+                        t.WriteTotalTimeoutConstant);
 
     const auto* const buffer = static_cast<const unsigned char*>(pBuffer);
     DWORD done = 0;
+    // Started when the driver first has no room: a command that goes out at once, as nearly
+    // every one does, needs no clock reading.
+    std::optional<Deadline> deadline;
     while (done < nToWrite) {
         const ssize_t n = RetryOnEintr([&] { return write(h, buffer + done, nToWrite - done); });
         if (n > 0) {
@@ -309,9 +313,11 @@ BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten)
         }
         if (n < 0 && errno != EAGAIN)
             return FALSE;
-        if (deadline.MsLeft() == 0)
+        if (!deadline)
+            deadline.emplace(totalMs);
+        if (deadline->MsLeft() == 0)
             break; // timed out: success with a short count
-        const Deadline::Wait w = deadline.For(h, POLLOUT);
+        const Deadline::Wait w = deadline->For(h, POLLOUT);
         if (w == Deadline::Wait::TimedOut)
             break;
         if (w != Deadline::Wait::Ready)
