@@ -217,6 +217,10 @@ private:
 
 } // namespace
 
+std::string SendTool::Escape(const std::string& bytes, bool json) {
+    return Escaped(bytes, json);
+}
+
 std::string SendTool::Parse(int argc, const char* const* argv, Options* pOptions) const {
     Options& o = *pOptions;
     o.parity = PARITY_NONE;

@@ -24,6 +24,9 @@ public:
     int Run(int argc, const char* const* argv, std::istream& in, std::ostream& out,
             std::ostream& err) const;
 
+    // Bytes in printable ASCII as --raw prints a reply, or (json) as a JSON string's contents.
+    static std::string Escape(const std::string& bytes, bool json);
+
 private:
     enum class Format { Lines, Raw, Hex, Json };
     struct Options {

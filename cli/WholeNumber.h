@@ -3,7 +3,7 @@
 #include <string>
 
 // A number on a command line: decimal digits only (no sign, no spaces, nothing after them),
-// from min to max (max at most ULONG_MAX / 10, so that no digit can overflow).
+// from min to max.
 inline bool ParseWholeNumber(const std::string& text, unsigned long min, unsigned long max,
                              unsigned long* pValue) {
     if (text.empty())
@@ -12,9 +12,11 @@ inline bool ParseWholeNumber(const std::string& text, unsigned long min, unsigne
     for (const char c : text) {
         if (c < '0' || c > '9')
             return false;
-        value = value * 10 + static_cast<unsigned long>(c - '0');
-        if (value > max)
+        const auto digit = static_cast<unsigned long>(c - '0');
+        // value * 10 + digit > max, asked so that it cannot overflow whatever max is.
+        if (digit > max || value > (max - digit) / 10)
             return false;
+        value = value * 10 + digit;
     }
     if (value < min)
         return false;

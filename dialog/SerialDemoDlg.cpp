@@ -63,6 +63,8 @@ BOOL CSerialDemoDlg::OnInitDialog() {
 
     // Commands sent before, in this run and earlier ones, come back with Up and Down.
     ::EnableEditHistory(GetDlgItemHandle(IDC_COMMAND), "history");
+    // Its label is the button's text: a screen reader would say "Send" twice.
+    ::SetAccessibleName(GetDlgItemHandle(IDC_COMMAND), "Command");
     return TRUE;
 }
 

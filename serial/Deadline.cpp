@@ -7,6 +7,16 @@
 
 namespace {
 using Clock = std::chrono::steady_clock;
+
+Deadline::WaitHook g_waitHook = nullptr;
+
+int Poll(pollfd* pfds, nfds_t nfds, int timeoutMs) {
+    return g_waitHook ? g_waitHook(pfds, nfds, timeoutMs) : poll(pfds, nfds, timeoutMs);
+}
+} // namespace
+
+void Deadline::SetWaitHook(WaitHook hook) {
+    g_waitHook = hook;
 }
 
 Deadline::Deadline(long long ms) : m_at(Clock::now() + std::chrono::milliseconds(ms)) {}
@@ -22,7 +32,7 @@ Deadline::Wait Deadline::For(int fd, short events, long long capMs) const {
     for (;;) {
         pollfd pfd{fd, events, 0};
         const int rc = RetryOnEintr([&] {
-            return poll(&pfd, 1, static_cast<int>(std::min<long long>(cap.MsLeft(), INT_MAX)));
+            return Poll(&pfd, 1, static_cast<int>(std::min<long long>(cap.MsLeft(), INT_MAX)));
         });
         if (rc < 0)
             return Wait::Failed;
@@ -44,5 +54,5 @@ void Deadline::Sleep(long long ms) const {
     const Deadline until(std::min(ms, MsLeft()));
     // Interrupted or woken early, it sleeps again for what is left.
     for (long long left = until.MsLeft(); left > 0; left = until.MsLeft())
-        poll(nullptr, 0, static_cast<int>(std::min<long long>(left, INT_MAX)));
+        Poll(nullptr, 0, static_cast<int>(std::min<long long>(left, INT_MAX)));
 }

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include <poll.h>
+
 // Runs a system call again for as long as a signal interrupts it. The call is evaluated anew
 // each time, so that a wait computes what is left of its time.
 template <class Call> auto RetryOnEintr(Call call) -> decltype(call()) {
@@ -31,6 +33,11 @@ public:
     Wait For(int fd, short events, long long capMs = -1) const;
     // Sleeps ms, or until the deadline if that comes first.
     void Sleep(long long ms) const;
+
+    // What every wait above calls, with poll()'s contract; poll() itself unless a program set
+    // another (CommSetWaitHook).
+    using WaitHook = int (*)(pollfd* pfds, nfds_t nfds, int timeoutMs);
+    static void SetWaitHook(WaitHook hook);
 
 private:
     std::chrono::steady_clock::time_point m_at;

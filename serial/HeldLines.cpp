@@ -1,6 +1,7 @@
 #include "serial/HeldLines.h"
 
 #include "serial/Deadline.h"
+#include "serial/LineGuardian.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -23,6 +24,7 @@ struct Line {
 };
 
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the table");
+static_assert(HeldLines::kCapacity <= LineGuardian::kSlots, "the guardian watches every slot");
 
 Line g_lines[HeldLines::kCapacity];
 
@@ -61,6 +63,7 @@ int HeldLines::Hold(int fd, const LineSettings::Snapshot* pFound, bool exclusive
             line.found = *pFound;
         line.exclusive = exclusive;
         line.state.store(kHeld, std::memory_order_release);
+        LineGuardian::Watch(slot, fd, pFound, exclusive);
         return slot;
     }
     return -1;
@@ -76,6 +79,7 @@ void HeldLines::Release(int slot) {
     if (line.haveFound)
         Drain(line.fd);
     PutBack(line);
+    LineGuardian::Unwatch(slot);
     line.state.store(kFree, std::memory_order_release);
 }
 
@@ -84,7 +88,8 @@ void HeldLines::Forget(int slot) {
         return;
     // The descriptor number may name another file by now: nothing of it is touched.
     int expected = kHeld;
-    g_lines[slot].state.compare_exchange_strong(expected, kFree, std::memory_order_acq_rel);
+    if (g_lines[slot].state.compare_exchange_strong(expected, kFree, std::memory_order_acq_rel))
+        LineGuardian::Unwatch(slot);
 }
 
 void HeldLines::RestoreAll() {
@@ -94,5 +99,6 @@ void HeldLines::RestoreAll() {
         if (line.state.compare_exchange_strong(expected, kRestoring, std::memory_order_acquire))
             PutBack(line);
     }
+    LineGuardian::UnwatchAll();
     errno = savedErrno;
 }

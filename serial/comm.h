@@ -9,6 +9,8 @@
 #include "serial/CommTypes.h"
 #include "serial/DeviceTable.h"
 
+#include <poll.h>
+
 // Opens the device that the port name ("COMn:") leads to, for reading and writing, held
 // exclusively; INVALID_HANDLE_VALUE on failure. Only serial lines are opened, and whether a
 // device is one is decided before it is opened. CommClose puts back the settings found.
@@ -38,6 +40,17 @@ void CommDefinePort(DWORD nPort, const char* pszDevice);
 // exclusivity), at once, without a lock or an allocation: a signal handler may call it. For a
 // process about to end: the descriptors stay open. exit() runs it by itself.
 void CommRestoreAllPorts();
+
+// Has a second process put back every port this process holds when it ends without doing so
+// itself (killed, crashed, or ended with _exit() by a library, as Qt's Wayland plugin does when
+// the compositor goes): for a program whose libraries may end it so. Called before the program
+// makes any thread; FALSE when no guardian could be started.
+BOOL CommGuardPorts();
+
+// What the comm layer's waits call instead of poll() (same contract; nullptr gives poll() back):
+// a program with windows keeps them painting while a port's read, write or close waits.
+using CommWaitHook = int (*)(pollfd* pfds, nfds_t nfds, int timeoutMs);
+void CommSetWaitHook(CommWaitHook hook);
 
 // Milliseconds on a monotonic clock that wraps after 49 days.
 DWORD CommTickCount();

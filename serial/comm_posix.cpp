@@ -9,6 +9,7 @@
 #include "serial/Deadline.h"
 #include "serial/DeviceCheck.h"
 #include "serial/HeldLines.h"
+#include "serial/LineGuardian.h"
 #include "serial/LineSettings.h"
 
 #include <algorithm>
@@ -340,6 +341,14 @@ BOOL CommClose(HANDLE h) {
 
 void CommRestoreAllPorts() {
     HeldLines::RestoreAll();
+}
+
+BOOL CommGuardPorts() {
+    return LineGuardian::Start() ? TRUE : FALSE;
+}
+
+void CommSetWaitHook(CommWaitHook hook) {
+    Deadline::SetWaitHook(hook);
 }
 
 DWORD CommTickCount() {

@@ -111,6 +111,9 @@ TEST(AboutBox, SystemMenuEndsWithTheAboutEntry) {
         QTest::keyClick(ui.Window()->focusWidget(), Qt::Key_Space, Qt::AltModifier);
         DialogDriver::Pump(50);
         EXPECT_TRUE(menu->isVisible());
+        // Offscreen nothing can move a window: Move is greyed, Close is not.
+        EXPECT_FALSE(menu->actions().first()->isEnabled());
+        EXPECT_TRUE(menu->actions().at(2)->isEnabled());
         menu->close();
     });
 }

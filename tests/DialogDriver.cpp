@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,16 @@ void DialogDriver::ClickAt(const QPoint& pos, Qt::MouseButton button) {
 void DialogDriver::Click(int nID) {
     if (QWidget* control = Control(nID))
         ClickAt(control->geometry().center());
+}
+
+void DialogDriver::ClickOnScreen(const QPoint& globalPos) {
+    if (QWindow* window = QGuiApplication::topLevelAt(globalPos))
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, window->mapFromGlobal(globalPos));
+}
+
+QPoint DialogDriver::ScreenCentre(int nID) const {
+    QWidget* control = Control(nID);
+    return control ? control->mapToGlobal(control->rect().center()) : QPoint(-1, -1);
 }
 
 void DialogDriver::Type(const QString& text) {

@@ -27,6 +27,11 @@ public:
     void ClickAt(const QPoint& pos, Qt::MouseButton button = Qt::LeftButton);
     // Clicks the middle of the control with this identifier, through the window.
     void Click(int nID);
+    // A mouse click at a point of the screen, delivered to the window on top there (a balloon
+    // over the dialog takes it, as it would on a display).
+    static void ClickOnScreen(const QPoint& globalPos);
+    // The middle of the control with this identifier, on the screen.
+    QPoint ScreenCentre(int nID) const;
     // Keys and text addressed to the dialog's window, delivered to whatever has the focus.
     void Type(const QString& text);
     void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);

@@ -14,8 +14,9 @@
 namespace fs = std::filesystem;
 
 FakeMachine::FakeMachine() : m_saved(CommGetSources()) {
-    char root[] = "/tmp/morvik-machine-XXXXXX";
-    if (!mkdtemp(root))
+    const char* tmp = getenv("TMPDIR");
+    std::string root = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/morvik-machine-XXXXXX";
+    if (!mkdtemp(root.data()))
         throw std::runtime_error("no temporary folder");
     m_root = root;
     TtyClass::Roots& ttys = m_sources.ttys;

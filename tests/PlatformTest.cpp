@@ -221,11 +221,13 @@ TEST(Platform, AScreenReaderFindsFieldsAndListsNamedByTheTextOnTheirLeft) {
             QString name;
             QAccessible::Role role;
         };
-        // The labels come after their controls in the template: the geometry pairs them.
+        // The labels come after their controls in the template: the geometry pairs them. The
+        // command field's label is the Send button's text: the dialog names it for what it
+        // holds.
         const Case cases[] = {
-            {IDC_COMMAND, "Send", QAccessible::EditableText},
+            {IDC_COMMAND, "Command", QAccessible::EditableText},
             {IDC_PORT, "Port", QAccessible::EditableText},
-            {IDC_RESPONSE_LIST, "Response", QAccessible::Table},
+            {IDC_RESPONSE_LIST, "Response", QAccessible::List},
             {IDC_OPEN_PORT, "Open Port", QAccessible::Button},
             {IDC_SEND, "Send", QAccessible::Button},
             {IDC_CLOSE_PORT, "Close Port", QAccessible::Button},
@@ -243,6 +245,21 @@ TEST(Platform, AScreenReaderFindsFieldsAndListsNamedByTheTextOnTheirLeft) {
                                    ->relations(QAccessible::Label);
         ASSERT_EQ(1, relations.size());
         EXPECT_EQ(QString("Port"), relations.first().first->text(QAccessible::Name));
+
+        // The dialog's controls in template order: those that take the focus in tab order.
+        QAccessibleInterface* dialog = QAccessible::queryAccessibleInterface(ui.Window());
+        QList<QObject*> focusable;
+        for (int i = 0; i < dialog->childCount(); ++i) {
+            QAccessibleInterface* child = dialog->child(i);
+            EXPECT_EQ(i, dialog->indexOfChild(child));
+            if (child->state().focusable)
+                focusable << child->object();
+        }
+        EXPECT_EQ((QList<QObject*>{ui.Control(IDC_OPEN_PORT), ui.Control(IDC_COMMAND),
+                                   ui.Control(IDC_SEND), ui.Control(IDC_CLEAR),
+                                   ui.Control(IDC_RESPONSE_LIST), ui.Control(IDC_PORT),
+                                   ui.Control(IDC_CLOSE_PORT)}),
+                  focusable);
     });
 
     // A text on another row, or to the right, names nothing.

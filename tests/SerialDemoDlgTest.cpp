@@ -12,11 +12,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QToolTip>
+#include <QWindow>
 
 #include <chrono>
 #include <cstdio>
@@ -28,6 +33,15 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The tooltip label Qt shows now, or null.
+const QWidget* ShownToolTip() {
+    for (const QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && w->inherits("QTipLabel"))
+            return w;
+    }
+    return nullptr;
+}
 
 long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -46,6 +60,11 @@ protected:
     // "Open Port" disabled and "Close Port" enabled: what a good open shows.
     bool ShowsOpen() const { return !ui.Enabled(IDC_OPEN_PORT) && ui.Enabled(IDC_CLOSE_PORT); }
     bool ShowsClosed() const { return ui.Enabled(IDC_OPEN_PORT) && !ui.Enabled(IDC_CLOSE_PORT); }
+    // Where a control is on the screen.
+    QRect ScreenRect(int nID) const {
+        const QWidget* control = ui.Control(nID);
+        return QRect(control->mapToGlobal(QPoint(0, 0)), control->size());
+    }
 };
 
 TEST(MainDialogTemplate, MatchesTheLayoutTable) {
@@ -395,13 +414,20 @@ TEST_F(MainDialog, AFailedOpenShowsWhyInABalloonAtTheButtonAndAsItsTooltipUntilT
         const QString why = tip->Text();
         EXPECT_TRUE(why.startsWith("cannot open COM3: ")) << why.toStdString();
         EXPECT_EQ(why, button->toolTip());
-        // It points up at the button's lower edge and takes neither the focus nor the window.
-        const QRect at(button->mapToGlobal(QPoint(0, 0)), button->size());
+        // It points down at the button's upper edge and takes neither the focus nor the window.
+        const QRect at = ScreenRect(IDC_OPEN_PORT);
         EXPECT_GE(tip->TailPoint().x(), at.left());
         EXPECT_LE(tip->TailPoint().x(), at.right());
-        EXPECT_NEAR(at.bottom(), tip->TailPoint().y(), 2);
+        EXPECT_NEAR(at.top(), tip->TailPoint().y(), 2);
+        EXPECT_LT(tip->geometry().bottom(), at.top());
         EXPECT_EQ(ui.Control(IDC_OPEN_PORT), QApplication::focusWidget()); // the click's own
         EXPECT_EQ(ui.Window(), QApplication::activeWindow());
+        // The dialog's popup, for a compositor to place; a screen reader hears an alert.
+        EXPECT_EQ(ui.Window()->windowHandle(), tip->windowHandle()->transientParent());
+        QAccessibleInterface* alert =
+            QAccessible::queryAccessibleInterface(const_cast<BalloonTip*>(tip));
+        EXPECT_EQ(QAccessible::AlertMessage, alert->role());
+        EXPECT_EQ(why, alert->text(QAccessible::Name));
 
         // A modifier alone leaves it; the next key takes it away, the tooltip stays.
         ui.Key(Qt::Key_Shift);
@@ -423,6 +449,113 @@ TEST_F(MainDialog, AFailedOpenShowsWhyInABalloonAtTheButtonAndAsItsTooltipUntilT
         ASSERT_TRUE(ShowsOpen());
         EXPECT_EQ(nullptr, BalloonTip::Current());
         EXPECT_EQ(QString(), button->toolTip());
+    });
+}
+
+TEST_F(MainDialog, TheFirstClickOnThePortFieldWhileTheBalloonShowsGoesToTheField) {
+    dev.Link(3, "/nonexistent/serial-device");
+    ui.Run([&] {
+        Open(3);
+        const BalloonTip* tip = BalloonTip::Current();
+        ASSERT_NE(nullptr, tip);
+        for (int nID : {IDC_PORT, IDC_RESPONSE_LIST, IDC_COMMAND, IDC_SEND, IDC_CLEAR})
+            EXPECT_FALSE(tip->geometry().intersects(ScreenRect(nID))) << nID;
+        // Where a person clicks on the screen: the field takes the click, so the number typed
+        // next is the port the next Open Port opens.
+        ui.ClickOnScreen(ui.ScreenCentre(IDC_PORT));
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+        EXPECT_EQ(ui.Control(IDC_PORT), QApplication::focusWidget());
+        ui.Key(Qt::Key_A, Qt::ControlModifier);
+        ui.Type("2");
+        ui.Key(Qt::Key_Return);
+        EXPECT_TRUE(ShowsOpen());
+        EXPECT_EQ(2, dlg.m_nPort);
+    });
+}
+
+TEST_F(MainDialog, EscapeTakesTheBalloonAwayAndLeavesTheDialogWithItsReplies) {
+    dev.Link(3, "/nonexistent/serial-device");
+    const INT_PTR result = ui.Run([&] {
+        ui.Click(IDC_SEND); // no port: "Serial Error" at once
+        Open(3);
+        ASSERT_NE(nullptr, BalloonTip::Current());
+        ui.Key(Qt::Key_Escape);
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+        EXPECT_TRUE(IsWindowVisible(dlg.m_hWnd));
+        EXPECT_EQ(QStringList{"Serial Error"}, ui.Lines());
+        // Without a balloon, Escape is Cancel as ever.
+        ui.Key(Qt::Key_Escape);
+        EXPECT_FALSE(IsWindowVisible(dlg.m_hWnd));
+    });
+    EXPECT_EQ(IDCANCEL, result);
+}
+
+TEST_F(MainDialog, TheBalloonIsWholeOnTheScreenAndPointsAtTheButtonWhereverTheDialogIs) {
+    dev.Link(3, "/nonexistent/serial-device");
+    ui.Run([&] {
+        QWidget* window = ui.Window();
+        const QRect screen = window->screen()->availableGeometry();
+        const int right = screen.right() + 1 - window->width();
+        const int bottom = screen.bottom() + 1 - window->height();
+        const int midX = (screen.left() + right) / 2, midY = (screen.top() + bottom) / 2;
+        const QPoint places[] = {
+            {screen.left(), screen.top()}, {midX, screen.top()}, {right, screen.top()},
+            {screen.left(), midY},         {midX, midY},         {right, midY},
+            {screen.left(), bottom},       {midX, bottom},       {right, bottom}};
+        for (const QPoint& place : places) {
+            SCOPED_TRACE(testing::Message() << place.x() << "," << place.y());
+            window->move(place);
+            Open(3);
+            BalloonTip* tip = BalloonTip::Current();
+            ASSERT_NE(nullptr, tip);
+            const QRect button = ScreenRect(IDC_OPEN_PORT);
+            EXPECT_TRUE(screen.contains(tip->geometry()));
+            EXPECT_GE(tip->width(), 30 * tip->fontMetrics().averageCharWidth()); // no column
+            EXPECT_TRUE(button.adjusted(-2, -2, 2, 2).contains(tip->TailPoint()));
+            EXPECT_FALSE(tip->geometry().intersects(button));
+            for (int nID : {IDC_PORT, IDC_RESPONSE_LIST})
+                EXPECT_FALSE(tip->geometry().intersects(ScreenRect(nID)))
+                    << nID << " under the balloon at " << tip->x() << "," << tip->y();
+            // Moved by someone else (a compositor flips a popup that would leave the screen),
+            // it still points at the button, from where it is now.
+            const QRect was = tip->geometry();
+            if (was.bottom() < button.top() || was.top() > button.bottom())
+                tip->move(was.x(), was.top() < button.top() ? button.bottom() + 1
+                                                            : button.top() - was.height());
+            else
+                tip->move(was.left() < button.left() ? button.right() + 1
+                                                     : button.left() - was.width(),
+                          was.y());
+            EXPECT_TRUE(button.adjusted(-2, -2, 2, 2).contains(tip->TailPoint()));
+            ui.Key(Qt::Key_Escape);
+        }
+    });
+}
+
+TEST_F(MainDialog, TheReasonWrapsAtWordsAndSlashesToASaneWidthInTheBalloonAndTheTooltip) {
+    dev.Link(3, "/nonexistent/serial-device");
+    ui.Run([&] {
+        Open(3);
+        const BalloonTip* tip = BalloonTip::Current();
+        ASSERT_NE(nullptr, tip);
+        // Several lines, none wider than a sane width, none ending inside "morvik-ports".
+        const QStringList lines = tip->Lines();
+        EXPECT_GT(lines.size(), 1);
+        for (const QString& line : lines)
+            EXPECT_FALSE(line.endsWith('-')) << line.toStdString();
+        EXPECT_LE(tip->width(), 70 * tip->fontMetrics().averageCharWidth());
+
+        // The button's tooltip, shown where the pointer rests, is wrapped within the screen too.
+        QWidget* button = ui.Control(IDC_OPEN_PORT);
+        ui.Key(Qt::Key_Escape);
+        const QPoint at = button->rect().center();
+        QHelpEvent event(QEvent::ToolTip, at, button->mapToGlobal(at));
+        QApplication::sendEvent(button, &event);
+        const QWidget* label = ShownToolTip();
+        ASSERT_NE(nullptr, label);
+        EXPECT_TRUE(button->screen()->availableGeometry().contains(label->geometry()));
+        EXPECT_LE(label->width(), 70 * label->fontMetrics().averageCharWidth());
+        QToolTip::hideText();
     });
 }
 

@@ -127,6 +127,23 @@ scenario() {
     ! xdotool search --onlyvisible --name '^About Morvik Serial Demo$' >/dev/null \
         || fail "$label: OK did not close the About box"
 
+    # Move in the window menu: a window manager carries it out (the window follows the pointer
+    # until a click); without one nothing can move a window, and Move is greyed.
+    if [ "$label" = openbox ]; then
+        click "$window" "$work/main.items" 3 3
+        wait_popup "$window" || fail "$label: no window menu for Move"
+        local before after
+        before=$(xdotool getwindowgeometry "$window" | sed -n 's/^ *Position: *//p')
+        xdotool mousemove --sync --window "$menu" 20 10 click 1
+        sleep 0.5
+        xdotool mousemove_relative --sync 40 30
+        sleep 0.3
+        xdotool click 1
+        sleep 0.3
+        after=$(xdotool getwindowgeometry "$window" | sed -n 's/^ *Position: *//p')
+        [ "$before" != "$after" ] || fail "$label: Move did not move the window ($before)"
+    fi
+
     # The keyboard is back with the dialog (without a window manager too), wherever the
     # pointer is: the Menu key on the focused button (Send, right-clicked above) opens the
     # window menu; Escape closes it.
@@ -185,10 +202,13 @@ keyboard() {
     kill -0 "$program_pid" 2>/dev/null || fail "$label: Enter ended the program"
 
     # Thirty more; the last reply, wider than the list, shows at its bottom without scrolling.
+    # Each is typed once the reply before it is in: keys that come while one waits are dropped.
     for i in $(seq 1 29); do
         xdotool key ctrl+a
         xdotool type --delay 5 "ECHO reply $i"
         xdotool key Return
+        wait_for "command: ECHO reply $i\$" "$work/device.log" || fail "$label: command $i was not sent"
+        sleep 0.3
     done
     xdotool key ctrl+a
     xdotool type --delay 5 "ECHO $(printf 'W%.0s' $(seq 60))"

@@ -26,16 +26,18 @@ focus_dialog() {
 # never opened, since whether it is a serial line is decided from its number before open().
 mkdir -p "$work/kmsg/MorvikSerialDemo/ports"
 ln -s /dev/kmsg "$work/kmsg/MorvikSerialDemo/ports/COM1"
-# (A sanitizer build's leak check cannot run under ptrace: this run goes without it.)
+# (A sanitizer build's leak check cannot run under ptrace: this run goes without it. Without
+# a session bus Qt would start one, which strace -f would then wait for.)
 XDG_CONFIG_HOME=$work/kmsg ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
-    strace -f -qq -e trace=openat -o "$work/strace.log" "$program" >"$work/program.log" 2>&1 &
+    DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus strace -f -qq -e trace=openat -o "$work/strace.log" "$program" >"$work/program.log" 2>&1 &
 traced=$!
 pids+=($traced)
 focus_dialog "kmsg: "
 xdotool key --clearmodifiers Return
 wait_for "cannot open COM1: .*/COM1 -> /dev/kmsg: not a serial device" "$work/program.log" ||
     fail "kmsg: Open Port did not fail as not a serial device"
-xdotool key Escape
+# The first Escape takes the failure's balloon away, the second closes the window.
+xdotool key Escape Escape
 expect_clean_exit "$traced" "kmsg: "
 grep -q 'openat(.*"/usr/' "$work/strace.log" || fail "kmsg: strace saw no file opened at all"
 if grep '"/dev/kmsg"' "$work/strace.log"; then
@@ -74,6 +76,26 @@ xdotool type --delay 20 '*IDN?'
 xdotool key Return
 wait_for "command: \*IDN?" "$work/device.log" || fail "the device got no command"
 kill -0 "$program_pid" || fail "Enter in the command field ended the program"
+
+# Keys pressed while a command waits for its reply are dropped, never sent afterwards: Enter
+# twice during DELAY 2000 sends nothing more. The window manager's ping is answered meanwhile.
+# Once the reply is in, keys work again.
+xdotool key ctrl+a
+xdotool type --delay 20 'DELAY 2000'
+xdotool key Return
+wait_for "command: DELAY 2000" "$work/device.log" || fail "DELAY 2000 was not sent"
+sleep 0.3
+ms=$("$probe" ping "$window") || fail "the ping during the wait was not answered"
+[ "$ms" -lt 500 ] || fail "the ping during the wait was answered after $ms ms"
+xdotool key Return Return
+sleep 2.5
+[ "$(grep -c "command: DELAY 2000" "$work/device.log")" -eq 1 ] \
+    || fail "Enter pressed during the wait sent the command again"
+xdotool key ctrl+a
+xdotool type --delay 20 'ECHO after'
+xdotool key Return
+wait_for "command: ECHO after" "$work/device.log" || fail "keys after the wait did not arrive"
+sleep 0.3
 
 # Escape is Cancel: the dialog ends, the program ends and the port closes.
 xdotool key Escape

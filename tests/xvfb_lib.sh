@@ -15,6 +15,10 @@ export DBUS_SESSION_BUS_ADDRESS=disabled:
 
 work=$(mktemp -d)
 pids=()
+# The programs under test reach no session bus but one a test starts itself: a bus that D-Bus
+# would start on its own for the display (dbus-launch) outlives the program that asked for it,
+# and keeps a tracer of that program waiting.
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus"
 cleanup() {
     local pid
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -59,4 +63,30 @@ start_xvfb() {
     wait_for "[0-9]" "$work/display" || return 1
     DISPLAY=:$(tr -d '[:space:]' <"$work/display")
     export DISPLAY
+}
+
+# start_weston: a Wayland compositor (weston) nested in the Xvfb display and covering it, so that
+# xdotool's pointer and keys reach its clients; with a runtime folder of its own, no on-screen
+# keyboard (it would take the keys) and no panel. Its log ($work/weston.log) holds the protocol
+# it speaks with its clients. Exports XDG_RUNTIME_DIR and WAYLAND_DISPLAY once clients can
+# connect, and its pid as weston_pid. Returns 1 when it did not start.
+start_weston() {
+    export XDG_RUNTIME_DIR=$work/runtime
+    mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
+    printf '[input-method]\npath=\n[shell]\npanel-position=none\n' >"$work/weston.ini"
+    weston --config="$work/weston.ini" --backend=x11-backend.so --use-pixman \
+        --socket=wayland-test --idle-time=0 --width=1024 --height=768 --logger-scopes=log,proto \
+        >"$work/weston.log" 2>&1 &
+    weston_pid=$!
+    pids+=($weston_pid)
+    for _ in $(seq 100); do
+        [ -S "$XDG_RUNTIME_DIR/wayland-test" ] && break
+        sleep 0.1
+    done
+    [ -S "$XDG_RUNTIME_DIR/wayland-test" ] || return 1
+    export WAYLAND_DISPLAY=wayland-test
+    # Weston follows the X pointer's moves, not where it is: from two opposite corners on, where
+    # both stop, the two agree.
+    sleep 0.5
+    xdotool mousemove --sync 1023 767 mousemove --sync 0 0
 }

@@ -2,6 +2,7 @@
 # Installs what the build needs, then builds and runs every test twice: a plain build (warnings
 # as errors, plus the Debian package's test) and one under AddressSanitizer +
 # UndefinedBehaviorSanitizer. Everything a test needs is installed, so a skipped test fails.
+# Then the fuzz harnesses (clang, libFuzzer) run, each for a bounded time from its corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -29,3 +30,13 @@ for variant in plain sanitize; do
         exit 1
     fi
 done
+
+# An input that crashed, leaked or hung fails the run; it is kept in build-fuzz/fuzz/crashes/
+# and its path printed.
+echo "== fuzz build (build-fuzz)"
+fuzz_started=$(date +%s)
+cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DMORVIK_FUZZ=ON -DMORVIK_WERROR=ON >/dev/null
+cmake --build build-fuzz -j"$jobs" --target fuzzers
+(cd build-fuzz && ctest -L fuzz --output-on-failure)
+echo "== fuzz step: $(( $(date +%s) - fuzz_started )) s"

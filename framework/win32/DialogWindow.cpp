@@ -3,9 +3,11 @@
 #include "framework/win32/AnsiCodePage.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/ReturnFocus.h"
+#include "framework/win32/SystemMove.h"
 #include "framework/win32/WinUser.h"
 #include "framework/win32/controls/ControlClass.h"
 
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,20 +28,74 @@ QFont::Weight QtWeight(WORD weight) {
     return weight >= 600 ? QFont::Bold : QFont::Normal;
 }
 
-std::unordered_set<const QWidget*>& LiveDialogs() {
-    static auto* dialogs = new std::unordered_set<const QWidget*>; // outlives every dialog
+std::unordered_set<const QObject*>& LiveDialogs() {
+    static auto* dialogs = new std::unordered_set<const QObject*>; // outlives every dialog
     return *dialogs;
+}
+
+// A dialog whose children come in template order, which is the tab order. Qt would take the
+// stacking order, the template's reversed: the first tab stop came last.
+class DialogAccessible : public QAccessibleWidget {
+public:
+    explicit DialogAccessible(DialogWindow* pDialog)
+        : QAccessibleWidget(pDialog, QAccessible::Dialog) {}
+
+    int childCount() const override { return static_cast<int>(Children().size()); }
+    QAccessibleInterface* child(int index) const override {
+        const std::vector<QWidget*> children = Children();
+        return index >= 0 && index < static_cast<int>(children.size())
+                   ? QAccessible::queryAccessibleInterface(children[index])
+                   : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* pChild) const override {
+        const std::vector<QWidget*> children = Children();
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            if (pChild && children[i] == pChild->object())
+                return static_cast<int>(i);
+        }
+        return -1;
+    }
+
+private:
+    // The template's controls that are still there, then any other child widget.
+    std::vector<QWidget*> Children() const {
+        std::vector<QWidget*> children;
+        const auto* pDialog = static_cast<const DialogWindow*>(widget());
+        for (QWidget* pControl : pDialog->Controls()) {
+            if (HandleOf(pControl))
+                children.push_back(pControl);
+        }
+        for (QWidget* pChild : pDialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (!pChild->isWindow() && !HandleOf(pChild))
+                children.push_back(pChild);
+        }
+        return children;
+    }
+};
+
+QAccessibleInterface* AccessibleDialog(const QString&, QObject* pObject) {
+    DialogWindow* pDialog = DialogOfObject(pObject);
+    return pDialog ? new DialogAccessible(pDialog) : nullptr;
 }
 
 } // namespace
 
 DialogWindow* DialogOf(HWND hWnd) {
-    QWidget* pWidget = WidgetOf(hWnd);
-    return LiveDialogs().count(pWidget) ? static_cast<DialogWindow*>(pWidget) : nullptr;
+    return DialogOfObject(WidgetOf(hWnd));
+}
+
+DialogWindow* DialogOfObject(const QObject* pObject) {
+    const auto it = LiveDialogs().find(pObject);
+    return it != LiveDialogs().end()
+               ? const_cast<DialogWindow*>(static_cast<const DialogWindow*>(*it))
+               : nullptr;
 }
 
 DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     : QDialog(pOwner), m_template(tmpl), m_style(tmpl.style) {
+    // Known as a dialog before anything asks for a screen reader's view of it (Qt keeps each
+    // factory once).
+    QAccessible::installFactory(AccessibleDialog);
     LiveDialogs().insert(this);
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
     if ((tmpl.style & WS_CAPTION) == WS_CAPTION)
@@ -152,8 +208,16 @@ HMENU DialogWindow::SystemMenu(bool bRevert) {
 }
 
 void DialogWindow::PopupSystemMenu(const QPoint& globalPos) {
-    if (HMENU hMenu = SystemMenu(false))
-        hMenu->popup(globalPos);
+    HMENU hMenu = SystemMenu(false);
+    if (!hMenu)
+        return;
+    // Move is offered where the window manager can carry it out, greyed where it cannot, as
+    // the platform greys the entries of its window menu that do not apply.
+    for (QAction* pAction : hMenu->actions()) {
+        if (pAction->data().value<quintptr>() == SC_MOVE)
+            pAction->setEnabled(SystemMove::Available());
+    }
+    hMenu->popup(globalPos);
 }
 
 UINT DialogWindow::DefId() const {

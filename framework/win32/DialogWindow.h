@@ -95,3 +95,5 @@ private:
 // The dialog window behind a dialog's handle; null for any other window, and once the dialog's
 // destruction has begun.
 DialogWindow* DialogOf(HWND hWnd);
+// The same for the object itself, which may not have its handle yet.
+DialogWindow* DialogOfObject(const QObject* pObject);

@@ -1,13 +1,17 @@
 // The program's entry: the GUI application and its display, then the program's own WinMain.
 
 #include "framework/win32/EndingSignals.h"
+#include "framework/win32/WaitPump.h"
 #include "framework/win32/WinUser.h"
+#include "serial/comm.h"
 
 #include <QApplication>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,8 +72,21 @@ HeldStandardError* g_pHeldStandardError = nullptr;
 // a display was found: if none was, the one line below is all the user sees.
 struct StartupMessage {
     QtMsgType type;
-    std::string category;
+    // The context as it came, an unnamed part staying unnamed: Qt's handler writes the message
+    // from it, and a category that was none must not become an empty name (": text").
+    std::optional<std::string> file, function, category;
+    int line;
     QString text;
+
+    QMessageLogContext Context() const {
+        return QMessageLogContext(Name(file), line, Name(function), Name(category));
+    }
+    static std::optional<std::string> Kept(const char* psz) {
+        return psz ? std::optional<std::string>(psz) : std::nullopt;
+    }
+    static const char* Name(const std::optional<std::string>& s) {
+        return s ? s->c_str() : nullptr;
+    }
 };
 std::vector<StartupMessage>* g_pStartupMessages = nullptr;
 
@@ -104,7 +121,9 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
     if (type == QtFatalMsg)
         NoDisplay();
     if (g_pStartupMessages)
-        g_pStartupMessages->push_back({type, context.category ? context.category : "", text});
+        g_pStartupMessages->push_back({type, StartupMessage::Kept(context.file),
+                                       StartupMessage::Kept(context.function),
+                                       StartupMessage::Kept(context.category), context.line, text});
 }
 
 } // namespace
@@ -112,6 +131,12 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
 int main(int argc, char** argv) {
     if (Env("QT_QPA_PLATFORM").empty() && Env("DISPLAY").empty() && Env("WAYLAND_DISPLAY").empty())
         NoDisplay();
+    // A port is put back however the program ends: also when a display library ends it with
+    // _exit() (Qt's Wayland plugin, when the compositor goes), which skips exit() handlers. The
+    // guardian is forked now, before Qt starts its threads.
+    if (!CommGuardPorts())
+        std::fprintf(stderr, "%s: no guardian process for the ports: %s\n", GetProgramName(),
+                     std::strerror(errno));
 
     // The program takes nothing from its command line: Qt sees the program name alone, so
     // none of its own options (-reverse, -platform, -qwindowgeometry ...) apply.
@@ -132,10 +157,11 @@ int main(int argc, char** argv) {
     g_pStartupMessages = nullptr;
     for (const StartupMessage& m : messages) {
         if (previous)
-            previous(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.c_str()), m.text);
+            previous(m.type, m.Context(), m.text);
     }
 
     EndingSignals endings;
+    WaitPump waits;
     char noArguments[] = "";
     const int nResult = WinMain(GetModuleHandleA(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
     // Ended by a signal: the teardown has run, now the status says which signal it was.

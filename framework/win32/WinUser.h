@@ -76,6 +76,10 @@ BOOL IsMenu(HMENU hMenu);
 BOOL ShowBalloonTip(HWND hWnd, LPCSTR lpszText);
 BOOL SetToolTipText(HWND hWnd, LPCSTR lpszText);
 
+// Screen readers name a field or a list by the text on its left; this names it otherwise, for
+// a field whose label says what it is for (a button's text) rather than what it holds.
+BOOL SetAccessibleName(HWND hWnd, LPCSTR lpszName);
+
 // A field's history: Up and Down in the field step through the texts added, most recent
 // first; they are kept across runs in the file `name` of the program's folder under
 // $XDG_STATE_HOME (~/.local/state by default). A file that cannot be read or written loses

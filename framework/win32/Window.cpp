@@ -1,6 +1,7 @@
 // The handle table and message dispatch: every window the platform made, its procedure, and
 // the window calls that read or change it.
 
+#include "framework/win32/AnsiCodePage.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/WinUser.h"
 
@@ -201,4 +202,12 @@ int GetSystemMetrics(int nIndex) {
 
 int RunMessageLoop() {
     return QApplication::exec();
+}
+
+BOOL SetAccessibleName(HWND hWnd, LPCSTR lpszName) {
+    QWidget* pWidget = WidgetOf(hWnd);
+    if (!pWidget)
+        return FALSE;
+    pWidget->setAccessibleName(lpszName ? AnsiCodePage::ToUnicode(lpszName) : QString());
+    return TRUE;
 }

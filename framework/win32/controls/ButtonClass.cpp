@@ -1,6 +1,7 @@
 // The "button" class: push buttons and group boxes.
 
 #include "framework/win32/AnsiCodePage.h"
+#include "framework/win32/WaitPump.h"
 #include "framework/win32/WinUser.h"
 #include "framework/win32/controls/ControlClass.h"
 #include "framework/win32/controls/GroupBoxControl.h"
@@ -17,8 +18,11 @@ QWidget* CreateButton(const DialogTemplate::Item& item, QWidget* pDialog) {
         return new GroupBoxControl(StaticText(item.text, false), pDialog);
     auto* pButton = new PushButtonControl(AnsiCodePage::ToUnicode(item.text),
                                           (item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON, pDialog);
-    // A click is the button's notification to its dialog.
+    // A click is the button's notification to its dialog. One that comes while the program
+    // waits for a device (a screen reader's press) is dropped as a key or a click then is.
     QObject::connect(pButton, &QPushButton::clicked, [pButton] {
+        if (WaitPump::Busy())
+            return;
         const HWND hWnd = HandleOf(pButton);
         SendMessageA(GetParent(hWnd), WM_COMMAND,
                      MAKEWPARAM(static_cast<WORD>(GetDlgCtrlID(hWnd)), BN_CLICKED),

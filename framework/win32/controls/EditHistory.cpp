@@ -22,8 +22,10 @@ EditHistory::EditHistory(QLineEdit* pEdit, const QString& path)
     QFile file(path);
     if (file.open(QIODevice::ReadOnly)) {
         for (const QByteArray& line : file.readAll().split('\n')) {
-            if (!line.isEmpty() && m_entries.size() < kMaxEntries)
-                m_entries << QString::fromUtf8(line);
+            // Decoding drops a byte order mark: a line of one alone is empty too.
+            const QString entry = QString::fromUtf8(line);
+            if (!entry.isEmpty() && m_entries.size() < kMaxEntries)
+                m_entries << entry;
         }
     }
     m_write.setSingleShot(true);

@@ -1,5 +1,7 @@
 #include "framework/win32/controls/GroupBoxControl.h"
 
+#include "framework/win32/controls/EdgeLines.h"
+
 #include <QPainter>
 #include <QStyle>
 
@@ -33,14 +35,16 @@ void GroupBoxControl::paintEvent(QPaintEvent*) {
     QRegion clip(rect());
     if (title.isValid())
         clip -= title.adjusted(-kTitleGap, 0, kTitleGap, 0);
+    painter.save();
     painter.setClipRegion(clip);
+    KeepEdgeLinesWhole(&painter, this);
     // Etched: a light rectangle one pixel down and right, a shadow rectangle over it.
     const int w = width() - 2, h = height() - top - 2;
     painter.setPen(palette().color(QPalette::Light));
     painter.drawRect(1, top + 1, w, h);
     painter.setPen(palette().color(QPalette::Dark));
     painter.drawRect(0, top, w, h);
-    painter.setClipping(false);
+    painter.restore();
 
     if (title.isValid())
         style()->drawItemText(&painter, title, Qt::AlignLeft | Qt::AlignTop, palette(), isEnabled(),

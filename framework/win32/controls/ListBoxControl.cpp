@@ -3,6 +3,9 @@
 #include "framework/win32/ReturnFocus.h"
 #include "framework/win32/WholeFile.h"
 #include "framework/win32/WinUser.h"
+#include "framework/win32/WrapText.h"
+#include "framework/win32/controls/EdgeLines.h"
+#include "framework/win32/controls/ListBoxAccessible.h"
 
 #include "core/StringTable.h"
 
@@ -22,14 +25,32 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace {
+
 // A tooltip shows this much of a line at most.
 constexpr int kMaxTipChars = 4096;
+
+std::unordered_set<const QObject*>& LiveLists() {
+    static auto* lists = new std::unordered_set<const QObject*>; // outlives every list
+    return *lists;
+}
+
+QAccessibleInterface* AccessibleList(const QString&, QObject* pObject) {
+    return ListBoxControl::IsListBox(pObject)
+               ? new ListBoxAccessible(static_cast<ListBoxControl*>(pObject))
+               : nullptr;
+}
+
 } // namespace
 
 ListBoxControl::ListBoxControl(bool bSorted, QWidget* pParent)
     : QTableView(pParent), m_bSorted(bSorted) {
+    // Known as a list box before anything asks for a screen reader's view of it (Qt keeps
+    // each factory once).
+    QAccessible::installFactory(AccessibleList);
+    LiveLists().insert(this);
     setModel(&m_model);
     horizontalHeader()->hide();
     horizontalHeader()->setStretchLastSection(true);
@@ -56,6 +77,14 @@ ListBoxControl::ListBoxControl(bool bSorted, QWidget* pParent)
         if (m_bFollow)
             pBar->setValue(maximum);
     });
+}
+
+ListBoxControl::~ListBoxControl() {
+    LiveLists().erase(this);
+}
+
+bool ListBoxControl::IsListBox(const QObject* pObject) {
+    return LiveLists().count(pObject) != 0;
 }
 
 int ListBoxControl::AddString(const QString& text) {
@@ -188,9 +217,8 @@ bool ListBoxControl::viewportEvent(QEvent* pEvent) {
     const QModelIndex index = indexAt(pHelp->pos());
     if (index.isValid() && IsCut(index)) {
         // Wrapped, so that a long reply stays on the screen.
-        const QString text = index.data().toString().left(kMaxTipChars);
         QToolTip::showText(pHelp->globalPos(),
-                           "<p style='white-space:pre-wrap'>" + text.toHtmlEscaped() + "</p>",
+                           WrappedTipText(index.data().toString().left(kMaxTipChars), this),
                            viewport(), visualRect(index));
     } else {
         QToolTip::hideText();
@@ -198,22 +226,51 @@ bool ListBoxControl::viewportEvent(QEvent* pEvent) {
     return true;
 }
 
+bool ListBoxControl::event(QEvent* pEvent) {
+    if (pEvent->type() != QEvent::Paint || frameShape() == QFrame::NoFrame)
+        return QTableView::event(pEvent);
+    // The frame only: the view and the scroll bar cover the rest.
+    QPainter painter(this);
+    KeepEdgeLinesWhole(&painter, this);
+    drawFrame(&painter);
+    return true;
+}
+
 void ListBoxControl::paintEvent(QPaintEvent* pEvent) {
     QTableView::paintEvent(pEvent);
-    if (!hasFocus() || Count() > 0)
+    if (!hasFocus())
         return;
-    // An empty list that has the focus shows it where its first line would be.
+    // Where the focus is, however it came (Qt shows it only once a key has moved it): at the
+    // current line; in an empty list where its first line would be; else around the view, when
+    // no current line is in it.
+    QRect rect = viewport()->rect();
+    const QModelIndex current = currentIndex();
+    if (Count() == 0)
+        rect.setHeight(verticalHeader()->defaultSectionSize());
+    else if (current.isValid() && rect.intersects(visualRect(current)))
+        rect = visualRect(current);
     QPainter painter(viewport());
     QStyleOptionFocusRect option;
     option.initFrom(this);
-    option.rect = QRect(0, 0, viewport()->width(), verticalHeader()->defaultSectionSize());
+    option.rect = rect;
     option.backgroundColor = palette().color(QPalette::Base);
-    // However the focus came: with no line to select, nothing else says where it is.
     option.state |= QStyle::State_KeyboardFocusChange;
     style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }
 
 void ListBoxControl::focusInEvent(QFocusEvent* pEvent) {
+    // Without a current line, the first one wholly in view becomes it (with nothing selected),
+    // and the view stays: Qt would take the list's first line, scrolled out of view while the
+    // list follows the newest, and scroll to it, and the list would stop following.
+    QModelIndex top = indexAt(QPoint(0, 0));
+    if (top.isValid() && visualRect(top).top() < 0 && top.row() + 1 < Count())
+        top = m_model.index(top.row() + 1);
+    if (!currentIndex().isValid() && top.isValid() && pEvent->reason() != Qt::MouseFocusReason) {
+        const bool bAutoScroll = hasAutoScroll();
+        setAutoScroll(false);
+        selectionModel()->setCurrentIndex(top, QItemSelectionModel::NoUpdate);
+        setAutoScroll(bAutoScroll);
+    }
     QTableView::focusInEvent(pEvent);
     viewport()->update();
 }

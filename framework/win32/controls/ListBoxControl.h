@@ -12,9 +12,16 @@
 // End go to the first and last line; a line cut at the edge shows whole as a tooltip.
 // Ctrl+C copies the selected line; its menu (right click, Menu key, Shift+F10) copies it or
 // every line, or saves every line to a text file.
+//
+// A screen reader finds a list with its lines as items (ListBoxAccessible). The focus shows
+// however it came; the frame stays whole at every scale.
 class ListBoxControl : public QTableView {
 public:
     ListBoxControl(bool bSorted, QWidget* pParent);
+    ~ListBoxControl() override;
+
+    // Whether the object is a list box (alive).
+    static bool IsListBox(const QObject* pObject);
 
     // Adds a line (in order in a sorted list, else at the end); returns its index.
     int AddString(const QString& text);
@@ -34,6 +41,7 @@ public:
     bool Save(const QString& path, QString* pError) const;
 
 protected:
+    bool event(QEvent* pEvent) override;
     void changeEvent(QEvent* pEvent) override;
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     bool viewportEvent(QEvent* pEvent) override;
