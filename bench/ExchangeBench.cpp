@@ -12,8 +12,9 @@
 // one; the figures are per-exchange medians.
 
 #include "serial/SerialPort.h"
-#include "testsupport/PtyDevice.h"
 #include "bench/BenchStats.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/PtyDevice.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -29,7 +30,6 @@
 #include <ctime>
 #include <functional>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -38,7 +38,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -92,7 +91,6 @@ struct Contender {
     std::string skipped; // why it could not run, if so
     bool slow = false;   // takes its turn only every slowEvery-th round
     bool apart = false;  // a process of its own: takes its rounds after the in-process ones
-    bool crOnly = false; // cannot be told another end
 };
 
 bool PortRun(const Size& size, int n, std::vector<double>& out) {
@@ -206,50 +204,25 @@ bool QtRun(const std::string& slave, const Size& size, int n, std::vector<double
 // outside the timing, once a round.
 bool SendToolRun(const Size& size, int n, std::vector<double>& out) {
     const int bytes = size.bytes;
-    int toChild[2], fromChild[2];
-    if (pipe2(toChild, O_CLOEXEC) != 0)
-        return false;
-    if (pipe2(fromChild, O_CLOEXEC) != 0) {
-        close(toChild[0]);
-        close(toChild[1]);
-        return false;
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(toChild[0], STDIN_FILENO);
-        dup2(fromChild[1], STDOUT_FILENO);
-        execl(MORVIK_SEND, MORVIK_SEND, "--port", "1", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(toChild[0]);
-    close(fromChild[1]);
-    const std::string command = "READ " + std::to_string(bytes) + "\n";
-    std::string line;
-    line.reserve(static_cast<std::size_t>(bytes));
-    bool ok = pid > 0;
+    std::vector<std::string> argv = {MORVIK_SEND, "--port", "1"};
+    if (size.end == '\n')
+        argv.insert(argv.end(), {"--reply-end", "lf"});
+    ChildProcess send(argv, {ChildProcess::Pipe, ChildProcess::Pipe});
+    const std::string command =
+        "READ " + std::to_string(bytes) + (size.end == '\n' ? " LF" : "") + "\n";
+    bool ok = send.Pid() > 0;
     for (int i = 0; i <= n && ok; ++i) {
         const auto t0 = Clock::now();
-        ok = write(toChild[1], command.data(), command.size()) ==
-             static_cast<ssize_t>(command.size());
-        line.clear();
-        while (ok && (line.empty() || line.back() != '\n')) {
-            pollfd pfd{fromChild[0], POLLIN, 0};
-            char buf[4096];
-            const ssize_t got = poll(&pfd, 1, 5000) > 0 ? read(fromChild[0], buf, sizeof buf) : -1;
-            ok = got > 0 || (got < 0 && errno == EINTR);
-            if (got > 0)
-                line.append(buf, static_cast<std::size_t>(got));
-        }
+        ok = send.Write(command);
+        const std::string line = send.ReadLine(5000);
         const auto t1 = Clock::now();
-        // The reply less its CR, and the line end.
-        ok = ok && line.size() == static_cast<std::size_t>(bytes);
+        // The reply less its CR, the line end taken off.
+        ok = ok && line.size() + 1 == static_cast<std::size_t>(bytes);
         if (ok && i > 0)
             out.push_back(Micros(t1 - t0));
     }
-    close(toChild[1]);
-    close(fromChild[0]);
-    if (pid > 0)
-        waitpid(pid, nullptr, 0);
+    send.CloseIn();
+    send.Wait(5000);
     return ok;
 }
 
@@ -289,52 +262,21 @@ while True:
 
 class PySerialChild {
 public:
-    explicit PySerialChild(const std::string& slave) {
-        int toChild[2], fromChild[2];
-        if (pipe2(toChild, O_CLOEXEC) != 0)
-            return;
-        if (pipe2(fromChild, O_CLOEXEC) != 0) {
-            close(toChild[0]);
-            close(toChild[1]);
-            return;
-        }
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(toChild[0], STDIN_FILENO);
-            dup2(fromChild[1], STDOUT_FILENO);
-            execl("/usr/bin/python3", "python3", "-I", "-c", kPySerialScript, slave.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(toChild[0]);
-        close(fromChild[1]);
-        m_in = toChild[1];
-        m_out = fromChild[0];
-        if (m_pid < 0) {
-            m_status = "skipped: cannot start /usr/bin/python3";
-            return;
-        }
-        const std::string hello = ReadLine(10000);
+    explicit PySerialChild(const std::string& slave)
+        : m_child({"/usr/bin/python3", "-I", "-c", kPySerialScript, slave},
+                  {ChildProcess::Pipe, ChildProcess::Pipe}) {
+        const std::string hello = m_child.ReadLine(10000);
         if (hello == "ready")
             m_ready = true;
+        else if (m_child.Pid() < 0)
+            m_status = "skipped: cannot start /usr/bin/python3";
         else
             m_status = hello.empty() ? "skipped: /usr/bin/python3 did not start" : hello;
     }
-
     ~PySerialChild() {
-        if (m_in >= 0)
-            close(m_in); // end of input: the child leaves its loop
-        if (m_pid > 0) {
-            ReadLine(2000); // waits for its end of output, at most 2 s
-            if (waitpid(m_pid, nullptr, WNOHANG) == 0) {
-                kill(m_pid, SIGKILL);
-                waitpid(m_pid, nullptr, 0);
-            }
-        }
-        if (m_out >= 0)
-            close(m_out);
+        m_child.CloseIn(); // end of input: the child leaves its loop
+        m_child.Wait(2000);
     }
-
     PySerialChild(const PySerialChild&) = delete;
     PySerialChild& operator=(const PySerialChild&) = delete;
 
@@ -342,11 +284,10 @@ public:
     const std::string& Status() const { return m_status; }
 
     bool Run(const Size& size, int n, std::vector<double>& out) {
-        const std::string request = std::to_string(size.bytes) + " " + std::to_string(n) + " " +
-                                    std::to_string(static_cast<int>(size.end)) + "\n";
-        if (write(m_in, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
+        if (!m_child.Write(std::to_string(size.bytes) + " " + std::to_string(n) + " " +
+                           std::to_string(static_cast<int>(size.end)) + "\n"))
             return false;
-        std::istringstream times(ReadLine(60000));
+        std::istringstream times(m_child.ReadLine(60000));
         long long ns = 0;
         int count = 0;
         while (times >> ns) {
@@ -357,38 +298,9 @@ public:
     }
 
 private:
-    // One line from the child without its newline; empty on end of output or after ms.
-    std::string ReadLine(int ms) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            const std::size_t eol = m_pending.find('\n');
-            if (eol != std::string::npos) {
-                std::string line = m_pending.substr(0, eol);
-                m_pending.erase(0, eol + 1);
-                return line;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                    .count();
-            pollfd pfd{m_out, POLLIN, 0};
-            if (left <= 0 || poll(&pfd, 1, static_cast<int>(left)) <= 0)
-                return std::string();
-            char buf[4096];
-            const ssize_t got = read(m_out, buf, sizeof buf);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return std::string();
-            m_pending.append(buf, static_cast<std::size_t>(got));
-        }
-    }
-
-    pid_t m_pid = -1;
-    int m_in = -1;
-    int m_out = -1;
+    ChildProcess m_child;
     bool m_ready = false;
-    std::string m_status = "skipped: no pipe";
-    std::string m_pending;
+    std::string m_status;
 };
 
 class SlaveHolder {
@@ -438,8 +350,7 @@ int main(int argc, char** argv) {
         {"QtSerialPort",
          [&](const Size& z, int n, std::vector<double>& o) { return QtRun(slave, z, n, o); },
          {}},
-        // Its own option for the reply's end is another matter: CR replies only.
-        {"morvik-send", SendToolRun, {}, false, true, true},
+        {"morvik-send", SendToolRun, {}, false, true},
         {"pyserial",
          [&](const Size& z, int n, std::vector<double>& o) { return python.Run(z, n, o); },
          python.Ready() ? std::string() : python.Status(), true, true},
@@ -464,8 +375,7 @@ int main(int argc, char** argv) {
                 for (std::size_t k = 0; k < nContenders; ++k) {
                     const std::size_t c = (k + static_cast<std::size_t>(r) + s) % nContenders;
                     if (!contenders[c].skipped.empty() || contenders[c].apart != apartPass ||
-                        (contenders[c].slow && r % kSizes[s].slowEvery != 0) ||
-                        (contenders[c].crOnly && kSizes[s].end != '\r'))
+                        (contenders[c].slow && r % kSizes[s].slowEvery != 0))
                         continue;
                     if (!contenders[c].run(kSizes[s], kSizes[s].perRound, samples[c][s])) {
                         std::fprintf(stderr, "%s: the %s exchange did not bring the reply\n",

@@ -22,6 +22,7 @@
 
 #include "bench/BenchStats.h"
 #include "serial/SerialPort.h"
+#include "testsupport/Descriptors.h"
 #include "testsupport/PtyDevice.h"
 
 #include <algorithm>
@@ -125,25 +126,12 @@ private:
                     auto it = m_replies.find(line);
                     if (it == m_replies.end())
                         it = m_replies.emplace(line, Reply(line)).first;
-                    Write(it->second);
+                    WriteAll(m_master, it->second);
                     line.clear();
                 }
             }
         }
     }
-    void Write(const std::string& bytes) {
-        for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-                continue;
-            }
-            pollfd pfd{m_master, POLLOUT, 0};
-            if ((n < 0 && errno != EAGAIN && errno != EINTR) || poll(&pfd, 1, 1000) <= 0)
-                return;
-        }
-    }
-
     int m_master;
     std::map<std::string, std::string> m_replies;
     std::atomic<bool> m_stop{false};

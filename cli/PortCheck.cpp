@@ -2,6 +2,7 @@
 
 #include "cli/TtyFacts.h"
 #include "serial/DeviceCheck.h"
+#include "serial/PortsFolder.h"
 #include "serial/Refusal.h"
 
 #include <algorithm>
@@ -171,6 +172,20 @@ bool PortCheck::Access(const std::string& device, Finding* pFinding) const {
 }
 
 std::vector<Finding> PortCheck::Check(unsigned nPort, const PortResolver::Port& port) const {
+    std::vector<Finding> findings = CheckLine(nPort, port);
+    // The program reads the profile before it opens anything: a wrong one comes first.
+    LineProfile profile;
+    std::string why;
+    if (PortsFolder(m_sources.machine.portsFolder).ReadProfile(nPort, &profile, &why) ==
+        PortsFolder::Profile::Wrong) {
+        if (findings.size() == 1 && findings.front().verdict == "ok")
+            findings.clear();
+        findings.insert(findings.begin(), {"bad profile", why, "", true});
+    }
+    return findings;
+}
+
+std::vector<Finding> PortCheck::CheckLine(unsigned nPort, const PortResolver::Port& port) const {
     const std::string number = std::to_string(nPort);
     const std::string assign = "morvik-ports --assign " + number + " DEVICE";
     // What the port rule and the checks before open refuse, said as the program says it.

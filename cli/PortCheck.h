@@ -44,6 +44,8 @@ public:
     std::vector<Finding> Check(unsigned nPort, const PortResolver::Port& port) const;
 
 private:
+    // The same for the device alone, without the port's profile.
+    std::vector<Finding> CheckLine(unsigned nPort, const PortResolver::Port& port) const;
     // The other processes with their open files, read once.
     const std::vector<ProcessTable::Process>& Processes() const;
     const ProcessTable::Process* Running(const std::string& name) const;

@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <initializer_list>
 #include <utility>
 
 #include <fcntl.h>
@@ -25,20 +24,26 @@ constexpr const char* kProgram = "morvik-send";
 
 void Usage(std::ostream& out) {
     out << "Usage: morvik-send [--port N | --device PATH] [OPTION]... [COMMAND]...\n"
-           "Send each COMMAND to a serial device with a carriage return, and print each reply\n"
-           "on a line of its own as MorvikSerialDemo lists it: read up to a carriage return or\n"
-           "a silence, without trailing white space, \"Serial Error\" when nothing came. With no\n"
-           "COMMAND, send the lines of standard input, each as it comes. Text is in the port's\n"
-           "encoding: by default commands go out in Windows-1252, and a reply is printed as\n"
-           "UTF-8 text when it is one, else taken as Windows-1252.\n"
+           "Send each COMMAND to a serial device, ended as the port's profile says (a carriage\n"
+           "return by default), and print each reply on a line of its own as MorvikSerialDemo\n"
+           "lists it: read up to its end or a silence, without trailing white space, \"Serial\n"
+           "Error\" when nothing came. With no COMMAND, send the lines of standard input, each\n"
+           "as it comes. Text is in the port's encoding: by default commands go out in\n"
+           "Windows-1252, and a reply is printed as UTF-8 text when it is one, else taken as\n"
+           "Windows-1252.\n"
            "\n"
            "  --port N         port N, 1 to 4, as MorvikSerialDemo finds it (default 1)\n"
            "  --device PATH    the serial line PATH instead of a port\n"
-           "  --baud RATE      1200 to 115200 (default 19200)\n"
-           "  --parity P       none, odd or even (default none)\n"
+           "  --baud RATE      50 to 4000000 (default 19200)\n"
+           "  --parity P       none, odd, even, mark or space (default none)\n"
            "  --data-bits N    5, 6, 7 or 8 (default 8)\n"
-           "  --stop-bits N    1, 1.5 or 2 (default 1)\n"
+           "  --stop-bits N    1, 1.5 (with 5 data bits only) or 2 (default 1)\n"
+           "  --command-end E  cr, lf, crlf or none: what follows each command (default cr)\n"
+           "  --reply-end E    cr, lf, crlf or any (cr or lf): what ends a reply (default cr)\n"
            "  --timeout MS     the silence that ends a reply, 1 to 30000 ms (default 1000)\n"
+           "  --encoding E     auto, windows-1252 or utf-8 (default auto)\n"
+           "                   Port N's profile (morvik-ports --assign) replaces these\n"
+           "                   defaults; the options override both.\n"
            "  --raw            print each reply's bytes untrimmed: \\r \\n \\t \\\\ and \\xHH for\n"
            "                   anything else outside printable ASCII\n"
            "  --hex            print each reply's bytes in hexadecimal: 4f 4b 0d\n"
@@ -53,23 +58,6 @@ void Usage(std::ostream& out) {
            "Exit status: 0 every reply came, 1 a reply was empty, 2 wrong usage or a command\n"
            "the port's encoding cannot carry, 3 the port could not be opened, 4 the device\n"
            "went away. morvik-ports --check says why a port will not open.\n";
-}
-
-// The names an option takes, with the codes CSerialPort::Open takes for them.
-using Names = std::initializer_list<std::pair<const char*, unsigned long>>;
-const Names kParities = {{"none", PARITY_NONE}, {"odd", PARITY_ODD}, {"even", PARITY_EVEN}};
-const Names kDataBits = {
-    {"5", DATABITS_5}, {"6", DATABITS_6}, {"7", DATABITS_7}, {"8", DATABITS_8}};
-const Names kStopBits = {{"1", STOPBITS_10}, {"1.5", STOPBITS_15}, {"2", STOPBITS_20}};
-
-bool Lookup(const Names& names, const std::string& text, unsigned long* pCode) {
-    for (const auto& name : names) {
-        if (text == name.first) {
-            *pCode = name.second;
-            return true;
-        }
-    }
-    return false;
 }
 
 // How a reply ended, as --json names it.
@@ -223,9 +211,8 @@ std::string SendTool::Escape(const std::string& bytes, bool json) {
 
 std::string SendTool::Parse(int argc, const char* const* argv, Options* pOptions) const {
     Options& o = *pOptions;
-    o.parity = PARITY_NONE;
-    o.dataBits = DATABITS_8;
-    o.stopBits = STOPBITS_10;
+    // Each value is checked as it comes, as the port's profile file would have it.
+    LineProfile checked;
     bool named = false, given = false;
     std::vector<std::string> formats;
     for (int i = 1; i < argc; ++i) {
@@ -260,15 +247,21 @@ std::string SendTool::Parse(int argc, const char* const* argv, Options* pOptions
                 formats.push_back(arg);
             continue;
         }
-        const bool known = arg == "--port" || arg == "--device" || arg == "--baud" ||
-                           arg == "--parity" || arg == "--data-bits" || arg == "--stop-bits" ||
-                           arg == "--timeout" || arg == "--log" || arg == "--wait";
-        if (!known)
+        const std::string setting = arg.substr(2);
+        const bool profile = arg.compare(0, 2, "--") == 0 && LineProfile::IsSetting(setting);
+        if (!profile && arg != "--port" && arg != "--device" && arg != "--log" && arg != "--wait")
             return "unknown option '" + arg + "'";
         if (!hasValue) {
             if (i + 1 >= argc)
                 return arg + " takes a value";
             value = argv[++i];
+        }
+        if (profile) {
+            std::string why;
+            if (!checked.Set(setting, value, &why))
+                return why;
+            o.settings.emplace_back(setting, value);
+            continue;
         }
         if (arg == "--port") {
             if (!ParseWholeNumber(value, kFirstPort, kLastPort, &o.port))
@@ -280,18 +273,6 @@ std::string SendTool::Parse(int argc, const char* const* argv, Options* pOptions
                 return "--device takes a path";
             o.device = value;
             given = true;
-        } else if (arg == "--baud") {
-            if (!ParseWholeNumber(value, 1200, 115200, &o.baud))
-                return "the baud rate is 1200 to 115200, not '" + value + "'";
-        } else if (arg == "--parity") {
-            if (!Lookup(kParities, value, &o.parity))
-                return "the parity is none, odd or even, not '" + value + "'";
-        } else if (arg == "--data-bits") {
-            if (!Lookup(kDataBits, value, &o.dataBits))
-                return "the data bits are 5, 6, 7 or 8, not '" + value + "'";
-        } else if (arg == "--stop-bits") {
-            if (!Lookup(kStopBits, value, &o.stopBits))
-                return "the stop bits are 1, 1.5 or 2, not '" + value + "'";
         } else if (arg == "--log") {
             if (value.empty())
                 return "--log takes a file";
@@ -300,10 +281,6 @@ std::string SendTool::Parse(int argc, const char* const* argv, Options* pOptions
             if (!ParseWholeNumber(value, 1, kLongestWaitSeconds, &o.waitSeconds))
                 return "the wait is 1 to " + std::to_string(kLongestWaitSeconds) +
                        " seconds, not '" + value + "'";
-        } else if (!ParseWholeNumber(value, 1, Deadline::kLongestMs, &o.timeoutMs)) {
-            // The comm layer waits no longer than that for anything.
-            return "the time-out is 1 to " + std::to_string(Deadline::kLongestMs) + " ms, not '" +
-                   value + "'";
         }
     }
     if (named && given)
@@ -341,15 +318,29 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
     }
 
     // A device given by path is a port of its own for this run, checked as any other.
-    const DefinedPort defined(static_cast<DWORD>(options.port), options.device);
+    const DWORD nPort = static_cast<DWORD>(options.port);
+    const DefinedPort defined(nPort, options.device);
+    // The port's profile with the command line's settings over it; a device given by path has
+    // the default profile.
+    LineProfile profile;
+    if (!CommLoadProfile(nPort, &profile)) {
+        err << kProgram << ": " << static_cast<const char*>(CommErrorMessage()) << "\n";
+        return kNoPort;
+    }
+    std::string why;
+    for (const auto& setting : options.settings)
+        profile.Set(setting.first, setting.second, &why);
+    why = profile.Conflict();
+    if (!why.empty()) {
+        err << kProgram << ": " << why << "\nTry 'morvik-send --help' for more information.\n";
+        return kUsage;
+    }
     CSerialPort port;
+    port.SetProfile(profile);
     if (!OpenPort(port, options)) {
         err << kProgram << ": " << static_cast<const char*>(CommErrorMessage()) << "\n";
         return kNoPort;
     }
-    if (options.timeoutMs != 0)
-        port.SetTimeouts(MAXDWORD, MAXDWORD, static_cast<DWORD>(options.timeoutMs),
-                         kWriteTimeoutMsPerByte, 0);
 
     // The bytes of a command, or the status to end with when the encoding cannot carry it.
     auto encoded = [&](const std::string& command, std::string* pBytes) {
@@ -407,10 +398,10 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
 
 bool SendTool::OpenPort(CSerialPort& port, const Options& options) const {
     const auto nPort = static_cast<DWORD>(options.port);
+    const LineProfile& profile = port.Profile();
     auto open = [&] {
-        return port.Open(nPort, static_cast<DWORD>(options.baud),
-                         static_cast<DWORD>(options.parity), static_cast<DWORD>(options.dataBits),
-                         static_cast<DWORD>(options.stopBits));
+        return port.Open(nPort, profile.baud, profile.ParityCode(), profile.DataBitsCode(),
+                         profile.StopBitsCode());
     };
     if (options.waitSeconds == 0)
         return open() == TRUE;

@@ -3,6 +3,7 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CSerialPort;
@@ -32,10 +33,10 @@ private:
     struct Options {
         unsigned long port = 1;
         std::string device;
-        unsigned long baud = 19200;
-        unsigned long parity = 0, dataBits = 0, stopBits = 0; // codes of CSerialPort::Open
-        unsigned long timeoutMs = 0;                          // 0: the class's own
-        unsigned long waitSeconds = 0;                        // 0: no wait for the device
+        // The profile's fields given on the command line, name and value, in their order:
+        // they override the port's profile.
+        std::vector<std::pair<std::string, std::string>> settings;
+        unsigned long waitSeconds = 0; // 0: no wait for the device
         std::string log;
         Format format = Format::Lines;
         bool help = false, version = false;

@@ -103,6 +103,8 @@ std::string Refusal::Reason() const {
         return "the kernel console, left alone";
     case COMM_ERROR_IN_USE:
         return "in use as the terminal of " + holder + " (pid " + std::to_string(holderPid) + ")";
+    case COMM_ERROR_PROFILE:
+        return fault;
     case COMM_ERROR_LOOKUP:
         return std::string("cannot look up the entry (") + std::strerror(sysError) + ")";
     default:

@@ -18,6 +18,7 @@ struct Refusal {
     std::string path;          // the port's entry or node
     std::string holder;        // COMM_ERROR_IN_USE: whose terminal the line is
     int holderPid = 0;
+    std::string fault; // COMM_ERROR_PROFILE: the profile file, its line and what is wrong
 
     // What stands in the way of what the port rule found for port n; COMM_ERROR_NONE when it
     // named something that may be looked at.

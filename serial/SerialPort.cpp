@@ -12,21 +12,6 @@ DWORD g_dwBytesRead = 0;
 DWORD g_dwBytesWritten = 0;
 
 constexpr DWORD kDcbLength = 28;
-
-// The bytes that end a command.
-const char* CommandEnd(const LineProfile& profile) {
-    switch (profile.commandEnd) {
-    case LineProfile::CommandEnd::Lf:
-        return "\n";
-    case LineProfile::CommandEnd::CrLf:
-        return "\r\n";
-    case LineProfile::CommandEnd::None:
-        return "";
-    case LineProfile::CommandEnd::Cr:
-        break;
-    }
-    return "\r";
-}
 } // namespace
 
 CSerialPort::CSerialPort() : m_hPort(INVALID_HANDLE_VALUE) {}
@@ -40,7 +25,7 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         CommSetLastError(COMM_ERROR_PORT_NUMBER, nPort);
         return FALSE;
     }
-    if (nBaud < 1200 || nBaud > 115200) {
+    if (nBaud < LineProfile::kMinBaud || nBaud > LineProfile::kMaxBaud) {
         CommSetLastError(COMM_ERROR_SETTINGS, nPort);
         return FALSE;
     }
@@ -55,6 +40,12 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         break;
     case PARITY_EVEN:
         parity = EVENPARITY;
+        break;
+    case PARITY_MARK:
+        parity = MARKPARITY;
+        break;
+    case PARITY_SPACE:
+        parity = SPACEPARITY;
         break;
     default:
         CommSetLastError(COMM_ERROR_SETTINGS, nPort);
@@ -93,6 +84,12 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         CommSetLastError(COMM_ERROR_SETTINGS, nPort);
         return FALSE;
     }
+    // A UART makes 1.5 stop bits where 2 are set with 5 data bits, and only there: neither is
+    // ever taken for the other.
+    if ((stopBits == ONE5STOPBITS && byteSize != 5) || (stopBits == TWOSTOPBITS && byteSize == 5)) {
+        CommSetLastError(COMM_ERROR_SETTINGS, nPort);
+        return FALSE;
+    }
 
     // A device still held would leak with its descriptor; callers close first, but be safe.
     if (m_hPort != INVALID_HANDLE_VALUE)
@@ -116,7 +113,7 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
     if (!CommSetState(m_hPort, &m_dcb))
         return FALSE;
 
-    SetTimeouts(MAXDWORD, MAXDWORD, kReadTimeoutMs, kWriteTimeoutMsPerByte, 0);
+    SetTimeouts(MAXDWORD, MAXDWORD, m_profile.timeoutMs, kWriteTimeoutMsPerByte, 0);
     Purge();
     return TRUE;
 }
@@ -331,7 +328,7 @@ BOOL CSerialPort::ReceiveLine(CString& str) {
 
 BOOL CSerialPort::Exchange(const CString& strCommand, CString& strReply) {
     CString strLine = strCommand;
-    strLine += CommandEnd(m_profile);
+    strLine += m_profile.CommandEndBytes();
     SendString(strLine);
     return ReceiveLine(strReply);
 }

@@ -8,24 +8,6 @@
 
 #include <cstddef>
 
-// Line-setting codes taken by CSerialPort::Open.
-constexpr DWORD PARITY_NONE = 0x0100;
-constexpr DWORD PARITY_ODD = 0x0200;
-constexpr DWORD PARITY_EVEN = 0x0400;
-constexpr DWORD PARITY_MARK = 0x0800;
-constexpr DWORD PARITY_SPACE = 0x1000;
-
-constexpr DWORD DATABITS_5 = 0x0001;
-constexpr DWORD DATABITS_6 = 0x0002;
-constexpr DWORD DATABITS_7 = 0x0004;
-constexpr DWORD DATABITS_8 = 0x0008;
-constexpr DWORD DATABITS_16 = 0x0010;
-constexpr DWORD DATABITS_16X = 0x0020;
-
-constexpr DWORD STOPBITS_10 = 0x0001;
-constexpr DWORD STOPBITS_15 = 0x0002;
-constexpr DWORD STOPBITS_20 = 0x0004;
-
 // One serial device for a line-oriented command protocol. Every operation is synchronous.
 class CSerialPort {
 public:

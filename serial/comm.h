@@ -8,6 +8,7 @@
 #include "core/Types.h"
 #include "serial/CommTypes.h"
 #include "serial/DeviceTable.h"
+#include "serial/LineProfile.h"
 
 #include <poll.h>
 
@@ -35,6 +36,12 @@ BOOL CommClose(HANDLE h);
 // ports entry of that name would; nullptr gives the port back to the rule. For a program that
 // was told which device to use: the checks before open apply as to any port.
 void CommDefinePort(DWORD nPort, const char* pszDevice);
+
+// The profile of port nPort: its profile file in the ports folder, the default where there is
+// none, for a port the program defined (CommDefinePort) and for a number CSerialPort does not
+// open (Open refuses it). FALSE when the file cannot be read or is wrong: the error record says
+// which file, which line and what, and *pProfile is the default.
+BOOL CommLoadProfile(DWORD nPort, LineProfile* pProfile);
 
 // Puts back every port this process holds as closing would (the settings found at open, the
 // exclusivity), at once, without a lock or an allocation: a signal handler may call it. For a
@@ -119,7 +126,8 @@ inline void CommSkip(HANDLE h, DWORD n) {
 // "the device went away: PATH". Empty when h is not open.
 CString CommGoneMessage(HANDLE h);
 
-// Why the last CommOpen, CommGetState or CommSetState of this thread failed (COMM_ERROR_*).
+// Why the last CommOpen, CommGetState, CommSetState or CommLoadProfile of this thread failed
+// (COMM_ERROR_*).
 DWORD CommGetLastError();
 // For refusals made before any device is looked for.
 void CommSetLastError(DWORD dwError, DWORD nPort);

@@ -145,8 +145,12 @@ BOOL CommGetState(HANDLE h, DCB* pDcb) {
 }
 
 BOOL CommSetState(HANDLE h, const DCB* pDcb) {
-    if (h < 0 || pDcb->ByteSize < 5 || pDcb->ByteSize > 8 || pDcb->Parity > EVENPARITY ||
-        pDcb->StopBits > TWOSTOPBITS || pDcb->BaudRate == 0)
+    // CSTOPB makes 1.5 stop bits on a 5-bit line and 2 on any other: nothing else can be made.
+    const bool fiveBits = pDcb->ByteSize == 5;
+    if (h < 0 || pDcb->ByteSize < 5 || pDcb->ByteSize > 8 || pDcb->Parity > SPACEPARITY ||
+        pDcb->StopBits > TWOSTOPBITS || pDcb->BaudRate == 0 ||
+        (pDcb->StopBits == ONE5STOPBITS && !fiveBits) ||
+        (pDcb->StopBits == TWOSTOPBITS && fiveBits))
         return Fail(COMM_ERROR_SETTINGS, EINVAL);
     LineSettings s;
     s.baud = pDcb->BaudRate;

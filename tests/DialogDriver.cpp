@@ -103,11 +103,14 @@ bool DialogDriver::Enabled(int nID) const {
 }
 
 QStringList DialogDriver::Lines() const {
+    const auto* list = dynamic_cast<ListBoxControl*>(Control(IDC_RESPONSE_LIST));
+    return list ? LinesOf(*list) : QStringList();
+}
+
+QStringList DialogDriver::LinesOf(const ListBoxControl& list) {
     QStringList lines;
-    if (auto* list = dynamic_cast<ListBoxControl*>(Control(IDC_RESPONSE_LIST))) {
-        for (int i = 0; i < list->Count(); ++i)
-            lines << list->Text(i);
-    }
+    for (int i = 0; i < list.Count(); ++i)
+        lines << list.Text(i);
     return lines;
 }
 

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class ListBoxControl;
 class QWidget;
 
 // Drives a real dialog by control id from inside its modal loop, as a user would.
@@ -39,6 +40,7 @@ public:
     QString Text(int nID) const;
     bool Enabled(int nID) const;
     QStringList Lines() const; // the response list
+    static QStringList LinesOf(const ListBoxControl& list);
     // Message boxes that came up (and were answered with OK, else their default button) since
     // the last call.
     QStringList TakeMessages();

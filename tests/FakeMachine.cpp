@@ -6,7 +6,6 @@
 #include <fstream>
 #include <stdexcept>
 
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -14,23 +13,18 @@
 namespace fs = std::filesystem;
 
 FakeMachine::FakeMachine() : m_saved(CommGetSources()) {
-    const char* tmp = getenv("TMPDIR");
-    std::string root = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/morvik-machine-XXXXXX";
-    if (!mkdtemp(root.data()))
-        throw std::runtime_error("no temporary folder");
-    m_root = root;
     TtyClass::Roots& ttys = m_sources.ttys;
-    ttys.sysClassTty = m_root + "/sys/class/tty";
-    ttys.sysDevChar = m_root + "/sys/dev/char";
-    ttys.byIdFolder = m_root + "/dev/serial/by-id";
-    ttys.byPathFolder = m_root + "/dev/serial/by-path";
-    ttys.udevData = m_root + "/run/udev/data";
-    m_sources.procConsoles = m_root + "/proc/consoles";
-    m_sources.devFolder = m_root + "/dev";
-    m_sources.procFolder = m_root + "/proc";
-    m_groupFile = m_root + "/etc/group";
+    ttys.sysClassTty = m_root / "sys/class/tty";
+    ttys.sysDevChar = m_root / "sys/dev/char";
+    ttys.byIdFolder = m_root / "dev/serial/by-id";
+    ttys.byPathFolder = m_root / "dev/serial/by-path";
+    ttys.udevData = m_root / "run/udev/data";
+    m_sources.procConsoles = m_root / "proc/consoles";
+    m_sources.devFolder = m_root / "dev";
+    m_sources.procFolder = m_root / "proc";
+    m_groupFile = m_root / "etc/group";
     fs::create_directories(ttys.sysClassTty + "/console");
-    fs::create_directories(m_root + "/proc");
+    fs::create_directories(m_root / "proc");
     fs::create_directories(ttys.byIdFolder);
     fs::create_directories(ttys.byPathFolder);
     fs::create_directories(ttys.sysDevChar);
@@ -39,8 +33,6 @@ FakeMachine::FakeMachine() : m_saved(CommGetSources()) {
 
 FakeMachine::~FakeMachine() {
     CommSetSources(m_saved);
-    std::error_code ignored;
-    fs::remove_all(m_root, ignored);
 }
 
 void FakeMachine::AddTty(const std::string& name, int uartType, bool withDevice) {
@@ -97,7 +89,7 @@ void FakeMachine::AddUsbTty(const std::string& name, const std::string& node,
     struct stat st {};
     if (stat(node.c_str(), &st) != 0)
         throw std::runtime_error("no device " + node);
-    const std::string device = m_root + "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + usb.socket;
+    const std::string device = m_root / "sys/devices/pci0000:00/0000:00:14.0/usb1/" + usb.socket;
     const std::string interface = device + "/" + usb.socket + ":1.0";
     // A USB serial driver's port sits below the interface; an ACM tty's device is the interface.
     const bool acm = name.compare(0, 6, "ttyACM") == 0;
@@ -128,6 +120,6 @@ void FakeMachine::AddUdevEntry(dev_t number, const std::string& lines) {
 }
 
 void FakeMachine::SetGroupFile(const std::string& text) {
-    fs::create_directories(m_root + "/etc");
+    fs::create_directories(m_root / "etc");
     std::ofstream(m_groupFile) << text;
 }

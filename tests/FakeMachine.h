@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/PortResolver.h"
+#include "testsupport/TempFolder.h"
 
 #include <string>
 
@@ -50,10 +51,10 @@ public:
     // Who may open what: for the command-line tools' diagnosis.
     const std::string& GroupFile() const { return m_groupFile; }
     std::string DevPath(const std::string& name) const { return m_sources.devFolder + "/" + name; }
-    const std::string& Root() const { return m_root; }
+    const std::string& Root() const { return m_root.Path(); }
 
 private:
-    std::string m_root;
+    TempFolder m_root;
     PortResolver::Sources m_sources;
     PortResolver::Sources m_saved;
     std::string m_groupFile;

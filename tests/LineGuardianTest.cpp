@@ -1,7 +1,7 @@
 #include "serial/SerialPort.h"
 #include "serial/comm.h"
 #include "tests/SlaveView.h"
-#include "tests/WaitingChild.h"
+#include "testsupport/ChildProcess.h"
 #include "testsupport/PtyDevice.h"
 
 #include <gtest/gtest.h>
@@ -46,17 +46,23 @@ TEST(LineGuardian, PutsTheLineBackWhenTheProgramEndsWithoutDoingSo) {
         PtyDevice dev(1);
         const SlaveView view(dev.SlavePath());
         const termios before = view.Settings();
-        WaitingChild child([&] {
-            if (c.guarded && !CommGuardPorts())
-                return false;
-            auto* port = new CSerialPort(); // only the end of the process lets go of it
-            if (!Open57600(*port))
-                return false;
-            if (c.end == End::UnderscoreExit)
-                _exit(7);
-            return true;
-        });
-        const int status = child.Wait(c.end == End::Kill ? SIGKILL : 0);
+        ChildProcess child(
+            [&] {
+                if (c.guarded && !CommGuardPorts())
+                    return 3;
+                auto* port = new CSerialPort(); // only the end of the process lets go of it
+                if (!Open57600(*port))
+                    return 3;
+                if (c.end == End::UnderscoreExit)
+                    _exit(7);
+                ChildProcess::ReadyAndWait();
+            },
+            {ChildProcess::Inherit, ChildProcess::Pipe});
+        if (c.end == End::Kill) {
+            ASSERT_EQ("ready", child.ReadLine(5000)) << c.what;
+            child.Signal(SIGKILL);
+        }
+        const int status = child.Wait(5000);
         if (c.end == End::UnderscoreExit) {
             ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << c.what << " " << status;
         }
@@ -75,17 +81,22 @@ TEST(LineGuardian, PutsTheLineBackWhenTheProgramEndsWithoutDoingSo) {
 TEST(LineGuardian, LeavesALineClosedNormallyToItsNextOwner) {
     PtyDevice dev(1);
     const SlaveView view(dev.SlavePath());
-    WaitingChild child([&] {
-        CSerialPort port;
-        return CommGuardPorts() && Open57600(port) && port.Close() && Open57600(port) &&
-               port.Close();
-    });
-    ASSERT_TRUE(child.Ready());
+    ChildProcess child(
+        [&] {
+            CSerialPort port;
+            if (CommGuardPorts() && Open57600(port) && port.Close() && Open57600(port) &&
+                port.Close())
+                ChildProcess::ReadyAndWait();
+            return 3;
+        },
+        {ChildProcess::Inherit, ChildProcess::Pipe});
+    ASSERT_EQ("ready", child.ReadLine(5000));
     termios later = view.Settings();
     cfsetospeed(&later, B2400);
     cfsetispeed(&later, B2400);
     ASSERT_EQ(0, tcsetattr(view.Fd(), TCSANOW, &later));
-    child.Wait(SIGKILL);
+    child.Signal(SIGKILL);
+    child.Wait(5000);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(SameSettings(later, view.Settings()));
 }

@@ -1,4 +1,5 @@
 #include "serial/PortsFolder.h"
+#include "testsupport/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -56,9 +57,8 @@ TEST(PortsFolder, TheUsersFolderFollowsXdgThenHome) {
 }
 
 TEST(PortsFolder, MadeForItsOwnerOnlyAndEntriesReplacedWhole) {
-    char root[] = "/tmp/morvik-folder-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(root));
-    const std::string top = std::string(root) + "/config";
+    const TempFolder root;
+    const std::string top = root / "config";
     const PortsFolder folder(top + "/MorvikSerialDemo/ports");
     ASSERT_TRUE(folder.Create());
     ASSERT_TRUE(folder.Create()); // there already: nothing to do
@@ -67,9 +67,9 @@ TEST(PortsFolder, MadeForItsOwnerOnlyAndEntriesReplacedWhole) {
         ASSERT_EQ(0, stat(made.c_str(), &st)) << made;
         EXPECT_EQ(0700u, st.st_mode & 07777u) << made;
     }
-    std::ofstream(std::string(root) + "/file") << "x";
+    std::ofstream(root / "file") << "x";
     errno = 0;
-    EXPECT_FALSE(PortsFolder(std::string(root) + "/file/ports").Create());
+    EXPECT_FALSE(PortsFolder(root / "file/ports").Create());
     EXPECT_EQ(ENOTDIR, errno);
 
     // A link replaced by another, over a dangling one, leaves one entry and no temporary name.
@@ -99,9 +99,6 @@ TEST(PortsFolder, MadeForItsOwnerOnlyAndEntriesReplacedWhole) {
     EXPECT_EQ(folder.EntryPath(2), entry.path);
     std::ofstream(folder.EntryPath(3)) << "x";
     EXPECT_EQ(PortsFolder::Entry::Kind::Other, folder.Read(3).kind);
-
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
 }
 
 } // namespace

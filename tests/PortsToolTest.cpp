@@ -1,15 +1,17 @@
 #include "cli/PortsTool.h"
+#include "serial/comm.h"
 #include "tests/FakeMachine.h"
+#include "tests/Files.h"
+#include "tests/ToolRun.h"
+#include "testsupport/ChildProcess.h"
 #include "testsupport/PtyDevice.h"
+#include "testsupport/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 #include <sys/stat.h>
@@ -18,18 +20,10 @@
 
 namespace {
 
-struct Result {
-    int status;
-    std::string out, err;
-};
-
-Result RunTool(const FakeMachine& machine, std::vector<const char*> args,
-               const PortCheck::User& user = PortCheck::User()) {
-    args.insert(args.begin(), "morvik-ports");
-    std::ostringstream out, err;
-    const int status = PortsTool({machine.Sources(), machine.GroupFile()}, user)
-                           .Run(static_cast<int>(args.size()), args.data(), out, err);
-    return {status, out.str(), err.str()};
+ToolRun RunTool(const FakeMachine& machine, std::vector<const char*> args,
+                const PortCheck::User& user = PortCheck::User()) {
+    return ToolRun::Of(PortsTool({machine.Sources(), machine.GroupFile()}, user), "morvik-ports",
+                       std::move(args));
 }
 
 // Every occurrence of each {key} replaced by its value.
@@ -46,12 +40,6 @@ dev_t DeviceNumber(const std::string& path) {
     return st.st_rdev;
 }
 
-std::string LinkOf(const std::string& entry) {
-    char target[4096];
-    const ssize_t n = readlink(entry.c_str(), target, sizeof target);
-    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
-}
-
 TEST(PortsTool, ListsEachPortWithWhatItNamesAndWhy) {
     PtyDevice dev(1);
     FakeMachine machine;
@@ -65,7 +53,7 @@ TEST(PortsTool, ListsEachPortWithWhatItNamesAndWhy) {
     const std::string byId = machine.Sources().ttys.byIdFolder;
     machine.AddProcess(812, "getty", 812, DeviceNumber(dev.SlavePath()));
 
-    const Result r = RunTool(machine, {});
+    const ToolRun r = RunTool(machine, {});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("COM1  " + dev.SlavePath() + "  link " + f +
                   "/COM1, in use as the terminal of getty (pid 812)\n" + "COM2  " +
@@ -88,12 +76,11 @@ TEST(PortsTool, AssignLinksThePortByItsStableName) {
         machine.Sources().ttys.byIdFolder + "/usb-Morvik_Adapter_7-if00-port0";
 
     // A ports folder that does not exist yet is made.
-    char root[] = "/tmp/morvik-assign-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(root));
-    setenv("XDG_CONFIG_HOME", root, 1);
-    const std::string entry = std::string(root) + "/MorvikSerialDemo/ports/COM2";
+    const TempFolder root;
+    setenv("XDG_CONFIG_HOME", root.Path().c_str(), 1);
+    const std::string entry = root / "MorvikSerialDemo/ports/COM2";
 
-    Result r = RunTool(machine, {"--assign", "2", adapter.SlavePath().c_str()});
+    ToolRun r = RunTool(machine, {"--assign", "2", adapter.SlavePath().c_str()});
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ("COM2 -> " + byIdName + "\n", r.out);
     EXPECT_EQ(byIdName, LinkOf(entry));
@@ -102,16 +89,60 @@ TEST(PortsTool, AssignLinksThePortByItsStableName) {
     // new link replaces the old.
     r = RunTool(machine, {"--assign", "3", byIdName.c_str()});
     EXPECT_EQ(0, r.status) << r.err;
-    EXPECT_EQ(byIdName, LinkOf(std::string(root) + "/MorvikSerialDemo/ports/COM3"));
+    EXPECT_EQ(byIdName, LinkOf(root / "MorvikSerialDemo/ports/COM3"));
     r = RunTool(machine, {"--assign", "2", plain.SlavePath().c_str()});
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ("COM2 -> " + plain.SlavePath() + "\n", r.out);
     EXPECT_EQ(plain.SlavePath(), LinkOf(entry));
     EXPECT_NE(std::string::npos,
               RunTool(machine, {}).out.find("COM2  " + plain.SlavePath() + "  link " + entry));
+}
 
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
+// The options of --assign make the port's profile file, read back as the program reads it; the
+// listing shows a profile that is not the default, and one that is wrong; --assign without
+// options goes back to the default.
+TEST(PortsTool, AssignWithOptionsWritesTheProfileThatTheListingShows) {
+    PtyDevice dev(8);
+    FakeMachine machine;
+    const std::string slave = dev.SlavePath();
+    const std::string file = dev.PortsFolder() + "/COM2.profile";
+    const std::string listed = "COM2  " + slave + "  link " + dev.PortsFolder() + "/COM2\n";
+    auto listing = [&] {
+        const std::string out = RunTool(machine, {}).out;
+        const std::size_t at = out.find("COM2  ");
+        return at == std::string::npos ? out : out.substr(at, out.find("COM3  ") - at);
+    };
+
+    ToolRun r = RunTool(machine, {"--assign", "2", slave.c_str(), "--baud", "9600", "--data-bits=7",
+                                  "--parity", "even", "--reply-end", "lf", "--timeout=2000"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("COM2 -> " + slave + "\nCOM2 profile: 9600 7E1, reply end lf, time-out 2000 ms\n",
+              r.out);
+    LineProfile profile;
+    ASSERT_EQ(TRUE, CommLoadProfile(2, &profile)) << static_cast<const char*>(CommErrorMessage());
+    EXPECT_EQ("9600 7E1, reply end lf, time-out 2000 ms", profile.Describe());
+    EXPECT_EQ(profile.Format(), ReadFile(file));
+    EXPECT_EQ(listed + "      profile: 9600 7E1, reply end lf, time-out 2000 ms\n", listing());
+
+    // A profile file that holds the default is not shown.
+    EXPECT_EQ(0, RunTool(machine, {"--assign", "2", slave.c_str(), "--baud", "19200"}).status);
+    EXPECT_EQ(listed, listing());
+
+    // A file somebody got wrong: the listing and --check say where, and --check blocks on it.
+    std::ofstream(file) << "baud = 9600\nparity = marks\n";
+    const std::string why =
+        file + ", line 2: the parity is none, odd, even, mark or space, not 'marks'";
+    EXPECT_EQ(listed + "      bad profile: " + why + "\n", listing());
+    r = RunTool(machine, {"--check", "2"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(listed + "      bad profile: " + why + "\n", r.out);
+
+    r = RunTool(machine, {"--assign", "2", slave.c_str()});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("COM2 -> " + slave + "\n", r.out);
+    struct stat st {};
+    EXPECT_NE(0, stat(file.c_str(), &st)) << "the profile file is still there";
+    EXPECT_EQ(listed, listing());
 }
 
 TEST(PortsTool, RefusesWhatIsNoPortAndBadCommandLines) {
@@ -146,11 +177,23 @@ TEST(PortsTool, RefusesWhatIsNoPortAndBadCommandLines) {
         {{"--assign", "0", "/dev/null"}, 2, "morvik-ports: the port number is 1 to 8, not '0'\n"},
         {{"--assign", "2x", "/dev/null"}, 2, "morvik-ports: the port number is 1 to 8, not '2x'\n"},
         {{"--assign", "2"}, 2, "morvik-ports: --assign takes a port number and a device\n"},
+        // The profile's options are checked before anything is looked at.
+        {{"--assign", "2", tty.c_str(), "--baud", "49"},
+         2,
+         "morvik-ports: the baud rate is 50 to 4000000, not '49'\n"},
+        {{"--assign", "2", tty.c_str(), "--parity=odd", "--stop-bits", "1.5"},
+         2,
+         "morvik-ports: 1.5 stop bits go with 5 data bits only, not 8\n"},
+        {{"--assign", "2", tty.c_str(), "--speed", "9600"},
+         2,
+         "morvik-ports: unknown option '--speed'\n"},
+        {{"--assign", "2", tty.c_str(), "--timeout"}, 2, "morvik-ports: --timeout takes a value\n"},
+        {{"--assign", "2", tty.c_str(), "9600"}, 2, "morvik-ports: unexpected argument '9600'\n"},
         {{"--bogus"}, 2, "morvik-ports: unknown option '--bogus'\n"},
         {{"COM1"}, 2, "morvik-ports: unexpected argument 'COM1'\n"},
     };
     for (const auto& c : cases) {
-        const Result r = RunTool(machine, c.args);
+        const ToolRun r = RunTool(machine, c.args);
         EXPECT_EQ(c.status, r.status) << c.err;
         EXPECT_EQ("", r.out) << c.err;
         const std::string tryHelp = "Try 'morvik-ports --help' for more information.\n";
@@ -158,6 +201,7 @@ TEST(PortsTool, RefusesWhatIsNoPortAndBadCommandLines) {
     }
     struct stat st {};
     EXPECT_NE(0, lstat((dev.PortsFolder() + "/COM2").c_str(), &st)); // nothing was made
+    EXPECT_NE(0, lstat((dev.PortsFolder() + "/COM2.profile").c_str(), &st));
 }
 
 // One case per verdict. Each runs on a machine of its own: a pseudo-terminal stands in for the
@@ -340,7 +384,7 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
                                ":alice,carol\nbob:x:4242:\n");
         c.setup(b);
         const std::string port = std::to_string(c.port);
-        const Result r = RunTool(b.machine, {"--check", port.c_str()}, c.user);
+        const ToolRun r = RunTool(b.machine, {"--check", port.c_str()}, c.user);
         EXPECT_EQ(c.status, r.status) << c.verdict;
         EXPECT_EQ(Expand(c.output, {{"slave", b.Slave()},
                                     {"folder", b.dev.PortsFolder()},
@@ -361,7 +405,7 @@ TEST(PortsTool, CheckOfEveryPortSucceedsWhateverItFinds) {
     machine.AddNode("ttyS0", dev.SlavePath());
     machine.SetConsoles("ttyS0", "");
     dev.Link(2, "/dev/null");
-    const Result r = RunTool(machine, {"--check"});
+    const ToolRun r = RunTool(machine, {"--check"});
     EXPECT_EQ(0, r.status);
     const std::string f = dev.PortsFolder();
     EXPECT_EQ("COM1  " + machine.DevPath("ttyS0") + "  console, skipped\n" +
@@ -371,7 +415,7 @@ TEST(PortsTool, CheckOfEveryPortSucceedsWhateverItFinds) {
                   "COM5  -  nothing\nCOM6  -  nothing\nCOM7  -  nothing\nCOM8  -  nothing\n",
               r.out);
     for (const char* bad : {"0", "9", "x"}) {
-        const Result wrong = RunTool(machine, {"--check", bad});
+        const ToolRun wrong = RunTool(machine, {"--check", bad});
         EXPECT_EQ(2, wrong.status) << bad;
         EXPECT_EQ("morvik-ports: the port number is 1 to 8, not '" + std::string(bad) +
                       "'\nTry 'morvik-ports --help' for more information.\n",
@@ -422,7 +466,7 @@ TEST(PortsTool, AssignLinksByTheUsbSocketWhenTheByIdNameIsNotTheAdaptersOwn) {
              "the same socket\n"},
     };
     for (const auto& c : cases) {
-        const Result r = RunTool(machine, {"--assign", "2", c.device.c_str()});
+        const ToolRun r = RunTool(machine, {"--assign", "2", c.device.c_str()});
         EXPECT_EQ(0, r.status) << c.device << r.err;
         EXPECT_EQ(c.out, r.out) << c.device;
         EXPECT_EQ(c.out.substr(8, c.out.find('\n') - 8), LinkOf(entry)) << c.device;
@@ -433,28 +477,24 @@ TEST(PortsTool, AssignLinksByTheUsbSocketWhenTheByIdNameIsNotTheAdaptersOwn) {
 // on standard error with status 2.
 TEST(PortsTool, HelpAndVersionAsLinuxToolsHaveThem) {
     const struct {
-        const char* args;
+        const char* arg;
+        ChildProcess::Stream out;
         int status;
         std::string outStart;
     } cases[] = {
-        {"--help", 0, "Usage: morvik-ports\n"},
-        {"--version", 0, std::string("morvik-ports ") + MORVIK_VERSION + "\n"},
-        {"--what 2>/dev/null", 2, ""},
+        {"--help", ChildProcess::Pipe, 0, "Usage: morvik-ports\n"},
+        {"--version", ChildProcess::Pipe, 0, std::string("morvik-ports ") + MORVIK_VERSION + "\n"},
+        {"--what", ChildProcess::Pipe, 2, ""},
         // Output that was asked for and could not be written is a failure.
-        {"--version >&- 2>/dev/null", 1, ""},
+        {"--version", ChildProcess::Closed, 1, ""},
     };
     for (const auto& c : cases) {
-        FILE* p = popen((std::string(MORVIK_PORTS) + " " + c.args).c_str(), "r");
-        ASSERT_NE(nullptr, p);
-        std::string out;
-        char buf[512];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        const int status = pclose(p);
-        ASSERT_TRUE(WIFEXITED(status)) << c.args;
-        EXPECT_EQ(c.status, WEXITSTATUS(status)) << c.args;
-        EXPECT_EQ(c.outStart, out.substr(0, c.outStart.size())) << c.args;
+        ChildProcess ports({MORVIK_PORTS, c.arg}, {ChildProcess::Inherit, c.out, "/dev/null"});
+        const std::string out = ports.ReadOut(5000);
+        const int status = ports.Wait(5000);
+        ASSERT_TRUE(WIFEXITED(status)) << c.arg;
+        EXPECT_EQ(c.status, WEXITSTATUS(status)) << c.arg;
+        EXPECT_EQ(c.outStart, out.substr(0, c.outStart.size())) << c.arg;
         if (c.outStart.empty()) {
             EXPECT_EQ("", out);
         }
@@ -464,9 +504,9 @@ TEST(PortsTool, HelpAndVersionAsLinuxToolsHaveThem) {
 // The link is the work; a confirmation that cannot be written does not make it a failure.
 TEST(PortsTool, AssignWithStandardOutputClosedStillSucceeds) {
     PtyDevice dev(8);
-    const std::string command =
-        std::string(MORVIK_PORTS) + " --assign 2 " + dev.SlavePath() + " >&- 2>/dev/null";
-    const int status = std::system(command.c_str());
+    ChildProcess ports({MORVIK_PORTS, "--assign", "2", dev.SlavePath()},
+                       {ChildProcess::Inherit, ChildProcess::Closed, "/dev/null"});
+    const int status = ports.Wait(5000);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(0, WEXITSTATUS(status));
     EXPECT_EQ(dev.SlavePath(), LinkOf(dev.PortsFolder() + "/COM2"));

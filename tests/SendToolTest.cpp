@@ -1,7 +1,10 @@
 #include "cli/SendTool.h"
 #include "tests/FakeMachine.h"
-#include "testsupport/PtyDevice.h"
 #include "tests/SlaveView.h"
+#include "tests/ToolRun.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/PtyDevice.h"
+#include "testsupport/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,29 +21,16 @@
 #include <thread>
 #include <vector>
 
-#include <poll.h>
-#include <spawn.h>
 #include <sys/file.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
-
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Result {
-    int status;
-    std::string out, err;
-};
-
-Result RunSend(std::vector<const char*> args, const std::string& input = std::string()) {
-    args.insert(args.begin(), "morvik-send");
+ToolRun RunSend(std::vector<const char*> args, const std::string& input = std::string()) {
     std::istringstream in(input);
-    std::ostringstream out, err;
-    const int status = SendTool().Run(static_cast<int>(args.size()), args.data(), in, out, err);
-    return {status, out.str(), err.str()};
+    return ToolRun::Of(SendTool(), "morvik-send", std::move(args), in);
 }
 
 // Every byte value but the carriage return, then the carriage return.
@@ -147,7 +137,7 @@ TEST(SendTool, PrintsEachReplyAsTheDialogListsItAndSaysWhetherAllCame) {
         {{"--raw", "FLOOD", "CRLF"}, "", 0, std::string(65536, 'x') + "\nOK\\r\n"},
     };
     for (const auto& c : cases) {
-        const Result r = RunSend(c.args, c.input);
+        const ToolRun r = RunSend(c.args, c.input);
         const std::string what = c.args.empty() ? c.input : c.args.back();
         EXPECT_EQ(c.status, r.status) << what;
         EXPECT_EQ(c.out, WithoutTimes(r.out)) << what;
@@ -178,7 +168,7 @@ TEST(SendTool, ADeviceThatWentAwayIsSaidOnceAndEndsWithStatusFour) {
         auto run = std::async(std::launch::async, [&args] { return RunSend(args); });
         EXPECT_EQ("A\r", dev.ReadUntil('\r', 5000)) << c.out;
         dev.HangUp();
-        const Result r = run.get();
+        const ToolRun r = run.get();
         EXPECT_EQ(4, r.status) << c.out;
         EXPECT_EQ(c.out, WithoutTimes(r.out));
         const std::string port = args[0] == std::string("--device") ? "" : "COM1: ";
@@ -190,7 +180,7 @@ TEST(SendTool, ADeviceThatWentAwayIsSaidOnceAndEndsWithStatusFour) {
 // Escaped, every byte value can be told from every other and had back.
 TEST(SendTool, RawShowsEveryByteValueSoThatItCanBeHadBack) {
     Device device;
-    const Result r = RunSend({"--raw", "ALL"});
+    const ToolRun r = RunSend({"--raw", "ALL"});
     ASSERT_EQ(0, r.status);
     ASSERT_EQ('\n', r.out.back());
     std::string back;
@@ -224,7 +214,7 @@ TEST(SendTool, ASilenceEndsAReplyAfterTheTimeoutGiven) {
         if (ms != 1000)
             args.insert(args.begin(), {"--timeout", timeout.c_str()});
         const auto start = Clock::now();
-        const Result r = RunSend(args);
+        const ToolRun r = RunSend(args);
         const auto took = Clock::now() - start;
         EXPECT_EQ(1, r.status);
         EXPECT_GE(took, std::chrono::milliseconds(ms - 5)) << ms;
@@ -238,10 +228,65 @@ TEST(SendTool, TheLineSettingsByName) {
         const termios tio = SettingsOf(dev.MasterFd());
         return std::to_string(cfgetospeed(&tio) == B57600) + "\r";
     });
-    const Result r = RunSend({"--baud", "57600", "--parity", "even", "--data-bits", "7",
-                              "--stop-bits", "1.5", "SPEED?"});
+    const ToolRun r = RunSend({"--baud", "57600", "--parity", "even", "--data-bits", "5",
+                               "--stop-bits", "1.5", "SPEED?"});
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ("1\n", r.out);
+}
+
+// Port N's profile file gives the line; the command line's options override it, and a device given
+// by path has the default profile whatever the file of the port number it stands in for says.
+TEST(SendTool, ThePortsProfileWithTheCommandLineOverIt) {
+    PtyDevice dev(1);
+    dev.StartResponder([&](const std::string&) {
+        const termios tio = SettingsOf(dev.MasterFd());
+        const std::map<speed_t, std::string> rates = {
+            {B9600, "9600\r"}, {B19200, "19200\r"}, {B57600, "57600\r"}};
+        const auto rate = rates.find(cfgetospeed(&tio));
+        return rate == rates.end() ? std::string("other\r") : rate->second;
+    });
+    std::ofstream(dev.PortsFolder() + "/COM1.profile") << "baud = 57600\n";
+    const std::string slave = dev.SlavePath();
+    const struct {
+        std::vector<const char*> args;
+        std::string out;
+    } cases[] = {
+        {{"SPEED?"}, "57600\n"},
+        {{"--port", "1", "--baud", "9600", "SPEED?"}, "9600\n"},
+        {{"--baud=9600", "--baud", "57600", "SPEED?"}, "57600\n"},
+        {{"--device", slave.c_str(), "SPEED?"}, "19200\n"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun r = RunSend(c.args);
+        EXPECT_EQ(0, r.status) << c.out << r.err;
+        EXPECT_EQ(c.out, r.out);
+    }
+    // 1.5 stop bits on the profile's 5 data bits; on the command line's 8 they are wrong.
+    std::ofstream(dev.PortsFolder() + "/COM1.profile") << "data-bits = 5\nstop-bits = 1.5\n";
+    EXPECT_EQ(0, RunSend({"SPEED?"}).status);
+    const ToolRun r = RunSend({"--data-bits", "8", "SPEED?"});
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("morvik-send: 1.5 stop bits go with 5 data bits only, not 8\nTry 'morvik-send "
+              "--help' for more information.\n",
+              r.err);
+}
+
+// A profile file that is wrong stops the run before the device is opened: the line keeps its
+// settings, nothing is sent, and the reason names the file, the line and what.
+TEST(SendTool, AWrongProfileFileOpensNothing) {
+    PtyDevice dev(1);
+    const SlaveView view(dev.SlavePath());
+    const termios before = view.Settings();
+    const std::string file = dev.PortsFolder() + "/COM1.profile";
+    std::ofstream(file) << "# the meter\nbaud = 9600\nparity = marks\n";
+    const ToolRun r = RunSend({"--baud", "19200", "*IDN?"});
+    EXPECT_EQ(3, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("morvik-send: cannot open COM1: " + file +
+                  ", line 3: the parity is none, odd, even, mark or space, not 'marks'\n",
+              r.err);
+    EXPECT_TRUE(SameSettings(before, view.Settings()));
+    EXPECT_EQ("", dev.Read(200));
 }
 
 // A device by path goes through the checks of a port; a port that cannot be opened says why on
@@ -269,7 +314,7 @@ TEST(SendTool, StatusThreeWithTheReasonWhenThePortCannotBeOpened) {
         {{"--device", "/nonexistent/adapter"}, "cannot open /nonexistent/adapter: no such device"},
     };
     for (const auto& c : cases) {
-        const Result r = RunSend(c.args);
+        const ToolRun r = RunSend(c.args);
         EXPECT_EQ(3, r.status) << c.err;
         EXPECT_EQ("", r.out) << c.err;
         EXPECT_EQ("morvik-send: " + c.err + "\n", r.err);
@@ -285,11 +330,13 @@ TEST(SendTool, RefusesBadCommandLinesWithStatusTwo) {
         std::string err;
     } cases[] = {
         {{"--port", "5"}, "the port number is 1 to 4, not '5'"},
-        {{"--baud", "1199"}, "the baud rate is 1200 to 115200, not '1199'"},
-        {{"--baud=115201"}, "the baud rate is 1200 to 115200, not '115201'"},
-        {{"--parity", "mark"}, "the parity is none, odd or even, not 'mark'"},
+        {{"--baud", "49"}, "the baud rate is 50 to 4000000, not '49'"},
+        {{"--baud=4000001"}, "the baud rate is 50 to 4000000, not '4000001'"},
+        {{"--parity", "marks"}, "the parity is none, odd, even, mark or space, not 'marks'"},
         {{"--data-bits", "9"}, "the data bits are 5, 6, 7 or 8, not '9'"},
         {{"--stop-bits", "3"}, "the stop bits are 1, 1.5 or 2, not '3'"},
+        {{"--stop-bits", "1.5"}, "1.5 stop bits go with 5 data bits only, not 8"},
+        {{"--reply-end=eol"}, "the reply end is cr, lf, crlf or any, not 'eol'"},
         {{"--timeout", "0"}, "the time-out is 1 to 30000 ms, not '0'"},
         {{"--timeout"}, "--timeout takes a value"},
         {{"--device="}, "--device takes a path"},
@@ -299,7 +346,7 @@ TEST(SendTool, RefusesBadCommandLinesWithStatusTwo) {
         {{"X", "--verbose"}, "unknown option '--verbose'"},
     };
     for (const auto& c : cases) {
-        const Result r = RunSend(c.args);
+        const ToolRun r = RunSend(c.args);
         EXPECT_EQ(2, r.status) << c.err;
         EXPECT_EQ("", r.out) << c.err;
         EXPECT_EQ("morvik-send: " + c.err + "\nTry 'morvik-send --help' for more information.\n",
@@ -327,10 +374,10 @@ TEST(SendTool, ACrLfDeviceThatWritesTheLfLaterStaysInStep) {
                 "\\r\",\"bytes\":" + std::to_string(n.size() + 1) +
                 ",\"ms\":T,\"ended\":\"terminator\"}\n";
     }
-    const Result r = RunSend({}, input);
+    const ToolRun r = RunSend({}, input);
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(lines, r.out);
-    const Result j = RunSend({"--json"}, input);
+    const ToolRun j = RunSend({"--json"}, input);
     EXPECT_EQ(0, j.status);
     EXPECT_EQ(json, WithoutTimes(j.out));
 }
@@ -341,7 +388,7 @@ TEST(SendTool, AReplyLaterThanASecondComesWithinALongerTimeout) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2000));
         return std::string("DONE\r");
     });
-    const Result r = RunSend({"--timeout", "3000", "DELAY 2000"});
+    const ToolRun r = RunSend({"--timeout", "3000", "DELAY 2000"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("DONE\n", r.out);
 }
@@ -355,17 +402,16 @@ TEST(SendTool, RepliesArePrintedAsTextByTheEncodingRule) {
         std::vector<const char*> args;
         std::string out;
     } cases[] = {
-        {{"UTF8", "W1252"},
-         "25.0 \u00b0C \u00b5A \u03a9\n25.0 \u00b0C \u00b5"
-         "A \u20ac\n"},
+        {{"UTF8", "W1252"}, "25.0 \u00b0C \u00b5A \u03a9\n25.0 \u00b0C \u00b5A \u20ac\n"},
         {{"--raw", "UTF8", "W1252"},
-         "25.0 \\xc2\\xb0C \\xc2\\xb5"
-         "A \\xce\\xa9\\r\n25.0 \\xb0C \\xb5"
-         "A \\x80\\r\n"},
+         "25.0 \\xc2\\xb0C \\xc2\\xb5A \\xce\\xa9\\r\n25.0 \\xb0C \\xb5A \\x80\\r\n"},
         {{"--hex", "W1252", "CRLF"}, "32 35 2e 30 20 b0 43 20 b5 41 20 80 0d\n4f 4b 0d\n"},
+        // Told the encoding: a byte that is no UTF-8 is U+FFFD; UTF-8 read as Windows-1252.
+        {{"--encoding", "utf-8", "W1252"}, "25.0 \ufffdC \ufffdA \ufffd\n"},
+        {{"--encoding=windows-1252", "UTF8"}, "25.0 \u00c2\u00b0C \u00c2\u00b5A \u00ce\u00a9\n"},
     };
     for (const auto& c : cases) {
-        const Result r = RunSend(c.args);
+        const ToolRun r = RunSend(c.args);
         EXPECT_EQ(0, r.status) << c.out;
         EXPECT_EQ(c.out, r.out);
     }
@@ -376,7 +422,7 @@ TEST(SendTool, RepliesArePrintedAsTextByTheEncodingRule) {
 // lines before it were. What is not UTF-8 text is sent as it was given.
 TEST(SendTool, ACommandTheEncodingCannotCarryIsNotSent) {
     Device device;
-    Result r = RunSend({"ECHO \u00e9", "ECHO \u03a9"});
+    ToolRun r = RunSend({"ECHO \u00e9", "ECHO \u03a9"});
     EXPECT_EQ(2, r.status);
     EXPECT_EQ("", r.out);
     EXPECT_EQ("morvik-send: cannot send 'ECHO \u03a9': U+03A9 \u03a9 is not in windows-1252\n",
@@ -391,15 +437,32 @@ TEST(SendTool, ACommandTheEncodingCannotCarryIsNotSent) {
     EXPECT_EQ("ECHO \xe9\r", device.Received());
 
     EXPECT_EQ(0, RunSend({"ECHO \xb0"}).status);
-    EXPECT_EQ("ECHO \xe9\rECHO \xb0\r", device.Received());
+    EXPECT_EQ(0, RunSend({"--encoding", "utf-8", "ECHO \u03a9"}).status);
+    EXPECT_EQ("ECHO \xe9\rECHO \xb0\rECHO \u03a9\r", device.Received());
+}
+
+// An instrument that takes and gives LF-ended lines: told so, ten commands take well under a
+// second (each waited out the second's silence before).
+TEST(SendTool, AnLfDeviceAnswersAtOnceWithItsEnds) {
+    PtyDevice dev(1);
+    dev.StartResponder([](const std::string& command) { return "V" + command; }, '\n');
+    std::string input, lines;
+    for (int i = 0; i < 10; ++i) {
+        input += "MEAS" + std::to_string(i) + "?\n";
+        lines += "VMEAS" + std::to_string(i) + "?\n";
+    }
+    const auto start = Clock::now();
+    const ToolRun r = RunSend({"--command-end", "lf", "--reply-end", "lf"}, input);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(lines, r.out);
 }
 
 TEST(SendTool, ALogOfEachExchange) {
     Device device;
-    char folder[] = "/tmp/morvik-log-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(folder));
-    const std::string log = std::string(folder) + "/exchanges.tsv";
-    Result r = RunSend({"--log", log.c_str(), "CRLF", "NUL"});
+    const TempFolder folder;
+    const std::string log = folder / "exchanges.tsv";
+    ToolRun r = RunSend({"--log", log.c_str(), "CRLF", "NUL"});
     EXPECT_EQ(0, r.status) << r.err;
     const std::string option = "--log=" + log;
     r = RunSend({option.c_str(), "--timeout", "100", "SILENT"}); // appended
@@ -424,14 +487,12 @@ TEST(SendTool, ALogOfEachExchange) {
     const std::vector<std::string> want = {"CRLF", "OK\\r", "NUL", "A\\x00B\\r", "SILENT", ""};
     EXPECT_EQ(want, fields);
 
-    const std::string nowhere = std::string(folder) + "/no/such/folder.tsv";
+    const std::string nowhere = folder / "no/such/folder.tsv";
     r = RunSend({"--log", nowhere.c_str(), "CRLF"});
     EXPECT_EQ(2, r.status);
     EXPECT_EQ("morvik-send: cannot open the log " + nowhere + ": No such file or directory\n",
               r.err);
     EXPECT_EQ("CRLF\rNUL\rSILENT\r", device.Received());
-    unlink(log.c_str());
-    rmdir(folder);
 }
 
 double ThreadCpuMs() {
@@ -465,7 +526,7 @@ TEST(SendTool, WaitsForThePortsDeviceToAppear) {
         });
         const auto start = Clock::now();
         const double cpu = ThreadCpuMs();
-        const Result r = RunSend({"--wait", "10", "--port", ports[k], "*IDN?"});
+        const ToolRun r = RunSend({"--wait", "10", "--port", ports[k], "*IDN?"});
         const auto took = Clock::now() - start;
         later.join();
         EXPECT_EQ(0, r.status) << r.err;
@@ -476,7 +537,7 @@ TEST(SendTool, WaitsForThePortsDeviceToAppear) {
     }
 
     const auto start = Clock::now();
-    const Result r = RunSend({"--wait", "1", "--port", "3", "*IDN?"});
+    const ToolRun r = RunSend({"--wait", "1", "--port", "3", "*IDN?"});
     const auto took = Clock::now() - start;
     EXPECT_EQ(3, r.status);
     EXPECT_EQ(0u, r.err.find("morvik-send: cannot open COM3: no such device")) << r.err;
@@ -484,98 +545,16 @@ TEST(SendTool, WaitsForThePortsDeviceToAppear) {
     EXPECT_LT(took, std::chrono::milliseconds(3000));
 }
 
-// The installed program, started with pipes on its standard input and output.
-class Program {
-public:
-    explicit Program(std::vector<const char*> args) {
-        args.insert(args.begin(), MORVIK_SEND);
-        args.push_back(nullptr);
-        int in[2], out[2];
-        EXPECT_EQ(0, pipe2(in, O_CLOEXEC));
-        EXPECT_EQ(0, pipe2(out, O_CLOEXEC));
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        EXPECT_EQ(0, posix_spawn(&m_pid, MORVIK_SEND, &actions, nullptr,
-                                 const_cast<char**>(args.data()), environ));
-        posix_spawn_file_actions_destroy(&actions);
-        close(in[0]);
-        close(out[1]);
-        m_in = in[1];
-        m_out = out[0];
-    }
-    ~Program() {
-        CloseInput();
-        CloseOutput();
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    void Send(const std::string& text) {
-        EXPECT_EQ(static_cast<ssize_t>(text.size()), write(m_in, text.data(), text.size()));
-    }
-    // One line of its output without the line end, waiting at most ms; empty if none came.
-    std::string ReadLine(int ms) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-        std::string line;
-        for (char c = 0; c != '\n';) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            pollfd pfd{m_out, POLLIN, 0};
-            if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0 ||
-                read(m_out, &c, 1) != 1)
-                return std::string();
-            line += c;
-        }
-        line.pop_back();
-        return line;
-    }
-    void CloseInput() {
-        if (m_in >= 0)
-            close(m_in);
-        m_in = -1;
-    }
-    void CloseOutput() {
-        if (m_out >= 0)
-            close(m_out);
-        m_out = -1;
-    }
-    // The wait status once it has ended, or -1 when it has not within ms (it is killed later).
-    int Wait(int ms) {
-        // A descriptor that becomes readable when the process ends (glibc's wrapper lacks C
-        // linkage in this version).
-        const int fd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
-        pollfd pfd{fd, POLLIN, 0};
-        const bool ended = fd >= 0 && poll(&pfd, 1, ms) == 1;
-        if (fd >= 0)
-            close(fd);
-        int status = -1;
-        if (!ended || waitpid(m_pid, &status, 0) != m_pid)
-            return -1;
-        m_pid = -1;
-        return status;
-    }
-    pid_t Pid() const { return m_pid; }
-
-private:
-    pid_t m_pid = -1;
-    int m_in = -1, m_out = -1;
-};
-
-// A pipe from a program that writes a command at a time and waits for each reply.
+// The installed program, with pipes on its standard input and output: as a program that writes
+// a command at a time and waits for each reply drives it.
 TEST(SendToolProgram, AnswersEachLineOfItsInputAsItComes) {
     Device device;
-    Program send({"--port", "1"});
-    send.Send("*IDN?\n");
+    ChildProcess send({MORVIK_SEND, "--port", "1"}, {ChildProcess::Pipe, ChildProcess::Pipe});
+    EXPECT_TRUE(send.Write("*IDN?\n"));
     EXPECT_EQ("MORVIK,SIM-1", send.ReadLine(5000));
-    send.Send("CRLF\n");
+    EXPECT_TRUE(send.Write("CRLF\n"));
     EXPECT_EQ("OK", send.ReadLine(5000));
-    send.CloseInput();
+    send.CloseIn();
     const int status = send.Wait(5000);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(0, WEXITSTATUS(status));
@@ -588,15 +567,16 @@ TEST(SendToolProgram, AnEndingSignalDuringAReadPutsTheLineBackAndLetsItGo) {
         PtyDevice dev(1);
         const SlaveView view(dev.SlavePath());
         const termios before = view.Settings();
-        Program send({"--port", "1", "--timeout", "30000", "WAIT"});
+        ChildProcess send({MORVIK_SEND, "--port", "1", "--timeout", "30000", "WAIT"},
+                          {ChildProcess::Pipe, ChildProcess::Pipe});
         ASSERT_EQ("WAIT\r", dev.ReadUntil('\r', 5000)) << strsignal(sig);
         EXPECT_FALSE(SameSettings(before, view.Settings())) << strsignal(sig);
         EXPECT_TRUE(view.Exclusive()) << strsignal(sig);
         if (sig == SIGPIPE) {
-            send.CloseOutput();
+            send.CloseOut();
             dev.Write("OK\r");
         } else {
-            kill(send.Pid(), sig);
+            send.Signal(sig);
         }
         const int status = send.Wait(3000);
         ASSERT_TRUE(WIFSIGNALED(status)) << strsignal(sig) << " " << status;

@@ -4,6 +4,7 @@
 #include "framework/win32/EndingSignals.h"
 #include "framework/win32/Handles.h"
 #include "tests/DialogDriver.h"
+#include "testsupport/ChildProcess.h"
 #include "testsupport/PtyDevice.h"
 
 #include <gtest/gtest.h>
@@ -11,14 +12,17 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <string>
+#include <vector>
+
+#include <sys/wait.h>
 
 namespace {
 
@@ -127,70 +131,61 @@ TEST(Application, WithoutAReachableDisplaySaysSoInOneLineAndEndsWithTwo) {
     const QString link = links.filePath("serial-demo-link");
     ASSERT_TRUE(QFile::link(MORVIK_EXECUTABLE, link));
     struct Case {
-        QStringList env; // NAME=value pairs set over an environment without any display
-        QString named;   // what the line must name
-        QString program = MORVIK_EXECUTABLE;
+        std::vector<std::string> env; // set over an environment without any display
+        std::string named;            // what the line must name
+        std::string program = MORVIK_EXECUTABLE;
     };
+    const std::string unreachable = "DISPLAY=" + display.toStdString();
     const Case cases[] = {
         {{}, "DISPLAY"},
-        {{"DISPLAY=" + display}, "DISPLAY=" + display},
+        {{unreachable}, unreachable},
         {{"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=no-such-wayland"},
          "WAYLAND_DISPLAY=no-such-wayland"},
         {{"QT_QPA_PLATFORM=no-such-platform"}, "QT_QPA_PLATFORM=no-such-platform"},
-        {{"DISPLAY=" + display}, "DISPLAY=" + display, link},
+        {{unreachable}, unreachable, link.toStdString()},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE((c.env.join(' ') + " " + c.program).toStdString());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        SCOPED_TRACE(c.program + " " + (c.env.empty() ? "" : c.env.back()));
         // No runtime folder either: the Wayland library complains of that on its own.
-        for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE",
-                                "XDG_RUNTIME_DIR"})
-            env.remove(var);
-        for (const QString& pair : c.env)
-            env.insert(pair.section('=', 0, 0), pair.section('=', 1));
-        QProcess program;
-        program.setProcessEnvironment(env);
-        program.start(c.program, {"--some", "argument"});
-        ASSERT_TRUE(program.waitForFinished(10000));
-        EXPECT_EQ(QProcess::NormalExit, program.exitStatus());
-        EXPECT_EQ(2, program.exitCode());
-        const QString err = QString::fromLocal8Bit(program.readAllStandardError());
-        EXPECT_EQ(1, err.count('\n')) << err.toStdString();
-        EXPECT_TRUE(err.startsWith("MorvikSerialDemo: cannot open a graphical display"))
-            << err.toStdString();
-        EXPECT_TRUE(err.contains(c.named)) << err.toStdString();
+        std::vector<std::string> env = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                                        "XDG_SESSION_TYPE", "XDG_RUNTIME_DIR"};
+        env.insert(env.end(), c.env.begin(), c.env.end());
+        ChildProcess program({c.program, "--some", "argument"},
+                             {ChildProcess::Inherit, "/dev/null", ChildProcess::Pipe, env});
+        const int status = program.Wait(10000);
+        const std::string err = program.ReadErr(1000);
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(2, WEXITSTATUS(status));
+        EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
+        EXPECT_EQ(0u, err.find("MorvikSerialDemo: cannot open a graphical display")) << err;
+        EXPECT_NE(std::string::npos, err.find(c.named)) << err;
         // Whoever installed the program has no source tree to run scripts from.
-        EXPECT_FALSE(err.contains("tools/")) << err.toStdString();
+        EXPECT_EQ(std::string::npos, err.find("tools/")) << err;
     }
 }
 
 TEST(Application, WhatALibrarySaysDuringStartUpIsPassedOnOnceADisplayIsFound) {
     // Fontconfig, asked for a configuration that is not there, says so on standard error
     // while the display's fonts are set up: held back, then passed on.
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("FONTCONFIG_FILE", "/nonexistent/fonts.conf");
-    program.setProcessEnvironment(env);
-    program.start(MORVIK_EXECUTABLE, QStringList());
-    ASSERT_TRUE(program.waitForStarted(5000));
-    EXPECT_FALSE(program.waitForFinished(1500));
-    program.kill();
-    program.waitForFinished(5000);
-    EXPECT_TRUE(program.readAllStandardError().contains("Fontconfig error"));
+    ChildProcess program({MORVIK_EXECUTABLE}, {ChildProcess::Inherit,
+                                               "/dev/null",
+                                               ChildProcess::Pipe,
+                                               {"QT_QPA_PLATFORM=offscreen",
+                                                "FONTCONFIG_FILE=/nonexistent/fonts.conf"}});
+    ASSERT_GT(program.Pid(), 0);
+    EXPECT_EQ(-1, program.Wait(1500));
+    program.Signal(SIGKILL);
+    program.Wait(5000);
+    EXPECT_NE(std::string::npos, program.ReadErr(1000).find("Fontconfig error"));
 }
 
 TEST(Application, QtsOwnCommandLineOptionsAreIgnored) {
     // Taken as Qt's option, "-platform" would end the program at once for want of a display.
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    program.setProcessEnvironment(env);
-    program.start(MORVIK_EXECUTABLE, {"-platform", "no-such-platform", "-reverse"});
-    ASSERT_TRUE(program.waitForStarted(5000));
-    EXPECT_FALSE(program.waitForFinished(1500)) << program.readAllStandardError().toStdString();
-    program.kill();
-    program.waitForFinished(5000);
+    ChildProcess program(
+        {MORVIK_EXECUTABLE, "-platform", "no-such-platform", "-reverse"},
+        {ChildProcess::Inherit, "/dev/null", ChildProcess::Pipe, {"QT_QPA_PLATFORM=offscreen"}});
+    ASSERT_GT(program.Pid(), 0);
+    EXPECT_EQ(-1, program.Wait(1500)) << program.ReadErr(1000);
 }
 
 } // namespace

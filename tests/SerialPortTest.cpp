@@ -1,18 +1,18 @@
 #include "serial/SerialPort.h"
-#include "tests/OpenDescriptors.h"
-#include "serial/CommTestHooks.h"
 #include "serial/LineSettings.h"
 #include "serial/comm.h"
 #include "tests/FakeMachine.h"
-#include "testsupport/PtyDevice.h"
+#include "tests/Files.h"
 #include "tests/SlaveView.h"
-#include "tests/WaitingChild.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/Descriptors.h"
+#include "testsupport/PtyDevice.h"
+#include "testsupport/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <cstdlib>
 #include <thread>
 #include <utility>
@@ -20,7 +20,6 @@
 
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 #include <csignal>
 
@@ -67,14 +66,17 @@ TEST(SerialPortOpen, RefusesBadArgumentsWithoutTouchingAnything) {
         {0, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10},
         {5, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10},
         {0xFFFFFFFF, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10}, // -1 from a signed field
-        {1, 1199, PARITY_NONE, DATABITS_8, STOPBITS_10},
-        {1, 115201, PARITY_NONE, DATABITS_8, STOPBITS_10},
+        {1, 49, PARITY_NONE, DATABITS_8, STOPBITS_10},
+        {1, 4000001, PARITY_NONE, DATABITS_8, STOPBITS_10},
         {1, 19200, 0, DATABITS_8, STOPBITS_10},
-        {1, 19200, PARITY_MARK, DATABITS_8, STOPBITS_10},
+        {1, 19200, PARITY_SPACE << 1, DATABITS_8, STOPBITS_10},
         {1, 19200, PARITY_NONE | PARITY_ODD, DATABITS_8, STOPBITS_10},
         {1, 19200, PARITY_NONE, DATABITS_16, STOPBITS_10},
         {1, 19200, PARITY_NONE, 0, STOPBITS_10},
         {1, 19200, PARITY_NONE, DATABITS_8, 0x0003},
+        // 1.5 stop bits are what a UART makes of 2 on a 5-bit line, and nothing else.
+        {1, 19200, PARITY_NONE, DATABITS_8, STOPBITS_15},
+        {1, 19200, PARITY_NONE, DATABITS_5, STOPBITS_20},
     };
     for (const Case& c : bad) {
         EXPECT_EQ(FALSE, port.Open(c.port, c.baud, c.parity, c.data, c.stop))
@@ -94,7 +96,7 @@ TEST(SerialPortOpen, RefusesBadArgumentsWithoutTouchingAnything) {
 
 TEST(SerialPortOpen, AppliesRawLineSettingsAndAnyBaudInRange) {
     PtyDevice dev(2);
-    for (DWORD baud : {1200u, 5000u, 19200u, 115200u}) {
+    for (DWORD baud : {50u, 1200u, 5000u, 19200u, 115200u, 921600u, 4000000u}) {
         CSerialPort port;
         ASSERT_EQ(TRUE, OpenStandard(port, 2, baud)) << baud;
         EXPECT_EQ(CString("COM2:"), port.m_strPortName);
@@ -131,6 +133,17 @@ TEST(SerialPortOpen, AppliesRawLineSettingsAndAnyBaudInRange) {
     EXPECT_EQ(7, port.m_dcb.ByteSize);
     EXPECT_EQ(EVENPARITY, port.m_dcb.Parity);
     EXPECT_EQ(TWOSTOPBITS, port.m_dcb.StopBits);
+    EXPECT_EQ(TRUE, port.Open(2, 9600, PARITY_MARK, DATABITS_8, STOPBITS_10));
+    EXPECT_EQ(MARKPARITY, port.m_dcb.Parity);
+    // The reply time-out is the profile's.
+    LineProfile profile;
+    profile.timeoutMs = 250;
+    port.SetProfile(profile);
+    EXPECT_EQ(TRUE, port.Open(2, 9600, PARITY_SPACE, DATABITS_5, STOPBITS_15));
+    EXPECT_EQ(250u, port.m_timeouts.ReadTotalTimeoutConstant);
+    EXPECT_EQ(SPACEPARITY, port.m_dcb.Parity);
+    EXPECT_EQ(5, port.m_dcb.ByteSize);
+    EXPECT_EQ(ONE5STOPBITS, port.m_dcb.StopBits);
 }
 
 TEST(SerialPortOpen, MissingHeldAndNonSerialDevices) {
@@ -586,69 +599,6 @@ TEST(SerialPortLifetime, DestructorReleasesTheDevice) {
     EXPECT_EQ(TRUE, OpenStandard(again));
 }
 
-TEST(CommDevicePath, ResolvesPortsFolderThenMachinePorts) {
-    PtyDevice dev(2);
-    FakeMachine machine;
-    machine.AddTty("ttyS0");
-    machine.AddTty("ttyUSB0");
-    machine.SetConsoles("ttyS0", "");
-    EXPECT_EQ(CString((dev.PortsFolder() + "/COM2").c_str()), CommDevicePath("COM2:"));
-    EXPECT_EQ(CString((dev.PortsFolder() + "/COM2").c_str()), CommDevicePath("COM2"));
-    EXPECT_EQ(CString(machine.DevPath("ttyUSB0").c_str()), CommDevicePath("COM1:"));
-    // Past the machine's ports nothing is named.
-    EXPECT_EQ(CString(""), CommDevicePath("COM3:"));
-    EXPECT_EQ(CString(""), CommDevicePath("COM4:"));
-    EXPECT_EQ(CString(""), CommDevicePath("COM0:"));
-    EXPECT_EQ(CString(""), CommDevicePath("LPT1:"));
-    EXPECT_EQ(CString(""), CommDevicePath("COM1:x"));
-    EXPECT_EQ(CString(""), CommDevicePath("COM:"));
-}
-
-TEST(LineSettingsRate, DivisorOfTheClockMustComeWithinTwoPercent) {
-    struct Case {
-        std::uint32_t baudBase;
-        std::uint32_t baud;
-        bool made;
-    };
-    const Case cases[] = {
-        // A 16550 on its usual 1.8432 MHz clock: 115200 / whole divisor.
-        {115200, 31250, false},  // divisor 4: 28800, -7.8 %
-        {115200, 100000, false}, // divisor 1: 115200, +15.2 %
-        {115200, 112000, false}, // +2.9 %
-        {115200, 56000, false},  // divisor 2: +2.9 %
-        {115200, 113000, true},  // +1.9 %
-        {115200, 5000, true},    // divisor 23: +0.2 %
-        {115200, 1200, true},     {115200, 14400, true},   {115200, 57600, true},
-        {115200, 115200, true},   {921600, 100000, false}, // divisor 9: +2.4 %
-        {24000000, 31250, true},                           // a USB adapter's fast clock
-        {24000000, 100000, true}, {0, 31250, true},        // no clock known
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.made, LineSettings::DivisorMakes(c.baudBase, c.baud))
-            << c.baudBase << " for " << c.baud;
-}
-
-TEST(LineSettingsRate, ReadBackDecidesWhereTheDriverTellsNoDivisor) {
-    PtyDevice dev(1);
-    // A pseudo-terminal keeps any rate and has no TIOCGSERIAL: never a failed state change.
-    for (DWORD baud : {31250u, 100000u, 14400u}) {
-        CSerialPort port;
-        EXPECT_EQ(TRUE, OpenStandard(port, 1, baud)) << baud;
-        EXPECT_TRUE(LineSettings::RateTaken(port.m_hPort, baud)) << baud;
-        // A rate other than the one the line reads back is not taken.
-        EXPECT_FALSE(LineSettings::RateTaken(port.m_hPort, baud * 2)) << baud;
-    }
-    const int fd = open("/dev/null", O_RDWR | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    EXPECT_FALSE(LineSettings::RateTaken(fd, 19200));
-    close(fd);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(SerialPortLine, FlowControlBytesPassBothWaysOnAKernelDefaultTty) {
     PtyDevice dev(1);
     // A fresh pseudo-terminal starts as the kernel starts every tty: XON/XOFF on.
@@ -713,27 +663,32 @@ TEST(SerialPortLine, EveryEndButSigkillPutsTheLineBack) {
         PtyDevice dev(1);
         const SlaveView view(dev.SlavePath());
         const termios before = view.Settings();
-        WaitingChild child([&] {
-            // Never destroyed: only the end of the process lets go of the port.
-            auto* port = new CSerialPort();
-            if (!OpenStandard(*port, 1, 57600))
-                return false;
-            if (c.end == End::Exit)
-                std::exit(7);
-            if (c.end == End::SignalHandler)
-                signal(SIGTERM, [](int sig) {
-                    CommRestoreAllPorts();
-                    signal(sig, SIG_DFL);
-                    raise(sig);
-                });
-            return true;
-        });
-        EXPECT_EQ(c.end != End::Exit, child.Ready()) << c.what;
-        if (child.Ready()) {
+        ChildProcess child(
+            [&] {
+                // Never destroyed: only the end of the process lets go of the port.
+                auto* port = new CSerialPort();
+                if (!OpenStandard(*port, 1, 57600))
+                    return 3;
+                if (c.end == End::Exit)
+                    std::exit(7);
+                if (c.end == End::SignalHandler)
+                    signal(SIGTERM, [](int sig) {
+                        CommRestoreAllPorts();
+                        signal(sig, SIG_DFL);
+                        raise(sig);
+                    });
+                ChildProcess::ReadyAndWait();
+            },
+            {ChildProcess::Inherit, ChildProcess::Pipe});
+        const bool ready = child.ReadLine(5000) == "ready";
+        EXPECT_EQ(c.end != End::Exit, ready) << c.what;
+        if (ready) {
             EXPECT_FALSE(SameSettings(before, view.Settings())) << c.what;
         }
         const int sig = c.end == End::Kill ? SIGKILL : SIGTERM;
-        const int status = child.Wait(c.end == End::Exit ? 0 : sig);
+        if (c.end != End::Exit)
+            child.Signal(sig);
+        const int status = child.Wait(5000);
         if (c.end == End::Exit)
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
         else
@@ -762,11 +717,15 @@ TEST(SerialPortOpen, ALineHeldExclusivelyByAnotherIsBusyEvenForRoot) {
 
 TEST(SerialPortOpen, SomebodysTerminalIsRefusedNamingTheProcess) {
     PtyDevice dev(1);
-    WaitingChild shell([&] {
-        // A session of its own whose controlling terminal is the line, as a login shell's is.
-        return setsid() >= 0 && open(dev.SlavePath().c_str(), O_RDWR | O_CLOEXEC) >= 0;
-    });
-    ASSERT_TRUE(shell.Ready());
+    ChildProcess shell(
+        [&] {
+            // A session of its own whose controlling terminal is the line, as a login shell's is.
+            if (setsid() >= 0 && open(dev.SlavePath().c_str(), O_RDWR | O_CLOEXEC) >= 0)
+                ChildProcess::ReadyAndWait();
+            return 3;
+        },
+        {ChildProcess::Inherit, ChildProcess::Pipe});
+    ASSERT_EQ("ready", shell.ReadLine(5000));
     std::string name;
     std::ifstream("/proc/self/comm") >> name;
 
@@ -777,7 +736,8 @@ TEST(SerialPortOpen, SomebodysTerminalIsRefusedNamingTheProcess) {
                   ": in use as the terminal of " + name + " (pid " + std::to_string(shell.Pid()) +
                   ")",
               std::string(CommErrorMessage()));
-    shell.Wait(SIGKILL);
+    shell.Signal(SIGKILL);
+    shell.Wait(5000);
     EXPECT_EQ(TRUE, OpenStandard(port));
 }
 
@@ -786,7 +746,7 @@ TEST(SerialPortOpen, TheLastErrorIsPerThread) {
     EXPECT_EQ(FALSE, port.Open(5, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10));
     std::thread([] {
         CSerialPort other;
-        EXPECT_EQ(FALSE, other.Open(1, 1199, PARITY_NONE, DATABITS_8, STOPBITS_10));
+        EXPECT_EQ(FALSE, other.Open(1, 49, PARITY_NONE, DATABITS_8, STOPBITS_10));
         EXPECT_EQ(COMM_ERROR_SETTINGS, CommGetLastError());
     }).join();
     EXPECT_EQ(COMM_ERROR_PORT_NUMBER, CommGetLastError());
@@ -794,10 +754,9 @@ TEST(SerialPortOpen, TheLastErrorIsPerThread) {
 
 TEST(SerialPortOpen, OnlySerialLinesAreOpened) {
     PtyDevice dev(1);
-    char folder[] = "/tmp/morvik-files-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(folder));
-    const std::string file = std::string(folder) + "/notes.txt";
-    const std::string fifo = std::string(folder) + "/fifo";
+    const TempFolder folder;
+    const std::string file = folder / "notes.txt";
+    const std::string fifo = folder / "fifo";
     const std::string content = "precious data\nline two\n";
     std::ofstream(file, std::ios::binary) << content;
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
@@ -805,7 +764,7 @@ TEST(SerialPortOpen, OnlySerialLinesAreOpened) {
     ASSERT_GE(fifoReader, 0);
 
     for (const std::string& target :
-         {file, fifo, std::string(folder), std::string("/dev/null"), std::string("/dev/zero")}) {
+         {file, fifo, folder.Path(), std::string("/dev/null"), std::string("/dev/zero")}) {
         dev.Link(3, target);
         const int before = OpenDescriptors();
         CSerialPort port;
@@ -819,9 +778,6 @@ TEST(SerialPortOpen, OnlySerialLinesAreOpened) {
     char c;
     EXPECT_EQ(0, read(fifoReader, &c, 1)); // nothing was ever written into the FIFO
     close(fifoReader);
-    unlink(file.c_str());
-    unlink(fifo.c_str());
-    rmdir(folder);
 }
 
 TEST(SerialPortOpen, MachinePortsAndConsolesFollowThePortRule) {
@@ -911,37 +867,27 @@ TEST(SerialPortOpen, NoPermissionPointsAtTheDialoutGroup) {
                                  dev.SlavePath() +
                                  ": permission denied; is your user in the dialout group? (sudo "
                                  "adduser $USER dialout, then log in again)";
-    int pipeFds[2];
-    ASSERT_EQ(0, pipe2(pipeFds, O_CLOEXEC));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // Root opens anything: the child gives up its rights (the ports folder stays readable),
-        // an ordinary user takes the rights away from its own pseudo-terminal.
-        if (geteuid() == 0) {
-            for (std::string p = dev.PortsFolder(); p.size() > 5; p = p.substr(0, p.rfind('/')))
-                chmod(p.c_str(), 0755);
-            if (setgid(65534) != 0 || setuid(65534) != 0)
-                _exit(3);
-        } else if (chmod(dev.SlavePath().c_str(), 0) != 0) {
-            _exit(3);
-        }
-        CSerialPort port;
-        const BOOL ok = OpenStandard(port);
-        const std::string line(CommErrorMessage());
-        if (write(pipeFds[1], line.data(), line.size()) < 0)
-            _exit(4);
-        _exit(ok ? 1 : 0);
-    }
-    close(pipeFds[1]);
-    std::string line;
-    char buf[512];
-    ssize_t n;
-    while ((n = read(pipeFds[0], buf, sizeof buf)) > 0)
-        line.append(buf, static_cast<std::size_t>(n));
-    close(pipeFds[0]);
-    int status = -1;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ChildProcess child(
+        [&] {
+            // Root opens anything: the child gives up its rights (the ports folder stays
+            // readable), an ordinary user takes the rights away from its own pseudo-terminal.
+            if (geteuid() == 0) {
+                for (std::string p = dev.PortsFolder(); p.size() > 5; p = p.substr(0, p.rfind('/')))
+                    chmod(p.c_str(), 0755);
+                if (setgid(65534) != 0 || setuid(65534) != 0)
+                    return 3;
+            } else if (chmod(dev.SlavePath().c_str(), 0) != 0) {
+                return 3;
+            }
+            CSerialPort port;
+            const BOOL ok = OpenStandard(port);
+            if (!WriteAll(STDOUT_FILENO, std::string(CommErrorMessage())))
+                return 4;
+            return ok ? 1 : 0;
+        },
+        {ChildProcess::Inherit, ChildProcess::Pipe});
+    const std::string line = child.ReadOut(5000);
+    const int status = child.Wait(5000);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(0, WEXITSTATUS(status));
     EXPECT_EQ(expected, line);

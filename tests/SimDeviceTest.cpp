@@ -1,6 +1,8 @@
 #include "serial/SerialPort.h"
 #include "serial/comm.h"
-#include "tests/WaitingChild.h"
+#include "tests/Files.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,39 +18,24 @@
 #include <fcntl.h>
 #include <stdlib.h>
 
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string LinkOf(const std::string& entry) {
-    char target[4096];
-    const ssize_t n = readlink(entry.c_str(), target, sizeof target);
-    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
-}
-
 // The simulated device as a child process, publishing COM3 in a private config folder.
 class SimDevice : public ::testing::Test {
 protected:
     void SetUp() override {
-        char root[] = "/tmp/morvik-sim-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(root));
-        m_root = root;
-        setenv("XDG_CONFIG_HOME", m_root.c_str(), 1);
-        m_link = m_root + "/MorvikSerialDemo/ports/COM3";
+        setenv("XDG_CONFIG_HOME", m_root.Path().c_str(), 1);
         Start();
     }
     // Starts the device and opens its port.
     void Start() {
-        const char* argv[] = {MORVIK_SIMDEVICE, "--port", "3", nullptr};
-        ASSERT_EQ(0, posix_spawn(&m_pid, MORVIK_SIMDEVICE, nullptr, nullptr,
-                                 const_cast<char**>(argv), environ));
+        m_device.emplace(std::vector<std::string>{MORVIK_SIMDEVICE, "--port", "3"});
         struct stat st {};
         for (int i = 0; i < 100 && lstat(m_link.c_str(), &st) != 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -57,21 +43,15 @@ protected:
     }
     void TearDown() override {
         port.Close();
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-        unlink(m_link.c_str());
-        rmdir((m_root + "/MorvikSerialDemo/ports").c_str());
-        rmdir((m_root + "/MorvikSerialDemo").c_str());
-        rmdir(m_root.c_str());
+        if (m_device && m_device->Signal(SIGTERM))
+            m_device->Wait(5000);
+        m_device.reset();
         unsetenv("XDG_CONFIG_HOME");
     }
     // After a signal that ends it: status 0 and its link gone.
     void ExpectCleanEnd(const char* signalName) {
-        int status = -1;
-        ASSERT_EQ(m_pid, waitpid(m_pid, &status, 0)) << signalName;
-        m_pid = -1;
+        const int status = m_device->Wait(5000);
+        m_device.reset();
         EXPECT_TRUE(WIFEXITED(status)) << signalName;
         EXPECT_EQ(0, WEXITSTATUS(status)) << signalName;
         struct stat st {};
@@ -86,9 +66,10 @@ protected:
         return reply;
     }
 
+    const TempFolder m_root;
+    const std::string m_link = m_root / "MorvikSerialDemo/ports/COM3";
     CSerialPort port;
-    pid_t m_pid = -1;
-    std::string m_root, m_link;
+    std::optional<ChildProcess> m_device;
 };
 
 TEST_F(SimDevice, AnswersItsCommands) {
@@ -117,10 +98,10 @@ TEST_F(SimDevice, AnswersItsCommands) {
 // a real-time one.
 TEST_F(SimDevice, EveryEndingSignalRemovesItsLink) {
     for (const int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN}) {
-        if (m_pid < 0)
+        if (!m_device)
             Start();
         port.Close();
-        ASSERT_EQ(0, kill(m_pid, sig));
+        ASSERT_TRUE(m_device->Signal(sig));
         ExpectCleanEnd(strsignal(sig));
     }
 }
@@ -130,12 +111,17 @@ TEST_F(SimDevice, EveryEndingSignalRemovesItsLink) {
 TEST_F(SimDevice, APortLeftExclusiveByAKilledProgramIsUsableAgainWithinASecond) {
     const std::string before = LinkOf(m_link);
     port.Close();
-    WaitingChild holder([] {
-        static CSerialPort held;
-        return held.Open(3, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10) == TRUE;
-    });
-    ASSERT_TRUE(holder.Ready());
-    holder.Wait(SIGKILL);
+    ChildProcess holder(
+        [] {
+            static CSerialPort held;
+            if (held.Open(3, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10))
+                ChildProcess::ReadyAndWait();
+            return 3;
+        },
+        {ChildProcess::Inherit, ChildProcess::Pipe});
+    ASSERT_EQ("ready", holder.ReadLine(5000));
+    holder.Signal(SIGKILL);
+    holder.Wait(5000);
 
     const auto killed = Clock::now();
     BOOL opened = FALSE;
@@ -151,42 +137,21 @@ TEST_F(SimDevice, APortLeftExclusiveByAKilledProgramIsUsableAgainWithinASecond) 
 
 // Runs the device with its output in a file; returns its exit status, or -1 while it still
 // runs after ms (then it is stopped).
-int RunDevice(std::vector<const char*> args, const std::string& output, int ms) {
+int RunDevice(std::vector<std::string> args, const std::string& output, int ms) {
     args.insert(args.begin(), MORVIK_SIMDEVICE);
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, MORVIK_SIMDEVICE, &actions, nullptr,
-                               const_cast<char**>(args.data()), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -2;
-    int status = -1;
-    for (int waited = 0; waited < ms; waited += 20) {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    kill(pid, SIGTERM);
-    waitpid(pid, &status, 0);
-    return -1;
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    ChildProcess device(args, {ChildProcess::Inherit, output});
+    const int status = device.Wait(ms);
+    if (status == -1 && device.Signal(SIGTERM))
+        device.Wait(5000);
+    return status == -1 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : -3;
 }
 
 TEST(SimDeviceStart, ReplacesStaleLinksAndLeavesLiveOnesAlone) {
-    char root[] = "/tmp/morvik-stale-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(root));
-    const std::string folder = std::string(root) + "/ports";
+    const TempFolder root;
+    const std::string folder = root / "ports";
     ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
     const std::string entry = folder + "/COM2";
-    const std::string output = std::string(root) + "/out";
+    const std::string output = root / "out";
 
     // A pty still served by its master: someone's live port.
     const int live = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -210,26 +175,22 @@ TEST(SimDeviceStart, ReplacesStaleLinksAndLeavesLiveOnesAlone) {
         unlink(entry.c_str());
         ASSERT_EQ(0, symlink(stale, entry.c_str()));
         EXPECT_EQ(-1, RunDevice({"--port", "2", "--ports", folder.c_str()}, output, 1000)) << stale;
-        EXPECT_NE(std::string::npos, Slurp(output).find("simulated device on COM2")) << stale;
+        EXPECT_NE(std::string::npos, ReadFile(output).find("simulated device on COM2")) << stale;
         struct stat st {};
         EXPECT_NE(0, lstat(entry.c_str(), &st)) << stale; // its own link, removed at the end
     }
     close(goneSlaveFd);
     close(live);
-    unlink(output.c_str());
-    rmdir(folder.c_str());
-    rmdir(root);
 }
 
 TEST(SimDeviceStart, HelpVersionAndNothingButWholeNumbers) {
-    char root[] = "/tmp/morvik-help-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(root));
-    const std::string output = std::string(root) + "/out";
+    const TempFolder root;
+    const std::string output = root / "out";
     EXPECT_EQ(0, RunDevice({"--help"}, output, 5000));
-    EXPECT_EQ(0u, Slurp(output).find("Usage: "));
+    EXPECT_EQ(0u, ReadFile(output).find("Usage: "));
     EXPECT_EQ(0, RunDevice({"--version"}, output, 5000));
-    EXPECT_EQ(std::string("morvik-simdevice ") + MORVIK_VERSION + "\n", Slurp(output));
-    const std::vector<std::vector<const char*>> bad = {
+    EXPECT_EQ(std::string("morvik-simdevice ") + MORVIK_VERSION + "\n", ReadFile(output));
+    const std::vector<std::vector<std::string>> bad = {
         {"--no-such-option"},   {"--port", "4294967297"},
         {"--port", " 5"},       {"--port", "5 "},
         {"--port", "+5"},       {"--port", "-1"},
@@ -240,9 +201,7 @@ TEST(SimDeviceStart, HelpVersionAndNothingButWholeNumbers) {
     };
     for (const auto& args : bad) {
         EXPECT_EQ(2, RunDevice(args, output, 5000)) << args[0] << " " << args.back();
-        EXPECT_EQ("", Slurp(output)) << args[0] << " " << args.back();
+        EXPECT_EQ("", ReadFile(output)) << args[0] << " " << args.back();
     }
-    unlink(output.c_str());
-    rmdir(root);
 }
 } // namespace

@@ -140,7 +140,10 @@ completes() {
     [ "$got" = "$expected" ] || fail "completing '$*' gives '$got', not '$expected'"
 }
 completes "--port --parity" _morvik_send morvik-send --p
-completes "none odd even" _morvik_send morvik-send --parity ""
+completes "none odd even mark space" _morvik_send morvik-send --parity ""
+completes "--reply-end --raw" _morvik_send morvik-send --r
+completes "cr crlf" _morvik_send morvik-send --command-end c
+completes "utf-8" _morvik_send morvik-send --encoding = u
 completes "1.5" _morvik_send morvik-send --stop-bits 1.
 completes "9600" _morvik_send morvik-send --baud = 96
 completes "5 6 7 8" _morvik_send morvik-send --data-bits =
@@ -154,6 +157,8 @@ completes "--check --assign --help --version" _morvik_ports morvik-ports --
 completes "1 2 3 4 5 6 7 8" _morvik_ports morvik-ports --check ""
 completes "$work/adapter-link" _morvik_ports morvik-ports --assign 2 "$work/adapter-"
 completes "" _morvik_ports morvik-ports --check 1 ""
+completes "--command-end" _morvik_ports morvik-ports --assign 2 /dev/ttyUSB0 --baud 9600 --co
+completes "cr lf crlf any" _morvik_ports morvik-ports --assign 2 /dev/ttyUSB0 --reply-end = ""
 completes "--port --ports" _morvik_simdevice morvik-simdevice --po
 completes "$work/check" _morvik_simdevice morvik-simdevice --ports "$work/chec"
 echo "command line: passed"

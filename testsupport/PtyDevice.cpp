@@ -1,5 +1,7 @@
 #include "testsupport/PtyDevice.h"
+#include "testsupport/Descriptors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -11,15 +13,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
-using Clock = std::chrono::steady_clock;
-
-int Remaining(Clock::time_point deadline) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return ms.count() < 0 ? 0 : static_cast<int>(ms.count());
-}
-} // namespace
-
 PtyDevice::PtyDevice(int nPort) {
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
@@ -30,12 +23,8 @@ PtyDevice::PtyDevice(int nPort) {
     m_slavePath = name;
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
 
-    char root[] = "/tmp/morvik-pty-XXXXXX";
-    if (!mkdtemp(root))
-        throw std::runtime_error("no temporary folder");
-    m_root = root;
-    mkdir((m_root + "/MorvikSerialDemo").c_str(), 0700);
-    m_portsFolder = m_root + "/MorvikSerialDemo/ports";
+    mkdir((m_root / "MorvikSerialDemo").c_str(), 0700);
+    m_portsFolder = m_root / "MorvikSerialDemo/ports";
     mkdir(m_portsFolder.c_str(), 0700);
     Link(nPort, m_slavePath);
 
@@ -43,7 +32,7 @@ PtyDevice::PtyDevice(int nPort) {
         m_hadXdg = true;
         m_oldXdg = old;
     }
-    setenv("XDG_CONFIG_HOME", m_root.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", m_root.Path().c_str(), 1);
 }
 
 PtyDevice::~PtyDevice() {
@@ -54,11 +43,6 @@ PtyDevice::~PtyDevice() {
         setenv("XDG_CONFIG_HOME", m_oldXdg.c_str(), 1);
     else
         unsetenv("XDG_CONFIG_HOME");
-    for (int n = 0; n <= 9; ++n)
-        unlink((m_portsFolder + "/COM" + std::to_string(n)).c_str());
-    rmdir(m_portsFolder.c_str());
-    rmdir((m_root + "/MorvikSerialDemo").c_str());
-    rmdir(m_root.c_str());
 }
 
 void PtyDevice::Link(int nPort, const std::string& target) {
@@ -69,61 +53,41 @@ void PtyDevice::Link(int nPort, const std::string& target) {
 }
 
 void PtyDevice::Write(const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EAGAIN) {
-            pollfd pfd{m_master, POLLOUT, 0};
-            if (poll(&pfd, 1, 1000) <= 0)
-                return;
-        } else if (!(n < 0 && errno == EINTR)) {
-            return;
-        }
-    }
+    WriteAll(m_master, bytes);
 }
 
 std::string PtyDevice::Read(int ms, int quietMs) {
     std::string out;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        const int left = Remaining(deadline);
-        pollfd pfd{m_master, POLLIN, 0};
-        const int wait = out.empty() ? left : std::min(left, quietMs);
-        if (left == 0 || poll(&pfd, 1, wait) <= 0 || !(pfd.revents & POLLIN))
-            return out;
+    const auto deadline = FromNow(ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto until = out.empty() ? deadline : std::min(deadline, FromNow(quietMs));
         char buf[4096];
-        const ssize_t n = read(m_master, buf, sizeof buf);
+        const ssize_t n =
+            (PollUntil(m_master, POLLIN, until) & POLLIN) ? read(m_master, buf, sizeof buf) : 0;
         if (n <= 0)
-            return out;
+            break;
         out.append(buf, static_cast<std::size_t>(n));
-    }
-}
-
-std::string PtyDevice::ReadUntil(char cEnd, int ms) {
-    std::string out;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (out.empty() || out.back() != cEnd) {
-        pollfd pfd{m_master, POLLIN, 0};
-        if (poll(&pfd, 1, Remaining(deadline)) <= 0 || !(pfd.revents & POLLIN))
-            break;
-        char c;
-        if (read(m_master, &c, 1) != 1)
-            break;
-        out += c;
     }
     return out;
 }
 
+std::string PtyDevice::ReadUntil(char cEnd, int ms) {
+    std::string out;
+    const auto deadline = FromNow(ms);
+    char c;
+    while ((out.empty() || out.back() != cEnd) &&
+           (PollUntil(m_master, POLLIN, deadline) & POLLIN) && read(m_master, &c, 1) == 1)
+        out += c;
+    return out;
+}
+
 bool PtyDevice::WaitHangUp(int ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    const auto deadline = FromNow(ms);
     for (;;) {
-        pollfd pfd{m_master, POLLIN, 0};
-        const int rc = poll(&pfd, 1, Remaining(deadline));
-        if (rc <= 0)
+        const short revents = PollUntil(m_master, POLLIN, deadline);
+        if (revents == 0)
             return false;
-        if (pfd.revents & POLLHUP)
+        if (revents & POLLHUP)
             return true;
         char buf[256];
         if (read(m_master, buf, sizeof buf) < 0 && errno == EIO)
@@ -144,12 +108,11 @@ void PtyDevice::StartResponder(std::function<std::string(const std::string&)> an
     m_responder = std::thread([this, answer, cEnd] {
         std::string line;
         while (!m_stop) {
-            pollfd pfd{m_master, POLLIN, 0};
             // Short waits so that StopResponder is noticed; no spinning on a closed slave.
-            const int rc = poll(&pfd, 1, 50);
-            if (rc <= 0)
+            const short revents = PollUntil(m_master, POLLIN, FromNow(50));
+            if (revents == 0)
                 continue;
-            if (!(pfd.revents & POLLIN)) {
+            if (!(revents & POLLIN)) {
                 usleep(20000); // slave not open yet: POLLHUP until it is
                 continue;
             }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testsupport/TempFolder.h"
+
 #include <atomic>
 #include <functional>
 #include <string>
@@ -40,7 +42,7 @@ public:
 private:
     int m_master = -1;
     std::string m_slavePath;
-    std::string m_root;
+    TempFolder m_root;
     std::string m_portsFolder;
     std::string m_oldXdg;
     bool m_hadXdg = false;
