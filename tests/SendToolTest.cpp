@@ -361,7 +361,12 @@ TEST(SendTool, RefusesBadCommandLinesWithStatusTwo) {
 TEST(SendTool, ACrLfDeviceThatWritesTheLfLaterStaysInStep) {
     PtyDevice dev(1);
     dev.StartResponder([&dev](const std::string& command) {
-        dev.Write(command.substr(5, command.size() - 6) + "\r"); // "ECHO n\r": "n\r"
+        // Between the runs the line is back in the kernel's default mode, which echoes a late LF
+        // as CR LF: no command, and no part of the next one.
+        const std::size_t at = command.find("ECHO ");
+        if (at == std::string::npos)
+            return std::string();
+        dev.Write(command.substr(at + 5, command.size() - at - 6) + "\r"); // "n\r"
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return std::string("\n");
     });
