@@ -2,7 +2,9 @@
 
 #include "cli/TtyFacts.h"
 #include "cli/WholeNumber.h"
+#include "core/OneLine.h"
 #include "serial/DeviceCheck.h"
+#include "serial/LivenessMark.h"
 #include "serial/PortsFolder.h"
 #include "serial/Refusal.h"
 
@@ -10,6 +12,7 @@
 #include <cstring>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,7 +51,8 @@ void Usage(std::ostream& out) {
 }
 
 int UsageError(std::ostream& err, const std::string& what) {
-    err << kProgram << ": " << what << "\nTry 'morvik-ports --help' for more information.\n";
+    err << kProgram << ": " << OneLine(what)
+        << "\nTry 'morvik-ports --help' for more information.\n";
     return 2;
 }
 
@@ -65,6 +69,7 @@ std::string Named(unsigned n, const PortResolver::Port& port) {
     std::string line = "COM" + std::to_string(n) + "  ";
     switch (port.how) {
     case PortResolver::How::Link:
+    case PortResolver::How::Ended:
         return line + (port.target.empty() ? port.path : port.target) + "  link " + port.path;
     case PortResolver::How::Found:
         return line + port.path + "  found" + (port.target.empty() ? "" : ", " + port.target);
@@ -120,19 +125,21 @@ void PortsTool::List(std::ostream& out) const {
     const PortsFolder folder(m_sources.machine.portsFolder);
     for (unsigned n = 1; n <= kShownPorts; ++n) {
         const PortResolver::Port port = m_resolver.Resolve(n);
-        out << Named(n, port);
-        if (port.how == PortResolver::How::Link) {
+        std::string line = Named(n, port);
+        if (port.how == PortResolver::How::Ended) {
+            line += ", " + Refusal::OfPort(n, port).Reason();
+        } else if (port.how == PortResolver::How::Link) {
             const std::string reason = Refusal::OfDevice(check.Check(port.path)).Reason();
             if (!reason.empty())
-                out << ", " << reason;
+                line += ", " + reason;
         } else if (port.how == PortResolver::How::Found) {
             // The kernel listed it as a serial port: only somebody's use of it can stand in
             // the way.
             const DeviceCheck::Result r = check.Check(port.path);
             if (r.verdict == DeviceCheck::Verdict::InUse)
-                out << ", " << Refusal::OfDevice(r).Reason();
+                line += ", " + Refusal::OfDevice(r).Reason();
         }
-        out << "\n";
+        out << OneLine(line) << "\n";
         LineProfile profile;
         std::string wrong;
         switch (folder.ReadProfile(n, &profile, &wrong)) {
@@ -143,7 +150,7 @@ void PortsTool::List(std::ostream& out) const {
                 out << "      profile: " << profile.Describe() << "\n";
             break;
         case PortsFolder::Profile::Wrong:
-            out << "      bad profile: " << wrong << "\n";
+            out << "      bad profile: " << OneLine(wrong) << "\n";
             break;
         }
     }
@@ -154,15 +161,16 @@ int PortsTool::Check(unsigned nPort, std::ostream& out, std::ostream& err) const
     bool blocked = false;
     for (unsigned n = nPort ? nPort : 1; n <= (nPort ? nPort : kShownPorts); ++n) {
         const PortResolver::Port port = m_resolver.Resolve(n);
-        out << Named(n, port) << "\n";
+        out << OneLine(Named(n, port)) << "\n";
         // In the whole list a port that names nothing, or the console, says enough by that.
         if (nPort == 0 &&
             (port.how == PortResolver::How::Nothing || port.how == PortResolver::How::Console))
             continue;
         for (const PortCheck::Finding& f : check.Check(n, port)) {
-            out << "      " << f.verdict << (f.reason.empty() ? "" : ": ") << f.reason << "\n";
+            out << "      " << f.verdict << (f.reason.empty() ? "" : ": ") << OneLine(f.reason)
+                << "\n";
             if (!f.fix.empty())
-                out << "      fix: " << f.fix << "\n";
+                out << "      fix: " << OneLine(f.fix) << "\n";
             blocked = blocked || f.blocking;
         }
     }
@@ -204,7 +212,8 @@ int PortsTool::Assign(const std::string& number, const std::string& device, int 
     std::string why;
     const DeviceCheck::Result checked = DeviceCheck(m_sources.machine).Check(device);
     if (checked.verdict != DeviceCheck::Verdict::SerialLine) {
-        err << kProgram << ": " << device << ": " << Refusal::OfDevice(checked).Reason() << "\n";
+        err << kProgram << ": " << OneLine(device + ": " + Refusal::OfDevice(checked).Reason())
+            << "\n";
         return 1;
     }
 
@@ -215,27 +224,31 @@ int PortsTool::Assign(const std::string& number, const std::string& device, int 
         return 1;
     }
     if (!folder.Create()) {
-        err << kProgram << ": cannot create " << folder.Path() << ": " << std::strerror(errno)
-            << "\n";
-        return 1;
-    }
-    if (!folder.Link(static_cast<unsigned>(n), target)) {
-        err << kProgram << ": cannot link " << folder.EntryPath(static_cast<unsigned>(n)) << ": "
+        err << kProgram << ": cannot create " << OneLine(folder.Path()) << ": "
             << std::strerror(errno) << "\n";
         return 1;
     }
+    if (!folder.Link(static_cast<unsigned>(n), target)) {
+        err << kProgram << ": cannot link " << OneLine(folder.EntryPath(static_cast<unsigned>(n)))
+            << ": " << std::strerror(errno) << "\n";
+        return 1;
+    }
+    // A mark left by a simulated device that ended must not disown the new link.
+    const std::string mark = folder.EntryPath(static_cast<unsigned>(n), LivenessMark::kSuffix);
+    if (LivenessMark::Of(mark, target) == LivenessMark::State::Ended)
+        unlink(mark.c_str());
     // Without options the port goes back to the default profile.
     const unsigned nPort = static_cast<unsigned>(n);
     if (argc > 0 ? !folder.WriteProfile(nPort, profile) : !folder.RemoveProfile(nPort)) {
         err << kProgram << ": cannot " << (argc > 0 ? "write " : "remove ")
-            << folder.ProfilePath(nPort) << ": " << std::strerror(errno) << "\n";
+            << OneLine(folder.ProfilePath(nPort)) << ": " << std::strerror(errno) << "\n";
         return 1;
     }
     // The link is made: a confirmation that cannot be written does not undo that.
     if (argc > 0)
         why += "COM" + std::to_string(n) + " profile: " + profile.Describe() + "\n";
-    if (!(out << "COM" << n << " -> " << target << "\n" << why).flush())
-        err << kProgram << ": COM" << n << " -> " << target
+    if (!(out << "COM" << n << " -> " << OneLine(target) << "\n" << why).flush())
+        err << kProgram << ": COM" << n << " -> " << OneLine(target)
             << " (the confirmation could not be written)\n";
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "cli/SendTool.h"
 
 #include "cli/WholeNumber.h"
+#include "core/OneLine.h"
 #include "core/TextCodec.h"
 #include "serial/Deadline.h"
 #include "serial/PortWatch.h"
@@ -55,9 +56,10 @@ void Usage(std::ostream& out) {
            "  --help           show this help and exit\n"
            "  --version        show the version and exit\n"
            "\n"
-           "Exit status: 0 every reply came, 1 a reply was empty, 2 wrong usage or a command\n"
-           "the port's encoding cannot carry, 3 the port could not be opened, 4 the device\n"
-           "went away. morvik-ports --check says why a port will not open.\n";
+           "Exit status: 0 every reply came, 1 a reply was empty, 2 wrong usage, a NUL byte in\n"
+           "an input line or a command the port's encoding cannot carry, 3 the port could not\n"
+           "be opened, 4 the device went away. morvik-ports --check says why a port will not\n"
+           "open.\n";
 }
 
 // How a reply ended, as --json names it.
@@ -300,7 +302,8 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
     Options options;
     const std::string wrong = Parse(argc, argv, &options);
     if (!wrong.empty()) {
-        err << kProgram << ": " << wrong << "\nTry 'morvik-send --help' for more information.\n";
+        err << kProgram << ": " << OneLine(wrong)
+            << "\nTry 'morvik-send --help' for more information.\n";
         return kUsage;
     }
     if (options.help || options.version) {
@@ -312,11 +315,16 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
     }
     const ExchangeLog log(options.log);
     if (!options.log.empty() && !log.IsOpen()) {
-        err << kProgram << ": cannot open the log " << options.log << ": " << std::strerror(errno)
-            << "\n";
+        err << kProgram << ": cannot open the log " << OneLine(options.log) << ": "
+            << std::strerror(errno) << "\n";
         return kUsage;
     }
 
+    // Replies that cannot be shown are not asked for: nothing goes to the device.
+    if (!out) {
+        err << kProgram << ": cannot write the output\n";
+        return kEmptyReply;
+    }
     // A device given by path is a port of its own for this run, checked as any other.
     const DWORD nPort = static_cast<DWORD>(options.port);
     const DefinedPort defined(nPort, options.device);
@@ -347,7 +355,7 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
         std::string why;
         if (CommandBytes(command, port.Profile().encoding, pBytes, &why))
             return true;
-        err << kProgram << ": cannot send '" << command << "': " << why << "\n";
+        err << kProgram << ": cannot send '" << OneLine(command) << "': " << why << "\n";
         return false;
     };
     bool allAnswered = true;
@@ -356,7 +364,7 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
         const Outcome outcome = Exchange(port, options.format, bytes, out);
         allAnswered = allAnswered && outcome == Outcome::Answered;
         if (log.IsOpen() && !log.Append(bytes, port.LastReply().bytes)) {
-            err << kProgram << ": cannot write the log " << options.log << "\n";
+            err << kProgram << ": cannot write the log " << OneLine(options.log) << "\n";
             return kEmptyReply;
         }
         // Each reply as it comes, for whoever reads the other end of a pipe.
@@ -383,10 +391,17 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
                 return status;
     } else {
         std::string line, command;
-        while (std::getline(in, line)) {
+        for (unsigned long number = 1; std::getline(in, line); ++number) {
             // A file written with CR LF line ends would send each command twice over.
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
+            // The line would be sent cut at the NUL byte (the port takes text), and a device
+            // would take the rest for another command: nothing of it goes out.
+            if (line.find('\0') != std::string::npos) {
+                err << kProgram << ": line " << number
+                    << " of the input holds a NUL byte, which a command cannot; it was not sent\n";
+                return kUsage;
+            }
             if (!encoded(line, &command))
                 return kUsage;
             if (const int status = exchange(command); status >= 0)

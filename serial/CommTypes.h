@@ -96,3 +96,4 @@ constexpr DWORD COMM_ERROR_LOOKUP = 8;   // the ports entry could not be looked 
 constexpr DWORD COMM_ERROR_SYSTEM = 9;   // anything else the system reported
 constexpr DWORD COMM_ERROR_IN_USE = 10;  // the controlling terminal of a running process
 constexpr DWORD COMM_ERROR_PROFILE = 11; // the port's profile file cannot be read or is wrong
+constexpr DWORD COMM_ERROR_ENDED = 12;   // a link left by a simulated device that has ended

@@ -1,6 +1,7 @@
 #include "serial/PortsFolder.h"
 
 #include "serial/Deadline.h"
+#include "serial/LivenessMark.h"
 
 #include <cerrno>
 #include <csignal>
@@ -86,6 +87,8 @@ PortsFolder::Entry PortsFolder::Read(unsigned nPort) const {
     const ssize_t n = readlink(entry.path.c_str(), target, sizeof target);
     if (n > 0)
         entry.target.assign(target, static_cast<std::size_t>(n));
+    entry.ended = LivenessMark::Of(EntryPath(nPort, LivenessMark::kSuffix), entry.target) ==
+                  LivenessMark::State::Ended;
     return entry;
 }
 

@@ -23,6 +23,9 @@ public:
         std::string path;
         std::string target;
         int error = 0;
+        // A link whose liveness mark (LivenessMark, beside it) says that the program that made
+        // it has ended: where it leads may be somebody else's by now.
+        bool ended = false;
     };
 
     // folder: empty for the user's, $XDG_CONFIG_HOME/MorvikSerialDemo/ports

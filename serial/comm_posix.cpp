@@ -7,6 +7,7 @@
 #include "serial/CommErrorRecord.h"
 #include "serial/CommPorts.h"
 #include "serial/Deadline.h"
+#include "serial/DeviceAccess.h"
 #include "serial/DeviceCheck.h"
 #include "serial/HeldLines.h"
 #include "serial/LineGuardian.h"
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -35,13 +37,24 @@ BOOL CloseAndFail(int fd, DWORD code, int error) {
     return Fail(code, error);
 }
 
+DeviceAccess::Files AccountFiles() {
+    return {CommSources().groupFile, CommSources().passwdFile};
+}
+
 // Opens the checked device, held exclusively against everyone, root included.
 BOOL OpenExclusively(const DeviceCheck::Result& device, int* pFd) {
     const int fd = RetryOnEintr([&] {
         return open(device.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     });
-    if (fd < 0)
-        return Fail(Refusal::CodeOf(errno), errno);
+    if (fd < 0) {
+        const int error = errno;
+        if (Refusal::CodeOf(error) != COMM_ERROR_ACCESS)
+            return Fail(Refusal::CodeOf(error), error);
+        // Who may open it, for a fix that fits this device and this user.
+        Accepted(Refusal::OfAccess(DeviceAccess::Check(
+            device.device, DeviceAccess::User::OfThisProcess(AccountFiles()), AccountFiles())));
+        return Fail(COMM_ERROR_ACCESS, error);
+    }
     // The name may have changed hands since it was checked.
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != device.number)
@@ -94,8 +107,20 @@ HANDLE CommOpen(const char* pszPortName) {
     if (!Accepted(Refusal::OfPort(static_cast<unsigned>(n), port)))
         return INVALID_HANDLE_VALUE;
     const DeviceCheck::Result device = DeviceCheck(CommSources()).Check(port.path);
+    if (!Accepted(Refusal::OfDevice(device)))
+        return INVALID_HANDLE_VALUE;
+    // A program that takes no lock (a script's plain open) holds the line all the same; the
+    // process that made a pseudo-terminal serves it and does not count. Looked for before the
+    // open, as the time from the open to the settings is the length of the DTR pulse.
+    const std::vector<ProcessTable::Process> processes =
+        ProcessTable(CommSources().procFolder).ProcessesWithFiles();
+    if (const ProcessTable::Process* holder =
+            DeviceCheck::OtherHolder(processes, device, static_cast<int>(getpid()))) {
+        Accepted(Refusal::OfHolder(*holder));
+        return INVALID_HANDLE_VALUE;
+    }
     int fd = -1;
-    if (!Accepted(Refusal::OfDevice(device)) || !OpenExclusively(device, &fd))
+    if (!OpenExclusively(device, &fd))
         return INVALID_HANDLE_VALUE;
 
     LineSettings::Snapshot found{};

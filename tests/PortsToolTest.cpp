@@ -12,9 +12,12 @@
 #include <cstdlib>
 #include <functional>
 #include <fstream>
+#include <iostream>
 #include <vector>
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,8 +25,7 @@ namespace {
 
 ToolRun RunTool(const FakeMachine& machine, std::vector<const char*> args,
                 const PortCheck::User& user = PortCheck::User()) {
-    return ToolRun::Of(PortsTool({machine.Sources(), machine.GroupFile()}, user), "morvik-ports",
-                       std::move(args));
+    return ToolRun::Of(PortsTool({machine.Sources()}, user), "morvik-ports", std::move(args));
 }
 
 // Every occurrence of each {key} replaced by its value.
@@ -298,6 +300,17 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
          {},
          1,
          linked + "      busy: held open by minicom (pid 4321)\n      fix: kill 4321\n"},
+        {"ok, held by the program that made it",
+         [](Bench& b) {
+             // socat and the simulated device hold both sides of the pseudo-terminal they serve.
+             b.machine.AddProcess(4400, "socat", 4400, 0);
+             b.machine.AddPtyMaster(4400, 5, minor(b.Number()));
+             b.machine.AddOpenFile(4400, 6, b.Slave());
+         },
+         1,
+         {},
+         0,
+         linked + "      ok\n"},
         {"no access, not in the group", [](Bench&) {}, 1, bob, 1,
          linked + "      no access: only the group dialout may open it, and you are not in it\n"
                   "      fix: sudo adduser $USER dialout  # then log out and in again\n"},
@@ -306,8 +319,9 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
                   "session began before you joined it\n      fix: newgrp dialout  # in this "
                   "terminal; log out and in again for the rest\n"},
         {"no access, the owner's only", [](Bench& b) { chmod(b.Slave().c_str(), 0600); }, 1, bob, 1,
-         linked + "      no access: mode 0600 lets only its owner open it\n      fix: sudo chmod "
-                  "g+rw {slave}\n"},
+         linked + "      no access: mode 0600 lets only its owner, root, open it\n      fix: sudo "
+                  "chmod g+rw {slave} && sudo adduser $USER dialout  # then log out and in "
+                  "again\n"},
         {"brltty",
          [](Bench& b) {
              b.Unlink();
@@ -499,6 +513,34 @@ TEST(PortsTool, HelpAndVersionAsLinuxToolsHaveThem) {
             EXPECT_EQ("", out);
         }
     }
+}
+
+// Another user's open files are closed to whoever is not root: such a user cannot know that no
+// program holds the line, and is not told "ok".
+TEST(PortsTool, CheckSaysWhenOtherUsersHoldersCannotBeSeen) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "becoming another user takes root";
+    PtyDevice dev(1);
+    chmod(dev.SlavePath().c_str(), 0666);
+    for (std::string p = dev.PortsFolder(); p.size() > 5; p = p.substr(0, p.rfind('/')))
+        chmod(p.c_str(), 0755);
+    ChildProcess nobody(
+        [] {
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                return 3;
+            const PortCheck::Sources sources; // this machine's
+            const char* argv[] = {"morvik-ports", "--check", "1"};
+            const PortCheck::User user = PortCheck::User::OfThisProcess(
+                {sources.machine.groupFile, sources.machine.passwdFile});
+            return PortsTool(sources, user).Run(3, argv, std::cout, std::cerr);
+        },
+        {ChildProcess::Inherit, ChildProcess::Pipe});
+    const std::string out = nobody.ReadOut(5000);
+    const int status = nobody.Wait(5000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string verdict = "\n      no other holder visible to this user: the open files of ";
+    EXPECT_NE(std::string::npos, out.find(verdict)) << out;
+    EXPECT_EQ(std::string::npos, out.find(" ok")) << out;
 }
 
 // The link is the work; a confirmation that cannot be written does not make it a failure.

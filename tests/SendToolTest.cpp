@@ -146,6 +146,19 @@ TEST(SendTool, PrintsEachReplyAsTheDialogListsItAndSaysWhetherAllCame) {
     EXPECT_NE(std::string::npos, device.Received().find("*IDN?\rCRLF\r\rECHO\r--raw\r"));
 }
 
+// A NUL byte cannot be part of a command: the line holding one is refused whole, with what came
+// before it sent and nothing after.
+TEST(SendTool, ACommandWithANulByteIsRefusedNotCut) {
+    Device device;
+    const ToolRun r = RunSend({}, std::string("ECHO a\nECHO b\0c\nECHO d\n", 23));
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("OK\n", r.out);
+    EXPECT_EQ("morvik-send: line 2 of the input holds a NUL byte, which a command cannot; it was "
+              "not sent\n",
+              r.err);
+    EXPECT_EQ("ECHO a\r", device.Received());
+}
+
 // The line hangs up once the command has come (the device was killed): that reply is listed,
 // the device's going is said once, and nothing more is sent.
 TEST(SendTool, ADeviceThatWentAwayIsSaidOnceAndEndsWithStatusFour) {
@@ -304,14 +317,16 @@ TEST(SendTool, StatusThreeWithTheReasonWhenThePortCannotBeOpened) {
     } cases[] = {
         {{"--port", "3", "*IDN?"},
          "cannot open COM3: no such device (no " + folder +
-             "/COM3, and no 3rd serial port on this machine); run morvik-ports to see the "
-             "serial ports and assign one"},
+             "/COM3, and no 3rd serial port on this machine); fix: morvik-ports --assign 3 "
+             "DEVICE"},
         {{"--port", "2", "*IDN?"},
          "cannot open COM2: " + folder +
-             "/COM2 -> /dev/null: not a serial device; point COM2 at one with morvik-ports "
-             "--assign 2 DEVICE"},
+             "/COM2 -> /dev/null: not a serial device; fix: morvik-ports --assign 2 DEVICE"},
         {{"--device", "/dev/null", "*IDN?"}, "cannot open /dev/null: not a serial device"},
         {{"--device", "/nonexistent/adapter"}, "cannot open /nonexistent/adapter: no such device"},
+        // A name that would break the line, or act on the terminal, is shown escaped.
+        {{"--device", "/nonexistent/a\nb\x1b[2J"},
+         "cannot open /nonexistent/a\\x0ab\\x1b[2J: no such device"},
     };
     for (const auto& c : cases) {
         const ToolRun r = RunSend(c.args);
@@ -344,6 +359,7 @@ TEST(SendTool, RefusesBadCommandLinesWithStatusTwo) {
         {{"--raw", "--json"}, "--raw and --json exclude each other"},
         {{"--help", "X"}, "'--help' takes no other arguments"},
         {{"X", "--verbose"}, "unknown option '--verbose'"},
+        {{"--port", "5\r\n"}, "the port number is 1 to 4, not '5\\x0d\\x0a'"},
     };
     for (const auto& c : cases) {
         const ToolRun r = RunSend(c.args);

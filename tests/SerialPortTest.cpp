@@ -715,6 +715,42 @@ TEST(SerialPortOpen, ALineHeldExclusivelyByAnotherIsBusyEvenForRoot) {
     EXPECT_FALSE(other.Exclusive()); // our own mark goes with us
 }
 
+// Share mode 0 holds against a program that takes no lock (a script's plain open, pyserial's
+// exclusive=False): the line is busy, and the holder named. The process that made the
+// pseudo-terminal and serves its master side does not count (a socat pair, the simulated device).
+TEST(SerialPortOpen, AProgramHoldingTheLineWithoutALockMakesItBusy) {
+    PtyDevice dev(1);
+    std::string name;
+    std::ifstream("/proc/self/comm") >> name;
+    // A child that holds the line; with makerToo it also keeps the master it was forked with.
+    const auto holder = [&](bool makerToo) {
+        return [&dev, makerToo] {
+            if (!makerToo)
+                close(dev.MasterFd()); // a program of its own, which did not make the line
+            if (open(dev.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC) >= 0)
+                ChildProcess::ReadyAndWait();
+            return 3;
+        };
+    };
+    {
+        ChildProcess script(holder(false), {ChildProcess::Inherit, ChildProcess::Pipe});
+        ASSERT_EQ("ready", script.ReadLine(5000));
+        CSerialPort port;
+        EXPECT_EQ(FALSE, OpenStandard(port));
+        EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
+        EXPECT_EQ(COMM_ERROR_BUSY, CommGetLastError());
+        const std::string pid = std::to_string(script.Pid());
+        EXPECT_EQ("cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " + dev.SlavePath() +
+                      ": busy, held open by " + name + " (pid " + pid + "); fix: kill " + pid,
+                  std::string(CommErrorMessage()));
+        EXPECT_FALSE(SlaveView(dev.SlavePath()).Exclusive()); // nothing of ours left on the line
+    }
+    ChildProcess maker(holder(true), {ChildProcess::Inherit, ChildProcess::Pipe});
+    ASSERT_EQ("ready", maker.ReadLine(5000));
+    CSerialPort port;
+    EXPECT_EQ(TRUE, OpenStandard(port)) << static_cast<const char*>(CommErrorMessage());
+}
+
 TEST(SerialPortOpen, SomebodysTerminalIsRefusedNamingTheProcess) {
     PtyDevice dev(1);
     ChildProcess shell(
@@ -734,7 +770,7 @@ TEST(SerialPortOpen, SomebodysTerminalIsRefusedNamingTheProcess) {
     EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
     EXPECT_EQ("cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " + dev.SlavePath() +
                   ": in use as the terminal of " + name + " (pid " + std::to_string(shell.Pid()) +
-                  ")",
+                  "); fix: kill " + std::to_string(shell.Pid()),
               std::string(CommErrorMessage()));
     shell.Signal(SIGKILL);
     shell.Wait(5000);
@@ -822,7 +858,7 @@ TEST(SerialPortOpen, EachFailureSaysWhyInOneLine) {
     CSerialPort holder;
     ASSERT_EQ(TRUE, OpenStandard(holder, 2));
 
-    const std::string hint = "; run morvik-ports to see the serial ports and assign one";
+    const std::string hint = "; fix: morvik-ports --assign 3 DEVICE";
     const struct {
         DWORD port;
         std::string line;
@@ -830,15 +866,15 @@ TEST(SerialPortOpen, EachFailureSaysWhyInOneLine) {
         {5, "cannot open COM5: port number outside 1 to 4"},
         {0xFFFFFFFC, "cannot open COM-4: port number outside 1 to 4"},
         {1, "cannot open COM1: " + machine.DevPath("ttyS0") +
-                ": the kernel console, left alone; to use it anyway: morvik-ports --assign 1 " +
-                machine.DevPath("ttyS0")},
+                ": the kernel console, left alone; fix: morvik-ports --assign 1 " +
+                machine.DevPath("ttyS0") + " (only to talk over the console)"},
         {2, "cannot open COM2: " + folder + "/COM2 -> " + dev.SlavePath() +
                 ": busy, held by another program"},
         {3, "cannot open COM3: " + folder + "/COM3 -> /nonexistent/serial-device: no such device" +
                 hint},
         {4, "cannot open COM4: " + folder +
-                "/COM4 -> /dev/null: not a serial device; point COM4 "
-                "at one with morvik-ports --assign 4 DEVICE"},
+                "/COM4 -> /dev/null: not a serial device; fix: morvik-ports --assign 4 "
+                "DEVICE"},
     };
     for (const auto& c : cases) {
         CSerialPort port;
@@ -861,12 +897,23 @@ TEST(SerialPortOpen, EachFailureSaysWhyInOneLine) {
     EXPECT_EQ(COMM_ERROR_LOOKUP, CommGetLastError());
 }
 
+// The advice fits the device: root's pseudo-terminal is given to dialout (never "join root"); a
+// user's own one shut to its owner is opened up again by its owner.
 TEST(SerialPortOpen, NoPermissionPointsAtTheDialoutGroup) {
     PtyDevice dev(1);
-    const std::string expected = "cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " +
-                                 dev.SlavePath() +
-                                 ": permission denied; is your user in the dialout group? (sudo "
-                                 "adduser $USER dialout, then log in again)";
+    const std::string slave = dev.SlavePath();
+    struct stat st {};
+    ASSERT_EQ(0, stat(slave.c_str(), &st));
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    const std::string expected =
+        "cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " + slave + ": permission denied: " +
+        (geteuid() == 0
+             ? "mode " + std::string(mode) + " lets only its owner, root, open it; fix: sudo " +
+                   "chgrp dialout " + slave + " && sudo chmod g+rw " + slave +
+                   " && sudo adduser $USER dialout (then log out and in again)"
+             : "mode 0000 does not let even its owner, you, read and write it; fix: chmod u+rw " +
+                   slave);
     ChildProcess child(
         [&] {
             // Root opens anything: the child gives up its rights (the ports folder stays
