@@ -5,10 +5,12 @@
 #include "framework/afx/Menu.h"
 #include "framework/afx/PaintDC.h"
 #include "framework/afx/WinApp.h"
+#include "core/TextCodec.h"
 #include "serial/comm.h"
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 
 CSerialDemoDlg::CSerialDemoDlg(CWnd* pParent) : CDialog(CSerialDemoDlg::IDD, pParent) {
     m_strCommand = "";
@@ -125,8 +127,17 @@ void CSerialDemoDlg::OnOpenPort() {
 
 void CSerialDemoDlg::OnSend() {
     UpdateData(TRUE);
+    // The program's text is UTF-8; the line takes the port's encoding, and a character it
+    // cannot carry is said rather than sent as something else.
+    const TextCodec::Encoding encoding = m_port.Profile().Codec();
+    std::string command;
+    std::string why;
+    if (!TextCodec::Encode(static_cast<const char*>(m_strCommand), encoding, &command, &why)) {
+        ::ShowBalloonTip(GetDlgItemHandle(IDC_SEND), ("not sent: " + why).c_str());
+        return;
+    }
     ::AddEditHistory(GetDlgItemHandle(IDC_COMMAND), m_strCommand);
-    CString strCommand = m_strCommand;
+    CString strCommand = command.c_str();
     strCommand += m_port.Profile().CommandEndBytes();
     m_port.SendString(strCommand);
 
@@ -136,6 +147,8 @@ void CSerialDemoDlg::OnSend() {
     strReply.TrimRight();
     if (strReply.IsEmpty())
         strReply = "Serial Error";
+    else
+        strReply = TextCodec::Decode(static_cast<const char*>(strReply), encoding).c_str();
     const int nIndex = m_lstResponse.AddString(strReply);
 
     // What the line was made from, for its tooltip, Copy as Hex and the tab-separated save.
@@ -148,6 +161,7 @@ void CSerialDemoDlg::OnSend() {
     m_lstResponse.SetItemDetail(nIndex, detail);
 
     UpdateData(FALSE);
+
 }
 
 void CSerialDemoDlg::OnClear() {

@@ -295,6 +295,96 @@ QString BalloonAt(const QWidget* control) {
     return at.adjusted(-2, -2, 2, 2).contains(tip->TailPoint()) ? tip->Text() : QString();
 }
 
+TEST_F(MainDialog, RepliesInUtf8OrWindows1252AndACommandTheLineCannotCarryUnderAuto) {
+    std::string received;
+    dev.StartResponder([&](const std::string& cmd) -> std::string {
+        received += cmd;
+        if (cmd == "UTF\r")
+            return "25.0 \xC2\xB0"
+                   "C \xC2\xB5"
+                   "A \xCE\xA9\r";
+        if (cmd == "CP\r")
+            return "25.0 \xB0"
+                   "C \x80\r";
+        return "got " + cmd;
+    });
+    ui.Run([&] {
+        EXPECT_EQ(CP_UTF8, GetACP()); // the program's text, whatever the line's
+        Open(2);
+        for (const char* cmd : {"UTF", "CP", "caf\xC3\xA9"}) {
+            ui.SetText(IDC_COMMAND, QString::fromUtf8(cmd));
+            ui.Click(IDC_SEND);
+        }
+        const QStringList expected = {QString::fromUtf8("25.0 \u00B0C \u00B5A \u03A9"),
+                                      QString::fromUtf8("25.0 \u00B0C \u20AC"),
+                                      QString::fromUtf8("got caf\u00E9")};
+        ASSERT_EQ(expected, ui.Lines());
+        auto* list = dynamic_cast<ListBoxControl*>(ui.Control(IDC_RESPONSE_LIST));
+        ASSERT_NE(nullptr, list);
+        const QRect first = list->visualRect(list->model()->index(0, 0));
+        ui.ClickAt(list->viewport()->mapTo(ui.Window(), first.center()));
+        ui.Key(Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(expected[0], QGuiApplication::clipboard()->text());
+
+        // Ω is not in Windows-1252: the command is not sent, nothing is listed, and the
+        // balloon at Send says which character and which encoding.
+        ui.SetText(IDC_COMMAND, QString::fromUtf8("R=5\u03A9"));
+        ui.Click(IDC_SEND);
+        const QString why = BalloonAt(ui.Control(IDC_SEND));
+        EXPECT_TRUE(why.contains(QString::fromUtf8("U+03A9 \u03A9")) &&
+                    why.contains("windows-1252"))
+            << why.toStdString();
+        EXPECT_EQ(3, ui.Lines().size());
+        EXPECT_TRUE(ShowsOpen());
+    });
+    dev.StopResponder();
+    // é went out as the byte E9, and nothing after it.
+    EXPECT_EQ("UTF\rCP\rcaf\xE9\r", received);
+}
+
+TEST_F(MainDialog, APortsProfileSetsTheEndsTheTimeoutAndTheEncodingOfSend) {
+    {
+        std::FILE* file = std::fopen((dev.PortsFolder() + "/COM2.profile").c_str(), "w");
+        ASSERT_NE(nullptr, file);
+        std::fputs("command-end = lf\nreply-end = lf\ntimeout = 3000\nencoding = utf-8\n", file);
+        std::fclose(file);
+    }
+    std::string received;
+    dev.StartResponder(
+        [&](const std::string& cmd) -> std::string {
+            received += cmd;
+            if (cmd == "SLOW\n") {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                return "1.5 \xCE\xA9\nNEXT\n";
+            }
+            return std::string("\xFF ") + cmd;
+        },
+        '\n');
+    ui.Run([&] {
+        Open(2);
+        ASSERT_TRUE(ShowsOpen());
+        auto* list = dynamic_cast<ListBoxControl*>(ui.Control(IDC_RESPONSE_LIST));
+        ASSERT_NE(nullptr, list);
+        // Past the default second of silence, and listed at its LF, not after three seconds.
+        ui.SetText(IDC_COMMAND, "SLOW");
+        const auto start = Clock::now();
+        ui.Click(IDC_SEND);
+        EXPECT_LT(MsSince(start), 2500);
+        // UTF-8 both ways: Ω goes out as its two bytes; a byte that is not UTF-8 is shown as
+        // U+FFFD and kept as it came.
+        ui.SetText(IDC_COMMAND, QString::fromUtf8("\u03A9?"));
+        ui.Click(IDC_SEND);
+        EXPECT_EQ(
+            QStringList({QString::fromUtf8("1.5 \u03A9"), QString::fromUtf8("\uFFFD \u03A9?")}),
+            ui.Lines());
+        ASSERT_NE(nullptr, list->DetailOf(1));
+        EXPECT_EQ(QByteArray("\xFF \xCE\xA9?\n"), list->DetailOf(1)->bytes);
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+    });
+    dev.StopResponder();
+    EXPECT_EQ("SLOW\n\xCE\xA9?\n", received);
+}
+
 TEST_F(MainDialog, AWrongProfileFileOpensNothingAndSaysWhichLineAndWhat) {
     {
         std::FILE* file = std::fopen((dev.PortsFolder() + "/COM2.profile").c_str(), "w");
