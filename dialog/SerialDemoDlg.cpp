@@ -162,6 +162,16 @@ void CSerialDemoDlg::OnSend() {
 
     UpdateData(FALSE);
 
+    // A device that went away is not a silent one: say so, and show the port closed so that
+    // one click opens it again once the device is back.
+    if (m_port.LastReply().ending == SerialReply::Ending::Gone) {
+        const CString strReason = CommGoneMessage(m_port.m_hPort);
+        m_port.Disconnect();
+        m_btnOpen.EnableWindow(TRUE);
+        m_btnClose.EnableWindow(FALSE);
+        ::ShowBalloonTip(GetDlgItemHandle(IDC_SEND), strReason);
+        std::fprintf(stderr, "%s: %s\n", AfxGetAppName(), static_cast<const char*>(strReason));
+    }
 }
 
 void CSerialDemoDlg::OnClear() {

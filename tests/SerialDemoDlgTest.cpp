@@ -403,6 +403,46 @@ TEST_F(MainDialog, AWrongProfileFileOpensNothingAndSaysWhichLineAndWhat) {
     });
 }
 
+TEST_F(MainDialog, AVanishedDeviceIsSaidAtSendAndThePortShownClosedForOneClickToReopen) {
+    dev.StartResponder([](const std::string& cmd) { return "got " + cmd; });
+    StderrCapture capture;
+    const std::string gone = "COM2: the device went away: " + dev.SlavePath();
+    ui.Run([&] {
+        Open(2);
+        ui.SetText(IDC_COMMAND, "A");
+        ui.Click(IDC_SEND);
+        dev.StopResponder();
+        dev.HangUp();
+
+        // "Serial Error" as for any reply that did not come, at once; then why, and the port
+        // shown closed and let go.
+        auto start = Clock::now();
+        ui.Click(IDC_SEND);
+        EXPECT_LT(MsSince(start), 500);
+        EXPECT_EQ(QStringList({"got A", "Serial Error"}), ui.Lines());
+        EXPECT_EQ(QString::fromStdString(gone), BalloonAt(ui.Control(IDC_SEND)));
+        EXPECT_TRUE(ShowsClosed());
+        EXPECT_EQ(INVALID_HANDLE_VALUE, dlg.m_port.m_hPort);
+
+        // Without a port, Send is the Parts' failed exchange: nothing more to say.
+        ui.Click(IDC_SEND);
+        EXPECT_EQ(3, ui.Lines().size());
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+
+        // The device is back (on a new pseudo-terminal): one click opens it again.
+        PtyDevice back(2);
+        back.StartResponder([](const std::string& cmd) { return "back " + cmd; });
+        ui.Click(IDC_OPEN_PORT);
+        EXPECT_TRUE(ShowsOpen());
+        ui.Click(IDC_SEND);
+        EXPECT_EQ(QString("back A"), ui.Lines().last());
+        ui.Click(IDC_CLOSE_PORT);
+        back.StopResponder();
+    });
+    EXPECT_EQ(QStringList{QString(AfxGetAppName()) + ": " + QString::fromStdString(gone)},
+              capture.Lines("went away"));
+}
+
 TEST_F(MainDialog, SerialErrorForSilenceAndForNoPort) {
     ui.Run([&] {
         // No port open: both transfers fail at once.
