@@ -279,7 +279,8 @@ TEST_F(Pointer, CtrlCAndTheListsMenuCopyAndSaveTheReplies) {
     const QString replies[] = {"A\tgot A", QString::fromUtf8("EURO\t5 \u20AC"), "B\tgot B"};
     for (int i = 0; i < 3; ++i) {
         const QString time = rows[i + 1].section('\t', 0, 0);
-        EXPECT_TRUE(QDateTime::fromString(time, "yyyy-MM-dd hh:mm:ss.zzz").isValid()) << time.toStdString();
+        EXPECT_TRUE(QDateTime::fromString(time, "yyyy-MM-dd hh:mm:ss.zzz").isValid())
+            << time.toStdString();
         EXPECT_EQ(replies[i], rows[i + 1].section('\t', 1)) << i;
     }
     EXPECT_EQ(QString(), rows[4]);
