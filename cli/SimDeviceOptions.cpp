@@ -18,8 +18,9 @@ std::string Usage() {
            "  --help       show this help and exit\n"
            "  --version    show the version and exit\n"
            "\n"
-           "It answers commands ended by a carriage return: *IDN?, ECHO text (up to 1 MiB),\n"
-           "DELAY ms, CRLF, SILENT, STREAM, anything else with OK. Ctrl+C ends it.\n";
+           "It answers commands ended by a carriage return (an LF after it is ignored): *IDN?,\n"
+           "ECHO text, DELAY ms, CRLF, SILENT, STREAM, anything else with OK. A command is kept\n"
+           "up to 1 MiB. Ctrl+C ends it.\n";
 }
 
 int UsageError(const std::string& what, std::string& err) {

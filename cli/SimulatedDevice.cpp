@@ -11,6 +11,9 @@
 
 void SimulatedDevice::Receive(const char* data, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
+        // An LF before a command is the end of a CR LF sender's last one, not part of the next.
+        if (data[i] == '\n' && m_line.empty())
+            continue;
         if (data[i] != '\r') {
             if (m_line.size() < kMaxCommandBytes)
                 m_line += data[i];

@@ -73,6 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         replies += line.Take(device);
     }
     for (const char c : bytes) {
+        if (c == '\n' && command.empty())
+            continue;
         if (c != '\r') {
             if (command.size() < SimulatedDevice::kMaxCommandBytes)
                 command += c;

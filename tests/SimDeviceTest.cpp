@@ -210,6 +210,11 @@ TEST(SimulatedDeviceReplies, AnswersWholeCommandsHoweverTheyArrive) {
         // Half a command from a program that let go is nobody's.
         {{"ECHO hal", "<reset>", "f\r"}, "OK\r", "command: f\n", false},
         {{"DELAY 200\r", "<reset>"}, "", "command: DELAY 200\n", false},
+        // A program that ends commands with CR LF: the LF is no part of the next command.
+        {{"*IDN?\r", "\n*IDN?\r\nECHO a\nb\r\n"},
+         "MORVIK,SIM-1,0001,1.0\rMORVIK,SIM-1,0001,1.0\ra\nb\r",
+         "command: *IDN?\ncommand: *IDN?\ncommand: ECHO a\\x0ab\n",
+         false},
     };
     for (const Case& c : cases) {
         int line[2];
