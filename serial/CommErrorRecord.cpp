@@ -4,6 +4,7 @@
 #include "serial/CommErrorRecord.h"
 
 #include "core/OneLine.h"
+#include "serial/DeviceTable.h"
 #include "serial/comm.h"
 
 #include <cerrno>
@@ -56,5 +57,14 @@ CString CommErrorMessage() {
         line += ": " + e.path + (e.target.empty() ? "" : " -> " + e.target);
     line += ": " + e.ReasonAndFix();
     // Paths and names come from outside: whatever they hold, the message stays one line.
+    return CString(OneLine(line).c_str());
+}
+
+CString CommGoneMessage(HANDLE h) {
+    const DeviceTable::Device* d = DeviceTable::Find(h);
+    if (!d)
+        return CString();
+    const std::string line = d->port.empty() ? "the device went away: " + d->device
+                                             : d->port + ": the device went away: " + d->device;
     return CString(OneLine(line).c_str());
 }

@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include <fcntl.h>
@@ -146,7 +148,10 @@ HANDLE CommOpen(const char* pszPortName, DWORD dwConnectTimeoutMs) {
         CloseAndFail(fd, COMM_ERROR_SYSTEM, EMFILE);
         return INVALID_HANDLE_VALUE;
     }
-    DeviceTable::Add(fd, held);
+    DeviceTable::Device& d = DeviceTable::Add(fd, held);
+    // Named for the user as an open failure would name them, should the device go away.
+    d.port = last.defined ? std::string() : "COM" + std::to_string(n);
+    d.device = last.defined ? port.path : device.device;
     return fd;
 }
 
@@ -244,6 +249,20 @@ int comm_internal::ReadByteFromSystem(HANDLE h) {
     return dwRead == 1 ? byte : kNoByte;
 }
 
+int comm_internal::FillFromSystem(HANDLE h) {
+    unsigned char byte = 0;
+    DWORD dwRead = 0;
+    if (!ReadFromSystem(h, &byte, 1, &dwRead))
+        return kReadFailed;
+    if (dwRead == 0)
+        return kNoByte;
+    // The very read a byte-wide CommRead makes, so that spans bring what bytes would; the byte
+    // it handed out goes back in front of the others, where it was taken from.
+    DeviceTable::Device& d = *DeviceTable::Find(h);
+    --d.head;
+    return static_cast<int>(d.tail - d.head);
+}
+
 BOOL comm_internal::ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead) {
     *pdwRead = 0;
     DeviceTable::Device* const pDevice = DeviceTable::Find(h);
@@ -326,12 +345,15 @@ BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten)
     if (d->remote)
         return CommWriteRemote(*d, pBuffer, nToWrite, pdwWritten);
     const COMMTIMEOUTS& t = d->timeouts;
-    const Deadline deadline(
+    const long long totalMs =
         Deadline::Clamp(static_cast<long long>(t.WriteTotalTimeoutMultiplier) * nToWrite +
-                        t.WriteTotalTimeoutConstant));
+                        t.WriteTotalTimeoutConstant);
 
     const auto* const buffer = static_cast<const unsigned char*>(pBuffer);
     DWORD done = 0;
+    // Started when the driver first has no room: a command that goes out at once, as nearly
+    // every one does, needs no clock reading.
+    std::optional<Deadline> deadline;
     while (done < nToWrite) {
         const ssize_t n = RetryOnEintr([&] { return write(h, buffer + done, nToWrite - done); });
         if (n > 0) {
@@ -341,9 +363,11 @@ BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten)
         }
         if (n < 0 && errno != EAGAIN)
             return FALSE;
-        if (deadline.MsLeft() == 0)
+        if (!deadline)
+            deadline.emplace(totalMs);
+        if (deadline->MsLeft() == 0)
             break; // timed out: success with a short count
-        const Deadline::Wait w = deadline.For(h, POLLOUT);
+        const Deadline::Wait w = deadline->For(h, POLLOUT);
         if (w == Deadline::Wait::TimedOut)
             break;
         if (w != Deadline::Wait::Ready)

@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <cstring>
 #include <fstream>
@@ -410,8 +412,8 @@ TEST_F(SerialExchange, WritesAreBoundedAndShortWritesFail) {
 }
 
 // The exchange without a dialog keeps every byte of the reply and how it ended (morvik-send's
-// tests show each ending); here what they cannot see: the bytes that came before a failed read,
-// and a failed reply, not the one before, for a port that is not open.
+// tests show each ending); here what they cannot see: the bytes that came before the line hung
+// up, and a failed reply, not the one before, for a port that is not open.
 TEST_F(SerialExchange, TheLastReplyKeepsItsBytesAndHowItEnded) {
     const std::string answer("A\0B\r", 4);
     dev.StartResponder([&answer](const std::string& command) {
@@ -431,12 +433,157 @@ TEST_F(SerialExchange, TheLastReplyKeepsItsBytesAndHowItEnded) {
     dev.HangUp();
     EXPECT_EQ(TRUE, port.ReceiveLine(reply));
     EXPECT_EQ("ar", port.LastReply().bytes);
-    EXPECT_EQ(SerialReply::Ending::Failed, port.LastReply().ending);
+    EXPECT_EQ(SerialReply::Ending::Gone, port.LastReply().ending);
 
     port.Close();
     EXPECT_EQ(FALSE, port.Exchange("ID?", reply));
     EXPECT_EQ("", port.LastReply().bytes);
     EXPECT_EQ(SerialReply::Ending::Failed, port.LastReply().ending);
+}
+
+// Replies read one after another with no purge between them, each ended as the profile says.
+// An LF right after a CR belongs to that reply's end under cr and any; the device's bytes come
+// in the writes given, 30 ms apart, so that an end can span two reads.
+TEST_F(SerialExchange, RepliesEndAsTheProfileSays) {
+    using End = LineProfile::ReplyEnd;
+    using Ending = SerialReply::Ending;
+    const struct {
+        End end;
+        std::vector<std::string> writes;
+        std::vector<std::string> replies;
+        Ending last; // how the last reply ended
+    } cases[] = {
+        {End::Cr, {"A\r\nB\r"}, {"A\r", "B\r"}, Ending::Terminator},
+        {End::Cr, {"A\r", "\nB\r"}, {"A\r", "B\r"}, Ending::Terminator},
+        {End::Cr, {"\n\nA\r"}, {"\n\nA\r"}, Ending::Terminator}, // not after a CR: kept
+        {End::Lf, {"A\r\nB\rC\n"}, {"A\r\n", "B\rC\n"}, Ending::Terminator},
+        {End::CrLf, {"A\rB\nC\r\n"}, {"A\rB\nC\r\n"}, Ending::Terminator},
+        {End::CrLf, {"A\r", "\nB\r\r", "\n"}, {"A\r\n", "B\r\r\n"}, Ending::Terminator},
+        {End::CrLf, {"A\n\r"}, {"A\n\r"}, Ending::Silence},
+        {End::Any, {"A\r\nB\nC\rD\r", "\n"}, {"A\r", "B\n", "C\r", "D\r"}, Ending::Terminator},
+        {End::Any, {"\rA\n"}, {"\r", "A\n"}, Ending::Terminator},
+    };
+    for (const auto& c : cases) {
+        LineProfile profile;
+        profile.replyEnd = c.end;
+        profile.timeoutMs = 200;
+        port.SetProfile(profile);
+        port.SetTimeouts(MAXDWORD, MAXDWORD, 200, 50, 0);
+        port.Purge();
+        std::thread device([&] {
+            for (const std::string& w : c.writes) {
+                dev.Write(w);
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            }
+        });
+        const std::string what = c.writes[0] + " as " + std::to_string(static_cast<int>(c.end));
+        for (const std::string& want : c.replies) {
+            CString reply;
+            EXPECT_EQ(TRUE, port.ReceiveLine(reply)) << what;
+            EXPECT_EQ(want, port.LastReply().bytes) << what;
+        }
+        EXPECT_EQ(c.last, port.LastReply().ending) << what;
+        device.join();
+        // Nothing was left behind but what the last reply's end leaves.
+        CString rest;
+        port.ReceiveLine(rest);
+        EXPECT_EQ("", port.LastReply().bytes) << what;
+    }
+}
+
+// A device that ends replies with CR LF and writes the LF a moment after the CR, as a UART
+// delivers it: the LF never starts the next reply, whether it comes before the purge of the
+// next command or after it. A device that sends CR alone pays no wait for an LF.
+TEST_F(SerialExchange, ACrLfDeviceStaysInStepAndACrDeviceWaitsForNothing) {
+    std::atomic<int> lfDelayMs{0};
+    dev.StartResponder([&](const std::string& command) {
+        dev.Write(command.substr(0, command.size() - 1) + "\r");
+        std::this_thread::sleep_for(std::chrono::milliseconds(lfDelayMs));
+        return std::string("\n");
+    });
+    for (int i = 0; i < 20; ++i) {
+        lfDelayMs = i % 4; // 0 ms: the LF is there before the next purge, often
+        const std::string command = "C" + std::to_string(i);
+        CString reply;
+        EXPECT_EQ(TRUE, port.Exchange(command.c_str(), reply));
+        EXPECT_EQ(command + "\r", port.LastReply().bytes) << i;
+    }
+
+    dev.StartResponder([](const std::string& command) { return command; });
+    const auto start = Clock::now();
+    for (int i = 0; i < 10; ++i) {
+        CString reply;
+        EXPECT_EQ(TRUE, port.Exchange("ECHO", reply));
+        EXPECT_EQ(CString("ECHO\r"), reply);
+    }
+    EXPECT_LT(MsSince(start), 500);
+}
+
+// A device that takes and gives LF-ended lines, as SCPI instruments on USB adapters do: with
+// the profile's ends, ten exchanges take well under a second (each waited out a second before).
+TEST(SerialPortProfile, AnLfDeviceAnswersAtOnceWithLfEnds) {
+    PtyDevice dev(1);
+    std::string received;
+    dev.StartResponder(
+        [&](const std::string& command) {
+            received += command;
+            return "V" + command;
+        },
+        '\n');
+    LineProfile profile;
+    profile.commandEnd = LineProfile::CommandEnd::Lf;
+    profile.replyEnd = LineProfile::ReplyEnd::Lf;
+    CSerialPort port;
+    port.SetProfile(profile);
+    ASSERT_EQ(TRUE, OpenStandard(port));
+    const auto start = Clock::now();
+    for (int i = 0; i < 10; ++i) {
+        CString reply;
+        EXPECT_EQ(TRUE, port.Exchange("MEAS?", reply));
+        EXPECT_EQ(CString("VMEAS?\n"), reply);
+        EXPECT_EQ(SerialReply::Ending::Terminator, port.LastReply().ending);
+    }
+    EXPECT_LT(MsSince(start), 500);
+    port.Close();
+    dev.StopResponder();
+    std::string sent;
+    for (int i = 0; i < 10; ++i)
+        sent += "MEAS?\n";
+    EXPECT_EQ(sent, received);
+
+    // The other command ends, and none.
+    for (const auto& [end, bytes] : {std::pair{LineProfile::CommandEnd::Cr, "X\r"},
+                                     std::pair{LineProfile::CommandEnd::CrLf, "X\r\n"},
+                                     std::pair{LineProfile::CommandEnd::None, "X"}}) {
+        profile.commandEnd = end;
+        profile.replyEnd = LineProfile::ReplyEnd::Cr;
+        port.SetProfile(profile);
+        ASSERT_EQ(TRUE, OpenStandard(port));
+        port.SetTimeouts(MAXDWORD, MAXDWORD, 50, 50, 0);
+        CString reply;
+        port.Exchange("X", reply);
+        EXPECT_EQ(bytes, dev.Read(1000));
+        port.Close();
+    }
+}
+
+// Looked for over what one read took from the driver, the end and the caps give what a read
+// call per byte gives: a reply of 64 KiB with its CR as the last byte that fits ends at the CR;
+// one byte later, at the cap, and the CR waits for the next reply.
+TEST_F(SerialExchange, TheCapCutsASpanWhereByteReadsWouldStop) {
+    for (const std::size_t crAt : {CSerialPort::kMaxReplyBytes - 1, CSerialPort::kMaxReplyBytes}) {
+        std::thread device([&] { dev.Write(std::string(crAt, 'x') + "\r"); });
+        CString reply;
+        EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+        device.join();
+        const bool fits = crAt < CSerialPort::kMaxReplyBytes;
+        EXPECT_EQ(CSerialPort::kMaxReplyBytes, port.LastReply().bytes.size());
+        EXPECT_EQ(fits ? SerialReply::Ending::Terminator : SerialReply::Ending::Cap,
+                  port.LastReply().ending);
+        EXPECT_EQ(fits, port.LastReply().bytes.back() == '\r');
+        EXPECT_EQ(fits ? FALSE : TRUE, port.ReceiveLine(reply)) << crAt;
+        EXPECT_EQ(fits ? "" : "\r", port.LastReply().bytes);
+    }
 }
 
 TEST(SerialPortLifetime, DestructorReleasesTheDevice) {

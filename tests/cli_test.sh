@@ -42,7 +42,7 @@ while IFS= read -r line; do
     fi
 done < <(awk '/^## From scripts/ { on = 1; next } /^## / { on = 0 } on' "$source_dir/README.md")
 run_example
-[ "$examples" -eq 4 ] || fail "the README shows $examples examples from scripts, not 4"
+[ "$examples" -eq 5 ] || fail "the README shows $examples examples from scripts, not 5"
 
 # The exit statuses: an empty reply, and a port with nothing there (the reason on one line).
 out=$(morvik-send --port 1 SILENT) && status=0 || status=$?
@@ -53,6 +53,31 @@ morvik-send --port 3 '*IDN?' >"$work/out" 2>"$work/err" || status=$?
 [ "$status" -eq 3 ] && [ ! -s "$work/out" ] && [ "$(wc -l <"$work/err")" -eq 1 ] &&
     grep -q '^morvik-send: cannot open COM3: no such device' "$work/err" ||
     fail "a port with nothing there: status $status, $(cat "$work/err")"
+
+# The device killed while the program waits for its next command: the reply under way is listed,
+# its going is said once, nothing more is sent, and the status is 4.
+morvik-simdevice --port 2 >"$work/device2.log" 2>&1 &
+device2=$!
+pids+=($device2)
+wait_for "simulated device on COM2" "$work/device2.log" || fail "the second device did not start"
+mkfifo "$work/commands"
+morvik-send --port 2 <"$work/commands" >"$work/session.out" 2>"$work/session.err" &
+send=$!
+pids+=($send)
+exec 3>"$work/commands"
+echo 'ECHO before' >&3
+wait_for "^before\$" "$work/session.out" || fail "no reply before the device was killed"
+kill -KILL "$device2"
+echo 'ECHO after' >&3
+echo 'ECHO again' >&3
+exec 3>&-
+status=0
+wait "$send" || status=$?
+[ "$status" -eq 4 ] && [ "$(cat "$work/session.out")" = $'before\nSerial Error' ] &&
+    [ "$(wc -l <"$work/session.err")" -eq 1 ] &&
+    grep -q '^morvik-send: COM2: the device went away: /dev/pts/[0-9]*$' "$work/session.err" &&
+    [ "$(grep -c '^command: ECHO' "$work/device2.log")" -eq 1 ] ||
+    fail "the device killed: status $status, out: $(cat "$work/session.out"), err: $(cat "$work/session.err")"
 
 # Every byte value but 0x00 and the carriage return, echoed by the device: jq has them back
 # from the reply, and the carriage return after them.
@@ -196,6 +221,9 @@ completes "1.5" _morvik_send morvik-send --stop-bits 1.
 completes "9600" _morvik_send morvik-send --baud = 96
 completes "5 6 7 8" _morvik_send morvik-send --data-bits =
 completes "" _morvik_send morvik-send --timeout ""
+completes "" _morvik_send morvik-send --wait ""
+completes "--hex --help" _morvik_send morvik-send --h
+completes "$work/adapter-link" _morvik_send morvik-send --log "$work/adapter-"
 completes "" _morvik_send morvik-send --port 1 "ECHO"
 completes "$work/adapter-link" _morvik_send morvik-send --device "$work/adapter-"
 completes "--check --assign --help --version" _morvik_ports morvik-ports --

@@ -6,6 +6,7 @@
 
 #include "serial/LineSettings.h"
 #include "serial/SerialPort.h"
+#include "serial/comm.h"
 #include "testsupport/Descriptors.h"
 
 #include <atomic>
@@ -501,6 +502,13 @@ double UnplugOnce(Check& check, const Driver& d) {
                      "ReceiveLine returned " + std::to_string(latency) + " ms after the unplug");
         check.Expect(got == TRUE && std::string(reply) == "HALF",
                      "the part before the unplug was lost: '" + std::string(reply) + "'");
+        // Told apart from a silent device: the line went away.
+        check.Expect(port.LastReply().ending == SerialReply::Ending::Gone,
+                     "the reply did not end as gone: " +
+                         std::to_string(static_cast<int>(port.LastReply().ending)));
+        const std::string gone = std::string(CommGoneMessage(port.m_hPort));
+        check.Expect(gone == "COM" + std::to_string(d.port) + ": the device went away: " + d.device,
+                     "the device's going said as '" + gone + "'");
 
         // Long enough that a write running into its time-out (50 ms a byte) would take 2 s.
         const std::string after(39, 'A');
