@@ -10,8 +10,9 @@
 #include <sys/types.h>
 
 // Connects to the URL and sets the line up as its kind needs (within connectMs for the name
-// and the connection); INVALID_HANDLE_VALUE with the error record filled.
-HANDLE CommOpenRemote(const std::string& url, DWORD connectMs);
+// and the connection); INVALID_HANDLE_VALUE with the error record filled. port ("COM2", or
+// empty for a URL the program was given) names it should the server go.
+HANDLE CommOpenRemote(const std::string& url, DWORD connectMs, const std::string& port);
 BOOL CommGetStateRemote(const DeviceTable::Device& d, DCB* pDcb);
 BOOL CommSetStateRemote(DeviceTable::Device& d, const DCB* pDcb);
 // Empties the entry's buffer and the server's; bytes that came after the server's purge stay.

@@ -148,7 +148,8 @@ bool Rfc2217Line::WaitUntil(Done done, const Deadline& deadline, const char* wha
         std::size_t got = 0;
         const ssize_t n = Pump(data, sizeof data, &got);
         KeepText(data, got);
-        if (n == 0)
+        // A server that said why and closed resets the connection when it is sent more.
+        if (n == 0 || (n < 0 && (errno == ECONNRESET || errno == EPIPE)))
             return Failed(COMM_ERROR_SERVER, ECONNRESET, ClosedReason());
         if (n < 0 && errno != EAGAIN)
             return Failed(COMM_ERROR_SERVER, errno,

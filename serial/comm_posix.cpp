@@ -115,7 +115,8 @@ HANDLE CommOpen(const char* pszPortName, DWORD dwConnectTimeoutMs) {
     // A URL names a port on another machine: nothing local is looked at or opened.
     const std::string& named = last.defined ? port.path : port.target;
     if (RemoteAddress::LooksLikeUrl(named))
-        return CommOpenRemote(named, dwConnectTimeoutMs);
+        return CommOpenRemote(named, dwConnectTimeoutMs,
+                              last.defined ? std::string() : "COM" + std::to_string(n));
     const DeviceCheck::Result device = DeviceCheck(CommSources()).Check(port.path);
     if (!Accepted(Refusal::OfDevice(device)))
         return INVALID_HANDLE_VALUE;

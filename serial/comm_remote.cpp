@@ -50,7 +50,7 @@ std::unique_ptr<RemoteLine> TakeLine(HANDLE h) {
 
 } // namespace
 
-HANDLE CommOpenRemote(const std::string& url, DWORD connectMs) {
+HANDLE CommOpenRemote(const std::string& url, DWORD connectMs, const std::string& port) {
     RemoteAddress address;
     std::string why;
     if (!RemoteAddress::Parse(url, &address, &why)) {
@@ -73,6 +73,8 @@ HANDLE CommOpenRemote(const std::string& url, DWORD connectMs) {
         CommForgetRemote(c.fd);
     DeviceTable::Device& d = DeviceTable::Add(c.fd, -1);
     d.remote = line.get();
+    d.port = port;
+    d.device = address.Url();
     Lines& lines = TheLines();
     std::lock_guard<std::mutex> lock(lines.lock);
     lines.byHandle[c.fd] = std::move(line);
