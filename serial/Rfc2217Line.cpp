@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 namespace {
@@ -45,6 +47,11 @@ DWORD FromBigEndian32(const std::string& bytes) {
 }
 
 } // namespace
+
+void Rfc2217Line::AckNow() {
+    const int on = 1;
+    setsockopt(Fd(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+}
 
 void Rfc2217Line::Send(const std::string& bytes) {
     const Deadline deadline(kAnswerMs);
@@ -128,6 +135,10 @@ ssize_t Rfc2217Line::Pump(unsigned char* out, std::size_t size, std::size_t* pDa
     *pData = m_codec.Decode(m_raw, static_cast<std::size_t>(n), out, &m_events);
     for (const TelnetCodec::Event& e : m_events)
         Handle(e);
+    // A server that writes an answer in pieces, with Nagle's algorithm on, holds the rest until
+    // we ACK the first, which the kernel would delay some 40 ms: ACK at once.
+    if (m_codec.InCommand())
+        AckNow();
     return n;
 }
 
@@ -243,6 +254,9 @@ bool Rfc2217Line::Apply(const DCB& dcb) {
          Codec::Subnegotiation(
              kComPortOption,
              Byte(kSetControl) + Byte(dcb.fDtrControl == DTR_CONTROL_DISABLE ? kDtrOff : kDtrOn)));
+    // A server that acknowledges one of them sends that and the next purge's acknowledgement
+    // back to back; the second waits for our ACK as above.
+    AckNow();
     m_dcb = dcb;
     return true;
 }

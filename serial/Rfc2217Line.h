@@ -52,6 +52,8 @@ private:
     ssize_t Pump(unsigned char* out, std::size_t size, std::size_t* pData);
     void Handle(const TelnetCodec::Event& e);
     void Send(const std::string& bytes);
+    // Has the kernel acknowledge what came at once, rather than after its delay.
+    void AckNow();
     // Sends a COM-PORT-OPTION command and waits for its answer, kept in m_answers.
     bool Ask(Command command, const std::string& value, const char* what);
     // Reads until done() holds, the data kept for the reason; false with Why().

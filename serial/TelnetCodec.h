@@ -38,6 +38,9 @@ public:
     std::size_t Decode(const unsigned char* in, std::size_t n, unsigned char* out,
                        std::vector<Event>* pEvents);
 
+    // True when the stream read so far stops inside a command: its rest is still to come.
+    bool InCommand() const { return m_state != State::Data; }
+
     // Data bytes for the stream: every 0xFF doubled.
     static void AppendEscaped(const unsigned char* data, std::size_t n, std::string* pOut);
     static std::string Negotiation(unsigned char verb, unsigned char option);
