@@ -2,20 +2,12 @@
 
 #include "core/OneLine.h"
 #include "serial/Deadline.h"
-#include "serial/Rfc2217Line.h"
-#include "serial/SocketLine.h"
 
 #include <algorithm>
 #include <cerrno>
 
 #include <sys/socket.h>
 #include <unistd.h>
-
-RemoteLine* RemoteLine::Make(int fd, const RemoteAddress& address) {
-    if (address.scheme == RemoteAddress::Scheme::Rfc2217)
-        return new Rfc2217Line(fd, address);
-    return new SocketLine(fd, address);
-}
 
 RemoteLine::RemoteLine(int fd, const RemoteAddress& address) : m_fd(fd), m_address(address) {
     // Until the server has been told otherwise, the program's own frame.

@@ -21,8 +21,6 @@ public:
     // A server's text before it closes is kept up to this many bytes, for the reason.
     static constexpr std::size_t kLongestText = 200;
 
-    // Makes the line of the URL's kind over the connected socket fd, which it takes.
-    static RemoteLine* Make(int fd, const RemoteAddress& address);
     virtual ~RemoteLine();
     RemoteLine(const RemoteLine&) = delete;
     RemoteLine& operator=(const RemoteLine&) = delete;

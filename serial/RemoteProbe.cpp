@@ -6,10 +6,10 @@
 #include "serial/RemoteAddress.h"
 #include "serial/RemoteLine.h"
 #include "serial/Rfc2217Line.h"
+#include "serial/SocketLine.h"
 #include "serial/TcpConnector.h"
 
 #include <cerrno>
-#include <memory>
 
 #include <sys/socket.h>
 
@@ -35,12 +35,11 @@ RemoteProbe::Result RemoteProbe::Probe(const std::string& url, DWORD connectMs) 
     const TcpConnector::Result c = TcpConnector::Connect(address.host, address.port, connectMs);
     if (c.fd < 0)
         return Failed(c.code, c.why);
-    const std::unique_ptr<RemoteLine> line(RemoteLine::Make(c.fd, address));
-    if (!line->Start())
-        return Failed(line->WhyCode(), line->Why());
     Result r;
     if (address.scheme == RemoteAddress::Scheme::Rfc2217) {
-        auto& rfc = static_cast<Rfc2217Line&>(*line);
+        Rfc2217Line rfc(c.fd, address);
+        if (!rfc.Start())
+            return Failed(rfc.WhyCode(), rfc.Why());
         // A server need not say who it is; one that cannot serve the device says so here.
         if (!rfc.AskSignature(&r.signature) && rfc.WhyError() != ETIMEDOUT)
             return Failed(rfc.WhyCode(), rfc.Why());
@@ -49,6 +48,7 @@ RemoteProbe::Result RemoteProbe::Probe(const std::string& url, DWORD connectMs) 
         r.ok = true;
         return r;
     }
+    const SocketLine line(c.fd, address); // closes the socket as it goes
     // Nothing to ask: what comes at once, if anything, is a refusal when the server then closes.
     const Deadline deadline(kRefusalMs);
     std::string text;

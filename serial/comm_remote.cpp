@@ -8,6 +8,8 @@
 #include "serial/Deadline.h"
 #include "serial/RemoteAddress.h"
 #include "serial/RemoteLine.h"
+#include "serial/Rfc2217Line.h"
+#include "serial/SocketLine.h"
 #include "serial/TcpConnector.h"
 
 #include <cerrno>
@@ -36,6 +38,13 @@ BOOL FailWith(DWORD code, int error, const std::string& why) {
     return FALSE;
 }
 
+// The line of the URL's kind over the connected socket fd, which it takes.
+std::unique_ptr<RemoteLine> MakeLine(int fd, const RemoteAddress& address) {
+    if (address.scheme == RemoteAddress::Scheme::Rfc2217)
+        return std::make_unique<Rfc2217Line>(fd, address);
+    return std::make_unique<SocketLine>(fd, address);
+}
+
 // Takes the line of h out of the table, its socket still open.
 std::unique_ptr<RemoteLine> TakeLine(HANDLE h) {
     Lines& lines = TheLines();
@@ -62,7 +71,7 @@ HANDLE CommOpenRemote(const std::string& url, DWORD connectMs, const std::string
         FailWith(c.code, c.error, c.why);
         return INVALID_HANDLE_VALUE;
     }
-    std::unique_ptr<RemoteLine> line(RemoteLine::Make(c.fd, address));
+    std::unique_ptr<RemoteLine> line = MakeLine(c.fd, address);
     if (!line->Start()) {
         FailWith(line->WhyCode(), line->WhyError(), line->Why());
         return INVALID_HANDLE_VALUE;
