@@ -41,6 +41,22 @@ bool Ipv6Ok(const std::string& host) {
     return true;
 }
 
+// Part of a URL quoted in a reason: cut short, and every byte a terminal would not show as it is
+// written \xHH.
+std::string Shown(const std::string& part) {
+    constexpr std::size_t kLongestShown = 64;
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (const char c : part.substr(0, kLongestShown)) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b < 0x7f)
+            text += c;
+        else
+            text += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+    }
+    return part.size() > kLongestShown ? text + "..." : text;
+}
+
 } // namespace
 
 bool RemoteAddress::LooksLikeUrl(const std::string& text) {
@@ -69,7 +85,7 @@ bool RemoteAddress::Parse(const std::string& url, RemoteAddress* pAddress, std::
     } else if (scheme == kSchemes[1]) {
         a.scheme = Scheme::Socket;
     } else {
-        *pWhy = "unknown scheme '" + scheme + "' (rfc2217 or socket)";
+        *pWhy = "unknown scheme '" + Shown(scheme) + "' (rfc2217 or socket)";
         return false;
     }
     std::string rest = url.substr(sep + 3);
@@ -95,7 +111,7 @@ bool RemoteAddress::Parse(const std::string& url, RemoteAddress* pAddress, std::
         }
         a.host = rest.substr(1, close - 1);
         if (!Ipv6Ok(a.host)) {
-            *pWhy = "'" + a.host + "' is not an IPv6 address";
+            *pWhy = "'" + Shown(a.host) + "' is not an IPv6 address";
             return false;
         }
         if (close + 1 < rest.size() && rest[close + 1] == ':')
@@ -112,12 +128,12 @@ bool RemoteAddress::Parse(const std::string& url, RemoteAddress* pAddress, std::
         }
         a.host = rest.substr(0, colon);
         if (a.host.find(':') != std::string::npos) {
-            *pWhy = "an IPv6 address goes in brackets ([" + a.host + "])";
+            *pWhy = "an IPv6 address goes in brackets ([" + Shown(a.host) + "])";
             return false;
         }
         if (!NameOk(a.host)) {
             *pWhy = a.host.empty() ? std::string("the host is missing (") + scheme + "://HOST:PORT)"
-                                   : "'" + a.host.substr(0, 64) + "' is not a host name or address";
+                                   : "'" + Shown(a.host) + "' is not a host name or address";
             return false;
         }
     }
@@ -129,7 +145,7 @@ bool RemoteAddress::Parse(const std::string& url, RemoteAddress* pAddress, std::
         port = port * 10 + static_cast<unsigned long>(c - '0');
     }
     if (!ok || port < 1 || port > 65535) {
-        *pWhy = "the port number is 1 to 65535, not '" + digits.substr(0, 16) + "'";
+        *pWhy = "the port number is 1 to 65535, not '" + Shown(digits.substr(0, 16)) + "'";
         return false;
     }
     a.port = static_cast<unsigned>(port);
