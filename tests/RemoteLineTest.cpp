@@ -2,6 +2,7 @@
 #include "serial/TelnetCodec.h"
 #include "serial/comm.h"
 #include "tests/RemoteServers.h"
+#include "testsupport/ChildProcess.h"
 #include "testsupport/PtyDevice.h"
 
 #include <gtest/gtest.h>
@@ -154,6 +155,60 @@ TEST_P(ThroughServer, PurgeDropsStaleBytesAlreadyOnTheirWay) {
         << Name(GetParam());
 }
 
+// The simulated device's acceptance commands, as the dialog sends them, through the server.
+TEST_P(ThroughServer, TheSimulatedDevicesCommandsAnswerAsOnALocalLine) {
+    if (GetParam() == Kind::Ser2netRaw)
+        GTEST_SKIP() << "raw TCP is the same exchange with no purge: the others show it";
+    PtyDevice dev(8); // the private ports folder
+    ChildProcess device({MORVIK_SIMDEVICE, "--port", "1", "--ports", dev.PortsFolder()},
+                        {{}, ChildProcess::Pipe});
+    ASSERT_NE(std::string::npos, device.ReadLine(5000).find("simulated device on COM1"));
+    std::string slave(256, '\0');
+    const ssize_t n = readlink((dev.PortsFolder() + "/COM1").c_str(), &slave[0], slave.size());
+    ASSERT_GT(n, 0);
+    slave.resize(static_cast<std::size_t>(n));
+    Served s;
+    if (GetParam() == Kind::PortManager) {
+        s.manager = std::make_unique<PortManagerServer>(slave);
+        if (s.manager->Ok())
+            s.url = s.manager->Url();
+    } else if (!Ser2net::Binary().empty()) {
+        s.ser2net = std::make_unique<Ser2net>(slave);
+        if (s.ser2net->Ok())
+            s.url = s.ser2net->Url();
+    }
+    if (s.url.empty())
+        GTEST_SKIP() << Name(GetParam()) << " cannot run here";
+    dev.Link(2, s.url);
+    CSerialPort port;
+    ASSERT_TRUE(OpenStandard(port, 2)) << LastMessage();
+    struct Case {
+        const char* command;
+        std::string bytes;
+        SerialReply::Ending ending;
+    };
+    const Case cases[] = {
+        {"*IDN?", "MORVIK,SIM-1,0001,1.0\r", SerialReply::Ending::Terminator},
+        {"ECHO a\xff\xff"
+         "b\x01",
+         "a\xff\xff"
+         "b\x01\r",
+         SerialReply::Ending::Terminator},
+        {"DELAY 300", "DONE\r", SerialReply::Ending::Terminator},
+        // The LF after the CR stays behind; the next purge drops it.
+        {"CRLF", "OK\r", SerialReply::Ending::Terminator},
+        {"SILENT", "", SerialReply::Ending::Silence},
+        {"ANYTHING", "OK\r", SerialReply::Ending::Terminator},
+        {"*IDN?", "MORVIK,SIM-1,0001,1.0\r", SerialReply::Ending::Terminator},
+    };
+    for (const Case& c : cases) {
+        CString reply;
+        port.Exchange(c.command, reply);
+        EXPECT_EQ(c.bytes, port.LastReply().bytes) << Name(GetParam()) << " " << c.command;
+        EXPECT_EQ(c.ending, port.LastReply().ending) << Name(GetParam()) << " " << c.command;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, ThroughServer,
                          ::testing::Values(Kind::Ser2netTelnet, Kind::Ser2netRaw,
                                            Kind::PortManager));
@@ -196,9 +251,12 @@ TEST(RemotePort, SaysWhatSer2netSaysWhenItCannotServe) {
 }
 
 // A server that takes the line's settings as RFC 2217 says and acknowledges each with the value
-// asked for, except the baud rate, answered with 9600.
-std::string AckSlowRate(const std::string& chunk) {
+// asked for (the baud rate with 9600 when slowRate); a purge it acknowledges right after a
+// device's stale line, in the same write; a command gets "FRESH".
+std::string Acks(const std::string& chunk, bool slowRate) {
     std::string out;
+    if (chunk.find('\r') != std::string::npos)
+        return "FRESH\r";
     for (std::size_t i = 0; i + 2 < chunk.size(); ++i) {
         const auto c = [&](std::size_t at) { return static_cast<unsigned char>(chunk[at]); };
         if (c(i) != TelnetCodec::kIac)
@@ -208,13 +266,36 @@ std::string AckSlowRate(const std::string& chunk) {
         if (c(i + 1) == TelnetCodec::kSb && c(i + 2) == 44 && i + 3 < chunk.size()) {
             const std::size_t end = chunk.find("\xff\xf0", i);
             std::string value = chunk.substr(i + 4, end - i - 4);
-            if (c(i + 3) == 1)
+            if (c(i + 3) == 1 && slowRate)
                 value = std::string("\x00\x00\x25\x80", 4);
+            if (c(i + 3) == 12)
+                out += "STALE\r";
             out += TelnetCodec::Subnegotiation(
                 44, std::string(1, static_cast<char>(c(i + 3) + 100)) + value);
         }
     }
     return out;
+}
+
+std::string AckSlowRate(const std::string& chunk) {
+    return Acks(chunk, true);
+}
+
+std::string AckAll(const std::string& chunk) {
+    return Acks(chunk, false);
+}
+
+// What came before the purge's acknowledgement is dropped even when it came in the same
+// segment; what comes after it is the reply.
+TEST(RemotePort, PurgeDropsWhatCameBeforeItsAcknowledgementInTheSameSegment) {
+    PtyDevice dev(1);
+    ScriptedServer server("", AckAll);
+    dev.Link(2, server.Url());
+    CSerialPort port;
+    ASSERT_TRUE(OpenStandard(port, 2)) << LastMessage();
+    CString reply;
+    port.Exchange("MEAS?", reply);
+    EXPECT_EQ("FRESH\r", port.LastReply().bytes);
 }
 
 std::string Silent(const std::string&) {
