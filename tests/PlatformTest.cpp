@@ -5,6 +5,7 @@
 #include "framework/afx/Dialog.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/Resources.h"
+#include "tests/CodePageScope.h"
 #include "tests/DialogDriver.h"
 #include "testsupport/PtyDevice.h"
 #include "tests/StderrCapture.h"
@@ -85,6 +86,7 @@ TEST(Platform, ADialogThatCannotBeBuiltIsNotCreatedAndTheUnknownClassIsNamed) {
 }
 
 TEST(Platform, WindowTextPassesTheAnsiCodePageInEveryClass) {
+    CodePageScope page(1252); // a program without a manifest
     CDialog dlg(910);
     DialogDriver ui(dlg);
     ui.Run([&] {
