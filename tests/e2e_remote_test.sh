@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End to end with the real pointer on a port on another machine: COM2 names ser2net's
 # rfc2217:// port on 127.0.0.1, in front of the simulated device; the dialog opens it, sends a
-# command and lists the reply, closes it, and says why when nothing listens any more. ser2net
+# command and lists the reply, closes it, says when the server ends, and why nothing opens then. ser2net
 # is the Debian package's binary unpacked into the build folder, never installed. Exits 77
 # (skipped) when a tool it needs is missing.
 # Usage: e2e_remote_test.sh <MorvikSerialDemo> <morvik-simdevice> <dialog_probe> <ser2net>
@@ -75,9 +75,17 @@ blank "$window" "$work/main.items" 6 && fail "no reply in the list"
 click "$window" "$work/main.items" 9
 wait_for "port closed" "$work/device.log" || fail "Close Port did not end the connection"
 
-# Nothing listens any more: Open Port says so, naming the URL.
+# The server ends while the port is open: the next Send says so, naming the URL, and the port
+# is shown closed; then nothing listens, and Open Port says that.
+click "$window" "$work/main.items" 0
+wait_for "port opened" "$work/device.log" 2 || fail "Open Port did not open again"
 kill -TERM "$server"
 wait "$server" || true
+click "$window" "$work/main.items" 4
+wait_for "COM2: the server closed the connection: rfc2217://127.0.0.1:$port\$" "$work/program.log" ||
+    fail "the server's end was not said: $(cat "$work/program.log")"
+xdotool key Escape
+sleep 0.3
 click "$window" "$work/main.items" 0
 wait_for "cannot open COM2: .*COM2 -> rfc2217://127.0.0.1:$port: nothing listens at 127.0.0.1:$port" \
     "$work/program.log" || fail "no reason for a server that is gone: $(cat "$work/program.log")"
