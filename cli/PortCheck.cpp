@@ -3,6 +3,8 @@
 #include "cli/TtyFacts.h"
 #include "serial/DeviceCheck.h"
 #include "serial/PortsFolder.h"
+#include "serial/RemoteAddress.h"
+#include "serial/RemoteProbe.h"
 #include "serial/Refusal.h"
 
 #include <algorithm>
@@ -72,6 +74,32 @@ std::vector<Finding> PortCheck::Check(unsigned nPort, const PortResolver::Port& 
     return findings;
 }
 
+std::vector<Finding> PortCheck::CheckRemote(unsigned nPort, const std::string& url) const {
+    // Asked as the program would connect: within the port's connect time-out.
+    LineProfile profile;
+    std::string wrong;
+    PortsFolder(m_sources.machine.portsFolder).ReadProfile(nPort, &profile, &wrong);
+    const RemoteProbe::Result r = RemoteProbe::Probe(url, profile.connectTimeoutMs);
+    if (!r.ok) {
+        const char* verdict = r.code == COMM_ERROR_ADDRESS   ? "bad address"
+                              : r.code == COMM_ERROR_RESOLVE ? "no address"
+                              : r.code == COMM_ERROR_CONNECT ? "no connection"
+                                                             : "refused";
+        return {{verdict, url + ": " + r.why, "", true}};
+    }
+    std::string said = url.compare(0, 7, "socket:") == 0
+                           ? "connected; a raw TCP port runs at the speed its server sets"
+                           : "the server takes RFC 2217";
+    if (!r.signature.empty())
+        said += "; it says: " + r.signature;
+    if (r.rate != 0)
+        said += "; it runs " + std::to_string(r.rate) + " baud" +
+                (r.rate != profile.baud
+                     ? " (the port's profile asks for " + std::to_string(profile.baud) + ")"
+                     : "");
+    return {{"ok", said, "", false}};
+}
+
 std::vector<Finding> PortCheck::CheckLine(unsigned nPort, const PortResolver::Port& port) const {
     const std::string number = std::to_string(nPort);
     // What the port rule and the checks before open refuse, said as the program says it.
@@ -89,6 +117,8 @@ std::vector<Finding> PortCheck::CheckLine(unsigned nPort, const PortResolver::Po
     case PortResolver::How::Found:
         break;
     }
+    if (port.how == PortResolver::How::Link && RemoteAddress::LooksLikeUrl(port.target))
+        return CheckRemote(nPort, port.target);
 
     const DeviceCheck::Result device = DeviceCheck(m_sources.machine).Check(port.path);
     Refusal why = Refusal::OfDevice(device);

@@ -39,6 +39,8 @@ public:
 private:
     // The same for the device alone, without the port's profile.
     std::vector<Finding> CheckLine(unsigned nPort, const PortResolver::Port& port) const;
+    // A port on another machine: its server asked, as the program would reach it.
+    std::vector<Finding> CheckRemote(unsigned nPort, const std::string& url) const;
     // The other processes with their open files, read once.
     const std::vector<ProcessTable::Process>& Processes() const;
     const ProcessTable::Process* Running(const std::string& name) const;

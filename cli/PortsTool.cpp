@@ -6,6 +6,7 @@
 #include "serial/DeviceCheck.h"
 #include "serial/LivenessMark.h"
 #include "serial/PortsFolder.h"
+#include "serial/RemoteAddress.h"
 #include "serial/Refusal.h"
 
 #include <cerrno>
@@ -21,7 +22,7 @@ constexpr const char* kProgram = "morvik-ports";
 void Usage(std::ostream& out) {
     out << "Usage: morvik-ports\n"
            "       morvik-ports --check [N]\n"
-           "       morvik-ports --assign N DEVICE [OPTION]...\n"
+           "       morvik-ports --assign N DEVICE|URL [OPTION]...\n"
            "Show which device each of MorvikSerialDemo's ports COM1 to COM8 names, and why;\n"
            "say what stands in the way of each; or make port N name DEVICE.\n"
            "\n"
@@ -31,6 +32,9 @@ void Usage(std::ostream& out) {
            "  --assign N DEVICE  link COMN to DEVICE, a serial line, by its stable\n"
            "                     /dev/serial/by-id/ name when udev made one, by its USB\n"
            "                     socket (/dev/serial/by-path/) when that name is not its own;\n"
+           "                     or to URL, a port on another machine: rfc2217://HOST:PORT\n"
+           "                     (RFC 2217, as ser2net serves it) or socket://HOST:PORT (raw\n"
+           "                     TCP); --check N asks its server;\n"
            "                     its options make the port's profile, COMN.profile beside the\n"
            "                     link (without them the default profile holds):\n"
            "    --baud RATE          50 to 4000000 (default 19200)\n"
@@ -41,6 +45,8 @@ void Usage(std::ostream& out) {
            "    --reply-end E        cr, lf, crlf or any (default cr)\n"
            "    --timeout MS         the silence that ends a reply, 1 to 30000 ms (default 1000)\n"
            "    --encoding E         auto, windows-1252 or utf-8 (default auto)\n"
+           "    --connect-timeout MS  a URL: for its name, then its connection, 1 to 30000 ms\n"
+           "                         (default 1000)\n"
            "  --help             show this help and exit\n"
            "  --version          show the version and exit\n"
            "\n"
@@ -128,6 +134,10 @@ void PortsTool::List(std::ostream& out) const {
         std::string line = Named(n, port);
         if (port.how == PortResolver::How::Ended) {
             line += ", " + Refusal::OfPort(n, port).Reason();
+        } else if (port.how == PortResolver::How::Link &&
+                   RemoteAddress::LooksLikeUrl(port.target)) {
+            // Nothing local to look at: --check asks the server.
+            line += port.target.compare(0, 7, "socket:") == 0 ? ", raw TCP" : ", RFC 2217";
         } else if (port.how == PortResolver::How::Link) {
             const std::string reason = Refusal::OfDevice(check.Check(port.path)).Reason();
             if (!reason.empty())
@@ -208,16 +218,27 @@ int PortsTool::Assign(const std::string& number, const std::string& device, int 
     if (!profile.Conflict().empty())
         return UsageError(err, profile.Conflict());
 
-    // The same check as the program's before it opens a port; nothing is opened here.
     std::string why;
-    const DeviceCheck::Result checked = DeviceCheck(m_sources.machine).Check(device);
-    if (checked.verdict != DeviceCheck::Verdict::SerialLine) {
-        err << kProgram << ": " << OneLine(device + ": " + Refusal::OfDevice(checked).Reason())
-            << "\n";
-        return 1;
+    std::string target;
+    if (RemoteAddress::LooksLikeUrl(device)) {
+        // A port on another machine: the link's target is its URL, as written in a standard
+        // form; nothing local is looked at, and the server is not asked (--check asks it).
+        RemoteAddress address;
+        if (!RemoteAddress::Parse(device, &address, &why)) {
+            err << kProgram << ": " << OneLine(device + ": " + why) << "\n";
+            return 1;
+        }
+        target = address.Url();
+    } else {
+        // The same check as the program's before it opens a port; nothing is opened here.
+        const DeviceCheck::Result checked = DeviceCheck(m_sources.machine).Check(device);
+        if (checked.verdict != DeviceCheck::Verdict::SerialLine) {
+            err << kProgram << ": " << OneLine(device + ": " + Refusal::OfDevice(checked).Reason())
+                << "\n";
+            return 1;
+        }
+        target = StableName(device, checked.device, checked.number, &why);
     }
-
-    const std::string target = StableName(device, checked.device, checked.number, &why);
     const PortsFolder folder(m_sources.machine.portsFolder);
     if (folder.Path().empty()) {
         err << kProgram << ": no ports folder: set HOME or XDG_CONFIG_HOME\n";

@@ -24,7 +24,7 @@ namespace {
 constexpr const char* kProgram = "morvik-send";
 
 void Usage(std::ostream& out) {
-    out << "Usage: morvik-send [--port N | --device PATH] [OPTION]... [COMMAND]...\n"
+    out << "Usage: morvik-send [--port N | --device PATH|URL] [OPTION]... [COMMAND]...\n"
            "Send each COMMAND to a serial device, ended as the port's profile says (a carriage\n"
            "return by default), and print each reply on a line of its own as MorvikSerialDemo\n"
            "lists it: read up to its end or a silence, without trailing white space, \"Serial\n"
@@ -34,7 +34,8 @@ void Usage(std::ostream& out) {
            "Windows-1252.\n"
            "\n"
            "  --port N         port N, 1 to 4, as MorvikSerialDemo finds it (default 1)\n"
-           "  --device PATH    the serial line PATH instead of a port\n"
+           "  --device PATH    the serial line PATH instead of a port; or a URL, a port on\n"
+           "                   another machine: rfc2217://HOST:PORT or socket://HOST:PORT\n"
            "  --baud RATE      50 to 4000000 (default 19200)\n"
            "  --parity P       none, odd, even, mark or space (default none)\n"
            "  --data-bits N    5, 6, 7 or 8 (default 8)\n"
@@ -43,6 +44,7 @@ void Usage(std::ostream& out) {
            "  --reply-end E    cr, lf, crlf or any (cr or lf): what ends a reply (default cr)\n"
            "  --timeout MS     the silence that ends a reply, 1 to 30000 ms (default 1000)\n"
            "  --encoding E     auto, windows-1252 or utf-8 (default auto)\n"
+           "  --connect-timeout MS  a URL: for its name, then its connection (default 1000)\n"
            "                   Port N's profile (morvik-ports --assign) replaces these\n"
            "                   defaults; the options override both.\n"
            "  --raw            print each reply's bytes untrimmed: \\r \\n \\t \\\\ and \\xHH for\n"
@@ -260,7 +262,7 @@ std::string SendTool::Parse(int argc, const char* const* argv, Options* pOptions
             named = true;
         } else if (arg == "--device") {
             if (value.empty())
-                return "--device takes a path";
+                return "--device takes a path or a URL";
             o.device = value;
             given = true;
         } else if (arg == "--log") {

@@ -64,7 +64,9 @@ CString CommGoneMessage(HANDLE h) {
     const DeviceTable::Device* d = DeviceTable::Find(h);
     if (!d)
         return CString();
-    const std::string line = d->port.empty() ? "the device went away: " + d->device
-                                             : d->port + ": the device went away: " + d->device;
+    // A port on another machine is gone when its server closes the connection.
+    const std::string what =
+        d->remote ? "the server closed the connection: " : "the device went away: ";
+    const std::string line = (d->port.empty() ? "" : d->port + ": ") + what + d->device;
     return CString(OneLine(line).c_str());
 }

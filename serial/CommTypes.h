@@ -97,3 +97,8 @@ constexpr DWORD COMM_ERROR_SYSTEM = 9;   // anything else the system reported
 constexpr DWORD COMM_ERROR_IN_USE = 10;  // the controlling terminal of a running process
 constexpr DWORD COMM_ERROR_PROFILE = 11; // the port's profile file cannot be read or is wrong
 constexpr DWORD COMM_ERROR_ENDED = 12;   // a link left by a simulated device that has ended
+// A port on another machine (rfc2217://, socket://): the record's fault says what happened.
+constexpr DWORD COMM_ERROR_ADDRESS = 13; // the URL is wrong
+constexpr DWORD COMM_ERROR_RESOLVE = 14; // the host's name gave no address in time
+constexpr DWORD COMM_ERROR_CONNECT = 15; // no connection: refused, unreachable, no answer in time
+constexpr DWORD COMM_ERROR_SERVER = 16;  // the server refused, closed, or answered wrongly

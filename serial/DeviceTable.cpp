@@ -38,6 +38,7 @@ DeviceTable::Device& DeviceTable::Add(HANDLE h, int heldLine) {
     d->heldLine = heldLine;
     d->head = d->tail = 0;
     d->drained = true;
+    d->remote = nullptr;
     d->port.clear();
     d->device.clear();
     d->h.store(h, std::memory_order_relaxed);
@@ -67,6 +68,7 @@ bool DeviceTable::Remove(HANDLE h, int* pHeldLine) {
     *pHeldLine = d->heldLine;
     d->h.store(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
     d->head = d->tail = 0;
+    d->remote = nullptr;
     t.free.push_back(d);
     return true;
 }

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string>
 
+class RemoteLine;
+
 // The comm layer's state of each descriptor it opened, and each thread's memory of the last one
 // it looked up: a reply is read one byte per call, and the table's lock and search would cost
 // more than handing out the byte. A descriptor is used by one thread at a time, as a port is.
@@ -30,6 +32,9 @@ public:
         std::size_t head = 0;
         std::size_t tail = 0;
         bool drained = true; // the last read() took all the driver held
+        // A port on another machine: where its reads, writes and purges go instead of a tty's
+        // driver (owned by the comm layer's table of such lines); nullptr for a tty.
+        RemoteLine* remote = nullptr;
         unsigned char buffer[kReadChunk] = {};
         // How the user knows the device: "COM1" and the device opened, or the path the program
         // was given for the port and nothing more.

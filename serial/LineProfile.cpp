@@ -18,8 +18,9 @@ const char* const kEncodingNames[] = {"auto", "windows-1252", "utf-8"};
 const char* const kDataBitsNames[] = {"5", "6", "7", "8"};
 
 // The fields in the order a file names them.
-const char* const kFieldNames[] = {"baud",        "data-bits", "parity",  "stop-bits",
-                                   "command-end", "reply-end", "timeout", "encoding"};
+const char* const kFieldNames[] = {"baud",      "data-bits",   "parity",
+                                   "stop-bits", "command-end", "reply-end",
+                                   "timeout",   "encoding",    "connect-timeout"};
 
 // A value quoted in a reason is cut off after this many bytes.
 constexpr std::size_t kLongestValueShown = 40;
@@ -106,7 +107,7 @@ bool LineProfile::IsDefault() const {
     return baud == standard.baud && dataBits == standard.dataBits && parity == standard.parity &&
            stopBits == standard.stopBits && commandEnd == standard.commandEnd &&
            replyEnd == standard.replyEnd && timeoutMs == standard.timeoutMs &&
-           encoding == standard.encoding;
+           encoding == standard.encoding && connectTimeoutMs == standard.connectTimeoutMs;
 }
 
 DWORD LineProfile::ParityCode() const {
@@ -187,6 +188,12 @@ bool LineProfile::Set(const std::string& name, const std::string& value, std::st
     }
     if (name == "encoding")
         return word(kEncodingNames, "the encoding is ", &encoding);
+    if (name == "connect-timeout") {
+        if (!WholeNumber(value, kMinTimeoutMs, kMaxTimeoutMs, &connectTimeoutMs))
+            return refuse("the connect time-out is " + std::to_string(kMinTimeoutMs) + " to " +
+                          std::to_string(kMaxTimeoutMs) + " ms");
+        return true;
+    }
     *pWhy = "unknown setting '" + Shown(name) + "' (" + Listed(kFieldNames) + ")";
     return false;
 }
@@ -259,6 +266,8 @@ std::string LineProfile::Format() const {
     text += "#   reply-end    " + Listed(kReplyEndNames) + " (cr or lf): what ends a reply\n";
     text += "#   timeout      the silence that also ends a reply, " + timeouts + "\n";
     text += "#   encoding     " + Listed(kEncodingNames) + "\n";
+    text += "#   connect-timeout  a port on another machine: for its name, then its connection, " +
+            timeouts + "\n";
     const std::string values[] = {std::to_string(baud),
                                   std::to_string(dataBits),
                                   kParityNames[static_cast<int>(parity)],
@@ -266,7 +275,8 @@ std::string LineProfile::Format() const {
                                   kCommandEndNames[static_cast<int>(commandEnd)],
                                   kReplyEndNames[static_cast<int>(replyEnd)],
                                   std::to_string(timeoutMs),
-                                  kEncodingNames[static_cast<int>(encoding)]};
+                                  kEncodingNames[static_cast<int>(encoding)],
+                                  std::to_string(connectTimeoutMs)};
     for (std::size_t i = 0; i < std::size(kFieldNames); ++i)
         text += std::string(kFieldNames[i]) + " = " + values[i] + "\n";
     return text;
@@ -284,5 +294,7 @@ std::string LineProfile::Describe() const {
         text += ", time-out " + std::to_string(timeoutMs) + " ms";
     if (encoding != standard.encoding)
         text += std::string(", encoding ") + kEncodingNames[static_cast<int>(encoding)];
+    if (connectTimeoutMs != standard.connectTimeoutMs)
+        text += ", connect time-out " + std::to_string(connectTimeoutMs) + " ms";
     return text;
 }

@@ -29,6 +29,8 @@ struct LineProfile {
     ReplyEnd replyEnd = ReplyEnd::Cr;
     DWORD timeoutMs = 1000;
     Encoding encoding = Encoding::Auto;
+    // A port on another machine: how long its name and then its connection may take.
+    DWORD connectTimeoutMs = 1000;
 
     bool IsDefault() const;
 
@@ -42,7 +44,8 @@ struct LineProfile {
     TextCodec::Encoding Codec() const;
 
     // One field by the name it has in a profile file and on a command line ("baud",
-    // "data-bits", "parity", "stop-bits", "command-end", "reply-end", "timeout", "encoding").
+    // "data-bits", "parity", "stop-bits", "command-end", "reply-end", "timeout", "encoding",
+    // "connect-timeout").
     // False, with what is wrong in *pWhy, for an unknown name or a value the field cannot take.
     bool Set(const std::string& name, const std::string& value, std::string* pWhy);
     // True for a name Set takes.

@@ -175,6 +175,9 @@ std::string Refusal::Reason() const {
         return "port number outside " + std::to_string(kFirstPort) + " to " +
                std::to_string(kLastPort);
     case COMM_ERROR_SETTINGS:
+        // A server says which setting it did not take.
+        if (!fault.empty())
+            return "the line settings were refused: " + fault;
         return std::string("the line settings were refused") +
                (sysError != 0 ? std::string(" (") + std::strerror(sysError) + ")" : "");
     case COMM_ERROR_NO_DEVICE:
@@ -197,6 +200,10 @@ std::string Refusal::Reason() const {
     case COMM_ERROR_IN_USE:
         return "in use as the terminal of " + holder + " (pid " + std::to_string(holderPid) + ")";
     case COMM_ERROR_PROFILE:
+    case COMM_ERROR_ADDRESS:
+    case COMM_ERROR_RESOLVE:
+    case COMM_ERROR_CONNECT:
+    case COMM_ERROR_SERVER:
         return fault;
     case COMM_ERROR_LOOKUP:
         return std::string("cannot look up the entry (") + std::strerror(sysError) + ")";

@@ -29,7 +29,8 @@ struct Refusal {
     std::string holder;          // COMM_ERROR_IN_USE, COMM_ERROR_BUSY: whose terminal the line is,
     int holderPid = 0;           // or who holds it open (0: not known)
     DeviceAccess::Result access; // COMM_ERROR_ACCESS: who may open the device
-    std::string fault;           // COMM_ERROR_PROFILE: the profile file, its line and what is wrong
+    std::string fault; // COMM_ERROR_PROFILE: the profile file, its line and what is wrong;
+                       // a port on another machine: what the network or server did
 
     // What stands in the way of what the port rule found for port n; COMM_ERROR_NONE when it
     // named something that may be looked at.

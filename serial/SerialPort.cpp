@@ -96,7 +96,7 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         Close();
 
     m_strPortName.Format("COM%i:", static_cast<int>(nPort));
-    m_hPort = CommOpen(m_strPortName);
+    m_hPort = CommOpen(m_strPortName, m_profile.connectTimeoutMs);
     if (m_hPort == INVALID_HANDLE_VALUE)
         return FALSE;
     // Whoever had the line before may have left a CR LF reply's LF on its way.

@@ -14,8 +14,11 @@
 
 // Opens the device that the port name ("COMn:") leads to, for reading and writing, held
 // exclusively; INVALID_HANDLE_VALUE on failure. Only serial lines are opened, and whether a
-// device is one is decided before it is opened. CommClose puts back the settings found.
-HANDLE CommOpen(const char* pszPortName);
+// device is one is decided before it is opened. CommClose puts back the settings found. A port
+// that names a URL (rfc2217://HOST:PORT, socket://HOST:PORT) is a connection to that server
+// instead, made within dwConnectTimeoutMs for the name and as long for the connection.
+constexpr DWORD kConnectTimeoutMs = 1000;
+HANDLE CommOpen(const char* pszPortName, DWORD dwConnectTimeoutMs = kConnectTimeoutMs);
 BOOL CommGetState(HANDLE h, DCB* pDcb);
 BOOL CommSetState(HANDLE h, const DCB* pDcb);
 BOOL CommSetTimeouts(HANDLE h, const COMMTIMEOUTS* pTimeouts);

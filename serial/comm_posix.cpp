@@ -6,12 +6,15 @@
 
 #include "serial/CommErrorRecord.h"
 #include "serial/CommPorts.h"
+#include "serial/CommRemote.h"
 #include "serial/Deadline.h"
 #include "serial/DeviceAccess.h"
 #include "serial/DeviceCheck.h"
 #include "serial/HeldLines.h"
 #include "serial/LineGuardian.h"
 #include "serial/LineSettings.h"
+#include "serial/RemoteAddress.h"
+#include "serial/RemoteLine.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -73,11 +76,14 @@ BOOL OpenExclusively(const DeviceCheck::Result& device, int* pFd) {
     return TRUE;
 }
 
-// Like read(): bytes from the device's buffer first, else one read() of what the driver holds.
+// Like read(): bytes from the device's buffer first, else one read() of what the driver holds
+// (or the data bytes of what the connection brought, for a port on another machine).
 ssize_t ReadBuffered(int fd, DeviceTable::Device& d, unsigned char* out, std::size_t n) {
     if (d.head == d.tail) {
         ++comm_internal::t_readSystemCalls;
-        const ssize_t got = RetryOnEintr([&] { return read(fd, d.buffer, sizeof d.buffer); });
+        const ssize_t got = d.remote
+                                ? d.remote->Read(d.buffer, sizeof d.buffer)
+                                : RetryOnEintr([&] { return read(fd, d.buffer, sizeof d.buffer); });
         d.drained = got < static_cast<ssize_t>(sizeof d.buffer);
         if (got <= 0)
             return got;
@@ -92,7 +98,7 @@ ssize_t ReadBuffered(int fd, DeviceTable::Device& d, unsigned char* out, std::si
 
 } // namespace
 
-HANDLE CommOpen(const char* pszPortName) {
+HANDLE CommOpen(const char* pszPortName, DWORD dwConnectTimeoutMs) {
     CommErrorRecord& last = CommErrorRecord::Last();
     last = CommErrorRecord();
     const unsigned long n = CommPortNumber(pszPortName);
@@ -106,6 +112,11 @@ HANDLE CommOpen(const char* pszPortName) {
     last.target = port.target;
     if (!Accepted(Refusal::OfPort(static_cast<unsigned>(n), port)))
         return INVALID_HANDLE_VALUE;
+    // A URL names a port on another machine: nothing local is looked at or opened.
+    const std::string& named = last.defined ? port.path : port.target;
+    if (RemoteAddress::LooksLikeUrl(named))
+        return CommOpenRemote(named, dwConnectTimeoutMs,
+                              last.defined ? std::string() : "COM" + std::to_string(n));
     const DeviceCheck::Result device = DeviceCheck(CommSources()).Check(port.path);
     if (!Accepted(Refusal::OfDevice(device)))
         return INVALID_HANDLE_VALUE;
@@ -127,8 +138,10 @@ HANDLE CommOpen(const char* pszPortName) {
     const bool saved = LineSettings::Save(fd, &found);
     // A descriptor number closed behind our back may come again: its old line goes untouched.
     int staleLine = -1;
-    if (DeviceTable::Remove(fd, &staleLine))
+    if (DeviceTable::Remove(fd, &staleLine)) {
         HeldLines::Forget(staleLine);
+        CommForgetRemote(fd);
+    }
     const int held = HeldLines::Hold(fd, saved ? &found : nullptr, true);
     if (held < 0) {
         // Our mark goes before the descriptor; if it will not, nothing more can be done.
@@ -147,6 +160,8 @@ BOOL CommGetState(HANDLE h, DCB* pDcb) {
     LineSettings s;
     if (h < 0)
         return Fail(COMM_ERROR_SETTINGS, EBADF);
+    if (const DeviceTable::Device* d = DeviceTable::Find(h); d && d->remote)
+        return CommGetStateRemote(*d, pDcb);
     if (!LineSettings::Read(h, &s))
         return Fail(errno == ENOTTY || errno == EINVAL ? COMM_ERROR_NOT_SERIAL
                                                        : COMM_ERROR_SETTINGS,
@@ -177,6 +192,8 @@ BOOL CommSetState(HANDLE h, const DCB* pDcb) {
         (pDcb->StopBits == ONE5STOPBITS && !fiveBits) ||
         (pDcb->StopBits == TWOSTOPBITS && fiveBits))
         return Fail(COMM_ERROR_SETTINGS, EINVAL);
+    if (DeviceTable::Device* d = DeviceTable::Find(h); d && d->remote)
+        return CommSetStateRemote(*d, pDcb);
     LineSettings s;
     s.baud = pDcb->BaudRate;
     s.byteSize = pDcb->ByteSize;
@@ -216,6 +233,8 @@ BOOL CommPurge(HANDLE h, DWORD dwFlags) {
     const bool tx = (dwFlags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;
     if (!rx && !tx)
         return TRUE;
+    if (DeviceTable::Device* d = DeviceTable::Find(h); d && d->remote)
+        return rx ? CommPurgeRemote(*d) : TRUE; // what is written is on its way already
     if (rx) {
         if (DeviceTable::Device* d = DeviceTable::Find(h))
             d->head = d->tail = 0;
@@ -319,11 +338,13 @@ BOOL comm_internal::ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead, DWORD
 
 BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten) {
     *pdwWritten = 0;
-    const DeviceTable::Device* d = DeviceTable::Find(h);
+    DeviceTable::Device* d = DeviceTable::Find(h);
     if (!d) {
         errno = EBADF;
         return FALSE;
     }
+    if (d->remote)
+        return CommWriteRemote(*d, pBuffer, nToWrite, pdwWritten);
     const COMMTIMEOUTS& t = d->timeouts;
     const long long totalMs =
         Deadline::Clamp(static_cast<long long>(t.WriteTotalTimeoutMultiplier) * nToWrite +
@@ -361,6 +382,8 @@ BOOL CommClose(HANDLE h) {
         errno = EBADF;
         return FALSE;
     }
+    if (const DeviceTable::Device* d = DeviceTable::Find(h); d && d->remote)
+        return CommCloseRemote(h);
     int heldLine = -1;
     if (DeviceTable::Remove(h, &heldLine))
         HeldLines::Release(heldLine);

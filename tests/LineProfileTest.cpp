@@ -44,10 +44,12 @@ TEST(LineProfile, EachFieldTakesItsValuesAndSaysWhatItTakes) {
         {"timeout", "30000", true, "19200 8N1, time-out 30000 ms"},
         {"timeout", "0", false, "the time-out is 1 to 30000 ms, not '0'"},
         {"encoding", "UTF-8", true, "19200 8N1, encoding utf-8"},
+        {"connect-timeout", "250", true, "19200 8N1, connect time-out 250 ms"},
+        {"connect-timeout", "30001", false, "the connect time-out is 1 to 30000 ms, not '30001'"},
         {"encoding", "latin1", false, "the encoding is auto, windows-1252 or utf-8, not 'latin1'"},
         {"Baud", "9600", false,
          "unknown setting 'Baud' (baud, data-bits, parity, stop-bits, command-end, reply-end, "
-         "timeout or encoding)"},
+         "timeout, encoding or connect-timeout)"},
     };
     for (const auto& c : cases) {
         LineProfile profile;

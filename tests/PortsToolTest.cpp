@@ -554,4 +554,36 @@ TEST(PortsTool, AssignWithStandardOutputClosedStillSucceeds) {
     EXPECT_EQ(dev.SlavePath(), LinkOf(dev.PortsFolder() + "/COM2"));
 }
 
+// A URL is kept as the link's target with nothing local looked at; one that is wrong is refused
+// with the entry left as it was; the listing names the kind, and --check asks the server.
+TEST(PortsTool, AssignsListsAndChecksAPortOnAnotherMachine) {
+    PtyDevice dev(8);
+    FakeMachine machine;
+    const std::string entry = dev.PortsFolder() + "/COM3";
+    ToolRun r =
+        RunTool(machine, {"--assign", "3", "socket://[::1]:7000/", "--connect-timeout", "300"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("COM3 -> socket://[::1]:7000\nCOM3 profile: 19200 8N1, connect time-out 300 ms\n",
+              r.out);
+    EXPECT_EQ("socket://[::1]:7000", LinkOf(entry));
+    for (const char* wrong : {"rfc2217://host", "rfc2217://a b:1", "ftp://host:21"}) {
+        r = RunTool(machine, {"--assign", "3", wrong});
+        EXPECT_EQ(1, r.status) << wrong;
+        EXPECT_EQ(0u, r.err.find(std::string("morvik-ports: ") + wrong + ": ")) << r.err;
+        EXPECT_EQ("socket://[::1]:7000", LinkOf(entry)) << wrong;
+    }
+    EXPECT_NE(std::string::npos, RunTool(machine, {})
+                                     .out.find("COM3  socket://[::1]:7000  link " + entry +
+                                               ", raw TCP\n      profile: 19200 8N1, connect "
+                                               "time-out 300 ms\n"));
+    // Port 1 of the loopback address: nothing listens there.
+    dev.Link(4, "rfc2217://127.0.0.1:1");
+    r = RunTool(machine, {"--check", "4"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos,
+              r.out.find("      no connection: rfc2217://127.0.0.1:1: nothing listens at "
+                         "127.0.0.1:1 (connection refused)\n"))
+        << r.out;
+}
+
 } // namespace

@@ -354,7 +354,7 @@ TEST(SendTool, RefusesBadCommandLinesWithStatusTwo) {
         {{"--reply-end=eol"}, "the reply end is cr, lf, crlf or any, not 'eol'"},
         {{"--timeout", "0"}, "the time-out is 1 to 30000 ms, not '0'"},
         {{"--timeout"}, "--timeout takes a value"},
-        {{"--device="}, "--device takes a path"},
+        {{"--device="}, "--device takes a path or a URL"},
         {{"--port", "1", "--device", "/dev/ttyUSB0"}, "--port and --device exclude each other"},
         {{"--raw", "--json"}, "--raw and --json exclude each other"},
         {{"--help", "X"}, "'--help' takes no other arguments"},

@@ -194,6 +194,60 @@ grep -Fxq "COM1  $(readlink "$check/COM1")  link $check/COM1" "$work/check.log" 
     grep -Fxq "      not serial: /dev/kmsg: not a serial device" "$work/check.log" ||
     fail "--check said: $(cat "$work/check.log")"
 
+# A port on another machine: the simulated device behind ser2net (unpacked into the build
+# folder, never installed), assigned by URL, reached by port and by --device, checked; the
+# server ended mid-session is the device gone (status 4).
+ser2net=$build/ser2net/usr/sbin/ser2net
+if [ -x "$ser2net" ]; then
+    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    cat >"$work/ser2net.yaml" <<EOF
+connection: &com1
+  accepter: telnet(rfc2217),tcp,127.0.0.1,$port
+  connector: serialdev,$(readlink "$XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM1"),19200n81,local
+  options:
+    chardelay: false
+    kickolduser: true
+EOF
+    "$ser2net" -u -d -c "$work/ser2net.yaml" >"$work/ser2net.log" 2>&1 &
+    server=$!
+    pids+=($server)
+    for _ in $(seq 100); do
+        grep -qi ":$(printf '%04X' "$port") 00000000:0000 0A" /proc/net/tcp && break
+        sleep 0.05
+    done
+    url=rfc2217://127.0.0.1:$port
+    [ "$(morvik-ports --assign 4 "$url")" = "COM4 -> $url" ] || fail "--assign of a URL"
+    morvik-ports | grep -Fxq "COM4  $url  link $XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM4, RFC 2217" ||
+        fail "the listing of a remote port: $(morvik-ports)"
+    [ "$(morvik-send --port 4 '*IDN?' 'ECHO a b')" = $'MORVIK,SIM-1,0001,1.0\na b' ] ||
+        fail "morvik-send through ser2net"
+    [ "$(morvik-send --device "$url" --hex 'ECHO x')" = "78 0d" ] || fail "morvik-send --device URL"
+    morvik-ports --check 4 >"$work/remote-check.log" &&
+        grep -q '^      ok: the server takes RFC 2217; it says: .*; it runs 19200 baud$' "$work/remote-check.log" ||
+        fail "--check of a remote port: $(cat "$work/remote-check.log")"
+    mkfifo "$work/remote-commands"
+    morvik-send --port 4 <"$work/remote-commands" >"$work/remote.out" 2>"$work/remote.err" &
+    send=$!
+    exec 3>"$work/remote-commands"
+    echo 'ECHO before' >&3
+    wait_for "^before\$" "$work/remote.out" || fail "no reply through ser2net"
+    kill -TERM "$server"
+    wait "$server" || true
+    echo 'ECHO after' >&3
+    exec 3>&-
+    status=0
+    wait "$send" || status=$?
+    [ "$status" -eq 4 ] &&
+        grep -Fxq "morvik-send: COM4: the server closed the connection: $url" "$work/remote.err" ||
+        fail "ser2net ended: status $status, err: $(cat "$work/remote.err")"
+    status=0
+    morvik-send --port 4 '*IDN?' 2>"$work/remote.err" || status=$?
+    [ "$status" -eq 3 ] && grep -q "nothing listens at 127.0.0.1:$port" "$work/remote.err" ||
+        fail "nothing listening: status $status, $(cat "$work/remote.err")"
+else
+    echo "ser2net is not unpacked in the build folder: its part skipped"
+fi
+
 # The completions, as bash runs them for the words typed so far.
 for program in morvik-send morvik-ports morvik-simdevice; do
     source "$source_dir/completions/$program"
@@ -230,7 +284,9 @@ completes "--check --assign --help --version" _morvik_ports morvik-ports --
 completes "1 2 3 4 5 6 7 8" _morvik_ports morvik-ports --check ""
 completes "$work/adapter-link" _morvik_ports morvik-ports --assign 2 "$work/adapter-"
 completes "" _morvik_ports morvik-ports --check 1 ""
-completes "--command-end" _morvik_ports morvik-ports --assign 2 /dev/ttyUSB0 --baud 9600 --co
+completes "--command-end --connect-timeout" _morvik_ports morvik-ports --assign 2 /dev/ttyUSB0 --baud 9600 --co
+completes "rfc2217://" _morvik_ports morvik-ports --assign 2 rf
+completes "socket://" _morvik_send morvik-send --device so
 completes "cr lf crlf any" _morvik_ports morvik-ports --assign 2 /dev/ttyUSB0 --reply-end = ""
 completes "--port --ports" _morvik_simdevice morvik-simdevice --po
 completes "$work/check" _morvik_simdevice morvik-simdevice --ports "$work/chec"

@@ -13,6 +13,9 @@ morvik_packages+=(qt6-serialport-dev python3-serial)
 # strace, with which end-to-end tests see which files the programs open, and jq, which the
 # README's example from scripts pipes into, and socat, whose pseudo-terminal pair a port must open:
 morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps strace jq socat)
+# ser2net, the peer of the tests of ports on other machines, runs unpacked from its package
+# (never installed: its service would serve the machine's own serial ports); its libraries:
+morvik_check_packages+=(libgensio4 libyaml-0-2)
 # The Wayland end-to-end run's compositor, nested in Xvfb:
 morvik_check_packages+=(weston)
 # A screen reader's view of the program: a session bus, the accessibility bus and registry,
