@@ -165,6 +165,66 @@ changed 7-menu-closed 8-window-menu || fail "no window menu"
 xdotool key Escape
 sleep 0.3
 
+# Dragged by its title bar to the right edge of weston's output, then to its bottom edge, the
+# dialog shows a failed open's balloon within itself: whole on the output, its border drawn all
+# round, its tail's tip at Open Port.
+read -r dialog_w dialog_h <<<"$(probe size 102)"
+click 5 # Clear: an empty list, by which the dialog is found
+# drag_to X Y: the dialog's inside moved to begin at X Y, by a drag of its title bar.
+drag_to() {
+    local ox oy gx gy
+    read -r ox oy <<<"$origin"
+    gx=$((ox + dialog_w / 3))
+    gy=$((oy - 12))
+    xdotool mousemove --sync "$gx" "$gy" mousedown 1
+    sleep 0.2
+    xdotool mousemove --sync $((gx + ($1 - ox) / 2)) $((gy + ($2 - oy) / 2))
+    sleep 0.2
+    xdotool mousemove --sync $((gx + $1 - ox)) $((gy + $2 - oy))
+    sleep 0.2
+    xdotool mouseup 1
+    sleep 0.5
+    origin=
+    for _ in $(seq 20); do
+        origin=$(probe locate 102 2>/dev/null) && break
+        sleep 0.2
+    done
+    [ -n "$origin" ] || fail "dragged to $1 $2: the dialog is not found"
+}
+# balloon_whole NAME: a failed open, its picture NAME, and the balloon in it.
+balloon_whole() {
+    local failures found left top right bottom tx ty ox oy bx by bw bh dx dy
+    failures=$(grep -c "cannot open COM2" "$work/program.log")
+    click 0
+    wait_for "cannot open COM2" "$work/program.log" $((failures + 1)) || fail "$1: Open Port did not fail"
+    sleep 0.3
+    shot "$1"
+    found=$(probe balloon "$pictures/$1.png") || fail "$1: no balloon on the screen"
+    read -r left top right bottom tx ty <<<"$found"
+    read -r ox oy <<<"$origin"
+    [ "$left" -ge 1 ] && [ "$top" -ge 1 ] && [ "$right" -le 1022 ] && [ "$bottom" -le 766 ] \
+        || fail "$1: the balloon ($left,$top)-($right,$bottom) is cut off at the output's edge"
+    [ "$left" -ge "$ox" ] && [ "$top" -ge "$oy" ] && [ "$right" -lt $((ox + dialog_w)) ] \
+        && [ "$bottom" -lt $((oy + dialog_h)) ] \
+        || fail "$1: the balloon ($left,$top)-($right,$bottom) leaves the dialog at $ox,$oy"
+    read -r _ _ bx by bw bh < <(awk '$1 == 0' "$work/main.items")
+    bx=$((ox + bx))
+    by=$((oy + by))
+    dx=$((tx < bx ? bx - tx : tx >= bx + bw ? tx - bx - bw + 1 : 0))
+    dy=$((ty < by ? by - ty : ty >= by + bh ? ty - by - bh + 1 : 0))
+    [ "$dx" -le 3 ] && [ "$dy" -le 3 ] \
+        || fail "$1: the tail's tip at $tx,$ty is not at Open Port ($bx,$by, ${bw}x$bh)"
+    xdotool key Escape
+    sleep 0.3
+}
+drag_to $((1024 - 4 - dialog_w)) "$(cut -d' ' -f2 <<<"$origin")"
+[ "$(cut -d' ' -f1 <<<"$origin")" -ge $((1024 - 12 - dialog_w)) ] || fail "the dialog did not reach the right edge: $origin"
+balloon_whole 9-balloon-right-edge
+drag_to "$(cut -d' ' -f1 <<<"$origin")" $((768 - 4 - dialog_h))
+[ "$(cut -d' ' -f2 <<<"$origin")" -ge $((768 - 12 - dialog_h)) ] || fail "the dialog did not reach the bottom edge: $origin"
+balloon_whole 10-balloon-bottom-edge
+kill -0 "$program_pid" 2>/dev/null || fail "the balloon's Escape ended the program"
+
 # With no balloon showing, Escape closes the window and ends the program.
 xdotool key Escape
 expect_clean_exit "$program_pid" "Escape: "

@@ -168,6 +168,14 @@ QWidget* DialogWindow::Control(int nID) const {
     return nullptr;
 }
 
+const DialogTemplate::Item* DialogWindow::ItemOf(const QWidget* pControl) const {
+    for (std::size_t i = 0; i < m_controls.size(); ++i) {
+        if (m_controls[i] == pControl)
+            return m_items[i];
+    }
+    return nullptr;
+}
+
 QWidget* DialogWindow::NextTabStop(QWidget* pAfter, bool bPrevious) const {
     const int n = static_cast<int>(m_controls.size());
     int start = bPrevious ? 0 : n - 1; // the search begins after it, wrapping round

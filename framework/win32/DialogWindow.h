@@ -30,6 +30,8 @@ public:
     const std::vector<QWidget*>& Controls() const { return m_controls; }
     // The control with this identifier, or null (also for a control destroyed on its own).
     QWidget* Control(int nID) const;
+    // The template item a control was made from, or null.
+    const DialogTemplate::Item* ItemOf(const QWidget* pControl) const;
     // The next enabled tab stop after pAfter (from the start for null), or before it.
     QWidget* NextTabStop(QWidget* pAfter, bool bPrevious) const;
 
