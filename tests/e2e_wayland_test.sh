@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End to end on Wayland: the program with Qt's Wayland plugin on weston, which runs nested in
-# Xvfb so that xdotool's real pointer and keys drive it, talking to the simulated device. Also
+# Xvfb so that xdotool's real pointer and keys drive it, talking to the simulated device: its
+# own title bar, the failure balloon wherever the dialog is dragged, the compositor's end. Also
 # a stale WAYLAND_DISPLAY beside a working X display. Pictures of each step go to the folder
 # given. Exits 77 (skipped) when weston is not installed.
 # Usage: e2e_wayland_test.sh <MorvikSerialDemo> <morvik-simdevice> <dialog_probe> <pictures>
@@ -51,6 +52,11 @@ probe items 102 >"$work/main.items" || fail "no layout of the main dialog"
 
 # start_program WHAT: the program; where its dialog's inside begins on the screen in $origin.
 start_program() {
+    # The window of a program that has just ended may stay on the output for a frame or two.
+    for _ in $(seq 25); do
+        probe locate 102 >/dev/null 2>&1 || break
+        sleep 0.2
+    done
     "$program" >"$work/program.log" 2>&1 &
     program_pid=$!
     pids+=($program_pid)
@@ -77,9 +83,17 @@ click() {
 # changed BEFORE AFTER: whether the screen changed by more than a pointer's worth of pixels.
 changed() { [ "$(probe differs "$pictures/$1.png" "$pictures/$2.png")" -gt 1500 ]; }
 
-# Main dialog items: 0 Open Port, 1 command, 3 "Response", 6 list, 7 port, 9 Close Port.
+# Main dialog items: 0 Open Port, 1 command, 3 "Response", 5 Clear, 6 list, 7 port,
+# 9 Close Port.
+read -r dialog_w dialog_h <<<"$(probe size 102)"
 start_program "Wayland"
 shot 1-started
+# The title bar has Close and neither minimize nor maximize, which the template does not have:
+# one mark on its right quarter, right of the caption.
+read -r ox oy <<<"$origin"
+marks=$(probe marks "$pictures/1-started.png" $((ox + dialog_w * 3 / 4)) $((oy - 20)) \
+    $((dialog_w / 4 - 4)) 16)
+[ "$marks" -eq 1 ] || fail "the title bar shows $marks buttons, not Close alone"
 click 0
 wait_for "port opened" "$work/device.log" || fail "Open Port did not open port 1"
 click 1
@@ -168,7 +182,6 @@ sleep 0.3
 # Dragged by its title bar to the right edge of weston's output, then to its bottom edge, the
 # dialog shows a failed open's balloon within itself: whole on the output, its border drawn all
 # round, its tail's tip at Open Port.
-read -r dialog_w dialog_h <<<"$(probe size 102)"
 click 5 # Clear: an empty list, by which the dialog is found
 # drag_to X Y: the dialog's inside moved to begin at X Y, by a drag of its title bar.
 drag_to() {
@@ -228,6 +241,21 @@ kill -0 "$program_pid" 2>/dev/null || fail "the balloon's Escape ended the progr
 # With no balloon showing, Escape closes the window and ends the program.
 xdotool key Escape
 expect_clean_exit "$program_pid" "Escape: "
+
+# The title bar of its own: a right click opens the window menu, Escape closes it, Close ends
+# the program.
+start_program "title bar"
+read -r ox oy <<<"$origin"
+shot 11-before-title-menu
+xdotool mousemove --sync $((ox + dialog_w / 3)) $((oy - 12)) click 3
+sleep 0.3
+shot 12-title-menu
+changed 11-before-title-menu 12-title-menu || fail "no window menu from the title bar"
+xdotool key Escape
+sleep 0.3
+kill -0 "$program_pid" 2>/dev/null || fail "Escape in the window menu ended the program"
+xdotool mousemove --sync $((ox + dialog_w - 13)) $((oy - 13)) click 1
+expect_clean_exit "$program_pid" "Close in the title bar: "
 
 # The compositor killed while a port is open: Qt's Wayland plugin ends the program with
 # _exit(), and the port is put back all the same, its settings and its exclusivity as found.

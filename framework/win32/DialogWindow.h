@@ -8,6 +8,7 @@
 #include <vector>
 
 class QPaintEvent;
+class TitleBar;
 
 // The widget of a dialog built from its template. It turns Qt's events into the messages of
 // the dialog manager, sent to the dialog's handle: button clicks, keys, painting, Close and
@@ -22,6 +23,12 @@ public:
     int UnitsToPixelsY(int y) const { return (y * m_baseY + 4) / 8; }
 
     const DialogTemplate& Template() const { return m_template; }
+
+    // Where the dialog's inside begins below a title bar it draws itself (TitleBar), and the
+    // inside: what the template lays out, and what a program paints and measures. The title
+    // bar is the contents margin at the top.
+    int ClientTop() const { return contentsMargins().top(); }
+    QRect ClientRect() const { return contentsRect(); }
 
     // Places a control made for a template item: its rectangle, enabled state, stacking and
     // tab order.
@@ -86,6 +93,7 @@ private:
     // the dialog knows of its children it holds itself (a control's style never changes).
     std::vector<QWidget*> m_controls;
     std::vector<const DialogTemplate::Item*> m_items;
+    TitleBar* m_pTitleBar = nullptr;
     QWidget* m_pLastTabStop = nullptr;
     HMENU m_hSystemMenu = nullptr;
     QPaintEvent* m_pPaintEvent = nullptr;
