@@ -389,7 +389,9 @@ void BalloonTip::Place() {
 
 BalloonTip::Placement BalloonTip::PlaceInWindow() const {
     const QWidget* pWindow = m_pControl->window();
-    const QRect client = pWindow->rect().adjusted(kGap, kGap, -kGap, -kGap);
+    const DialogWindow* pDialog = DialogOfObject(pWindow);
+    const QRect client =
+        (pDialog ? pDialog->ClientRect() : pWindow->rect()).adjusted(kGap, kGap, -kGap, -kGap);
     const QRect control(m_pControl->mapTo(pWindow, QPoint(0, 0)), m_pControl->size());
     const QFontMetrics metrics(font());
     const int textWidth = client.width() - 2 * kMargin;
@@ -422,6 +424,8 @@ BalloonTip::Placement BalloonTip::PlaceInWindow() const {
         if (most > 0)
             break;
     }
+    if (most == 0) // a window without room for a line: below the control all the same
+        band = Band(control.bottom() + 1 + kGap, INT_MAX);
 
     Placement placement;
     placement.side = below ? Side::Below : Side::Above;
