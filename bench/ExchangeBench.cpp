@@ -3,12 +3,13 @@
 // run.
 //
 // A peer thread on the master side of a pseudo-terminal answers each CR-terminated command at
-// once. Contenders take turns in short rounds (the starting one rotates), so that whatever else
-// the machine does at a moment hits all of them alike; those in a process of their own,
-// morvik-send and pyserial, take their rounds after the others. Each round opens the port, makes
-// one untimed exchange of the size measured (so that every contender's reply storage has grown to
-// it, as the bare calls' buffer is reserved) and then times the rest one by one; the figures are
-// per-exchange medians.
+// once, ending its reply with a CR, or for the lf row with an LF (CSerialPort then reads with
+// an lf profile, the others look for the LF). Contenders take turns in short rounds (the starting
+// one rotates), so that whatever else the machine does at a moment hits all of them alike; those in
+// a process of their own, morvik-send and pyserial, take their rounds after the others. Each round
+// opens the port, makes one untimed exchange of the size measured (so that every contender's reply
+// storage has grown to it, as the bare calls' buffer is reserved) and then times the rest one by
+// one; the figures are per-exchange medians.
 
 #include "serial/SerialPort.h"
 #include "bench/BenchStats.h"
@@ -31,6 +32,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -54,21 +56,24 @@ struct Size {
     int perRound;
     int slowEvery;
     const char* label;
+    char end = '\r'; // what ends the reply
 };
-const Size kSizes[] = {
-    {3, 80, 5, 1, "3 B"}, {4096, 24, 3, 2, "4 KiB"}, {65536, 20, 1, 2, "64 KiB"}};
+const Size kSizes[] = {{3, 80, 5, 1, "3 B"},
+                       {4096, 24, 3, 2, "4 KiB"},
+                       {65536, 20, 1, 2, "64 KiB"},
+                       {3, 80, 5, 1, "3 B, lf", '\n'}};
 
-std::string Command(int bytes) {
-    return "READ " + std::to_string(bytes) + "\r";
+std::string Command(const Size& size) {
+    return "READ " + std::to_string(size.bytes) + (size.end == '\n' ? " LF" : "") + "\r";
 }
 
-// The peer's reply to "READ n": n - 1 printable bytes and the CR.
-std::string Reply(int bytes) {
+// The peer's reply to "READ n": n - 1 printable bytes and the end.
+std::string Reply(int bytes, char end) {
     std::string s;
     s.reserve(static_cast<std::size_t>(bytes));
     for (int i = 0; i + 1 < bytes; ++i)
         s += static_cast<char>('A' + i % 26);
-    return s + '\r';
+    return s + end;
 }
 
 double ThreadCpuMs() {
@@ -82,24 +87,27 @@ double ThreadCpuMs() {
 // reply.
 struct Contender {
     std::string name;
-    std::function<bool(int bytes, int n, std::vector<double>& out)> run;
+    std::function<bool(const Size& size, int n, std::vector<double>& out)> run;
     std::string skipped; // why it could not run, if so
     bool slow = false;   // takes its turn only every slowEvery-th round
     bool apart = false;  // a process of its own: takes its rounds after the in-process ones
 };
 
-bool PortRun(int bytes, int n, std::vector<double>& out) {
+bool PortRun(const Size& size, int n, std::vector<double>& out) {
     CSerialPort port;
+    LineProfile profile;
+    profile.replyEnd = size.end == '\n' ? LineProfile::ReplyEnd::Lf : LineProfile::ReplyEnd::Cr;
+    port.SetProfile(profile);
     if (!port.Open(1, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10))
         return false;
-    const CString command = Command(bytes).c_str();
+    const CString command = Command(size).c_str();
     CString reply;
     for (int i = 0; i <= n; ++i) {
         const auto t0 = Clock::now();
         port.SendString(command);
         port.ReceiveLine(reply);
         const auto t1 = Clock::now();
-        if (reply.GetLength() != bytes)
+        if (reply.GetLength() != size.bytes)
             return false;
         if (i > 0)
             out.push_back(Micros(t1 - t0));
@@ -108,8 +116,9 @@ bool PortRun(int bytes, int n, std::vector<double>& out) {
 }
 
 // The fewest kernel calls: flush, one write, then poll + read() of whatever is there into a
-// 4 KiB buffer until the CR has come.
-bool BareRun(const std::string& slave, int bytes, int n, std::vector<double>& out) {
+// 4 KiB buffer until the end has come.
+bool BareRun(const std::string& slave, const Size& size, int n, std::vector<double>& out) {
+    const int bytes = size.bytes;
     const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -118,7 +127,7 @@ bool BareRun(const std::string& slave, int bytes, int n, std::vector<double>& ou
     cfmakeraw(&tio);
     cfsetspeed(&tio, B19200);
     tcsetattr(fd, TCSANOW, &tio);
-    const std::string command = Command(bytes);
+    const std::string command = Command(size);
     std::string reply;
     reply.reserve(static_cast<std::size_t>(bytes));
     bool ok = true;
@@ -142,7 +151,7 @@ bool BareRun(const std::string& slave, int bytes, int n, std::vector<double>& ou
                 break;
             }
             reply.append(buf, static_cast<std::size_t>(got));
-            done = std::memchr(buf, '\r', static_cast<std::size_t>(got)) != nullptr;
+            done = std::memchr(buf, size.end, static_cast<std::size_t>(got)) != nullptr;
         }
         const auto t1 = Clock::now();
         ok = ok && reply.size() == static_cast<std::size_t>(bytes);
@@ -154,8 +163,8 @@ bool BareRun(const std::string& slave, int bytes, int n, std::vector<double>& ou
 }
 
 // QtSerialPort's blocking pattern: clear input, write, waitForBytesWritten, then
-// waitForReadyRead + readAll until the CR has come.
-bool QtRun(const std::string& slave, int bytes, int n, std::vector<double>& out) {
+// waitForReadyRead + readAll until the end has come.
+bool QtRun(const std::string& slave, const Size& size, int n, std::vector<double>& out) {
     QSerialPort port;
     port.setPortName(QString::fromStdString(slave));
     if (!port.open(QIODevice::ReadWrite))
@@ -165,7 +174,7 @@ bool QtRun(const std::string& slave, int bytes, int n, std::vector<double>& out)
     port.setParity(QSerialPort::NoParity);
     port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
-    const QByteArray command = QByteArray::fromStdString(Command(bytes));
+    const QByteArray command = QByteArray::fromStdString(Command(size));
     QByteArray reply;
     for (int i = 0; i <= n; ++i) {
         const auto t0 = Clock::now();
@@ -178,11 +187,11 @@ bool QtRun(const std::string& slave, int bytes, int n, std::vector<double>& out)
                 break;
             const QByteArray chunk = port.readAll();
             reply += chunk;
-            if (chunk.contains('\r'))
+            if (chunk.contains(size.end))
                 break;
         }
         const auto t1 = Clock::now();
-        if (reply.size() != bytes)
+        if (reply.size() != size.bytes)
             return false;
         if (i > 0)
             out.push_back(Micros(t1 - t0));
@@ -193,9 +202,14 @@ bool QtRun(const std::string& slave, int bytes, int n, std::vector<double>& out)
 // morvik-send in standard-input mode, as a script drives it: a command line written to its
 // input, timed until the reply's line has come out of its output. The program starts and ends
 // outside the timing, once a round.
-bool SendToolRun(int bytes, int n, std::vector<double>& out) {
-    ChildProcess send({MORVIK_SEND, "--port", "1"}, {ChildProcess::Pipe, ChildProcess::Pipe});
-    const std::string command = "READ " + std::to_string(bytes) + "\n";
+bool SendToolRun(const Size& size, int n, std::vector<double>& out) {
+    const int bytes = size.bytes;
+    std::vector<std::string> argv = {MORVIK_SEND, "--port", "1"};
+    if (size.end == '\n')
+        argv.insert(argv.end(), {"--reply-end", "lf"});
+    ChildProcess send(argv, {ChildProcess::Pipe, ChildProcess::Pipe});
+    const std::string command =
+        "READ " + std::to_string(bytes) + (size.end == '\n' ? " LF" : "") + "\n";
     bool ok = send.Pid() > 0;
     for (int i = 0; i <= n && ok; ++i) {
         const auto t0 = Clock::now();
@@ -227,16 +241,16 @@ while True:
     line = sys.stdin.readline()
     if not line:
         break
-    size, n = map(int, line.split())
+    size, n, end = map(int, line.split())
     times = []
     # read_until's time-out bounds the whole reply: give it the class's 10 s cap, not 1 s.
     with serial.Serial(path, 19200, timeout=10) as port:
         for i in range(n + 1):
-            command = b"READ %d\r" % size
+            command = (b"READ %d LF\r" if end == 10 else b"READ %d\r") % size
             t0 = time.perf_counter_ns()
             port.reset_input_buffer()
             port.write(command)
-            reply = port.read_until(b"\r")
+            reply = port.read_until(bytes([end]))
             t1 = time.perf_counter_ns()
             if len(reply) != size:
                 times = None
@@ -269,8 +283,9 @@ public:
     bool Ready() const { return m_ready; }
     const std::string& Status() const { return m_status; }
 
-    bool Run(int bytes, int n, std::vector<double>& out) {
-        if (!m_child.Write(std::to_string(bytes) + " " + std::to_string(n) + "\n"))
+    bool Run(const Size& size, int n, std::vector<double>& out) {
+        if (!m_child.Write(std::to_string(size.bytes) + " " + std::to_string(n) + " " +
+                           std::to_string(static_cast<int>(size.end)) + "\n"))
             return false;
         std::istringstream times(m_child.ReadLine(60000));
         long long ns = 0;
@@ -312,12 +327,13 @@ int main(int argc, char** argv) {
     // An argument scales the number of rounds, e.g. 0.5 for a quick look.
     const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
 
-    std::map<int, std::string> replies;
+    std::map<std::pair<int, char>, std::string> replies;
     for (const Size& size : kSizes)
-        replies[size.bytes] = Reply(size.bytes);
+        replies[{size.bytes, size.end}] = Reply(size.bytes, size.end);
     PtyDevice dev(1);
     dev.StartResponder([&replies](const std::string& command) {
-        const auto it = replies.find(std::atoi(command.c_str() + 5));
+        const char end = command.find(" LF") != std::string::npos ? '\n' : '\r';
+        const auto it = replies.find({std::atoi(command.c_str() + 5), end});
         return it != replies.end() ? it->second : std::string("?\r");
     });
     const std::string slave = dev.SlavePath();
@@ -328,14 +344,15 @@ int main(int argc, char** argv) {
     PySerialChild python(slave);
     std::vector<Contender> contenders = {
         {"bare calls",
-         [&](int b, int n, std::vector<double>& o) { return BareRun(slave, b, n, o); },
+         [&](const Size& z, int n, std::vector<double>& o) { return BareRun(slave, z, n, o); },
          {}},
         {"CSerialPort", PortRun, {}},
         {"QtSerialPort",
-         [&](int b, int n, std::vector<double>& o) { return QtRun(slave, b, n, o); },
+         [&](const Size& z, int n, std::vector<double>& o) { return QtRun(slave, z, n, o); },
          {}},
         {"morvik-send", SendToolRun, {}, false, true},
-        {"pyserial", [&](int b, int n, std::vector<double>& o) { return python.Run(b, n, o); },
+        {"pyserial",
+         [&](const Size& z, int n, std::vector<double>& o) { return python.Run(z, n, o); },
          python.Ready() ? std::string() : python.Status(), true, true},
     };
     const std::size_t nSizes = sizeof kSizes / sizeof kSizes[0];
@@ -360,7 +377,7 @@ int main(int argc, char** argv) {
                     if (!contenders[c].skipped.empty() || contenders[c].apart != apartPass ||
                         (contenders[c].slow && r % kSizes[s].slowEvery != 0))
                         continue;
-                    if (!contenders[c].run(kSizes[s].bytes, kSizes[s].perRound, samples[c][s])) {
+                    if (!contenders[c].run(kSizes[s], kSizes[s].perRound, samples[c][s])) {
                         std::fprintf(stderr, "%s: the %s exchange did not bring the reply\n",
                                      contenders[c].name.c_str(), kSizes[s].label);
                         return 1;
@@ -382,8 +399,8 @@ int main(int argc, char** argv) {
         std::snprintf(label, sizeof label, "%s (%zu)", kSizes[s].label, samples[0][s].size());
         std::printf("%-12s", label);
         for (std::size_t c = 0; c < nContenders; ++c) {
-            if (!contenders[c].skipped.empty()) {
-                std::printf("  %22s", "skipped");
+            if (!contenders[c].skipped.empty() || samples[c][s].empty()) {
+                std::printf("  %22s", contenders[c].skipped.empty() ? "-" : "skipped");
                 continue;
             }
             const double m = Median(samples[c][s]);

@@ -2,56 +2,19 @@
 
 #include "cli/TtyFacts.h"
 #include "serial/DeviceCheck.h"
+#include "serial/PortsFolder.h"
 #include "serial/Refusal.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <utility>
 
-#include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 using Finding = PortCheck::Finding;
-
-struct Group {
-    std::string name;
-    std::vector<std::string> members;
-};
-
-// The group-file line of a group: "dialout:x:20:alice,bob". Without one the group is named by
-// its number and has no members.
-Group FindGroup(const std::string& groupFile, gid_t gid) {
-    Group group{std::to_string(gid), {}};
-    std::ifstream in(groupFile);
-    for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> fields;
-        std::istringstream split(line);
-        for (std::string field; std::getline(split, field, ':');)
-            fields.push_back(field);
-        if (fields.size() < 3 || fields[2] != std::to_string(gid))
-            continue;
-        group.name = fields[0];
-        std::istringstream members(fields.size() > 3 ? fields[3] : std::string());
-        for (std::string member; std::getline(members, member, ',');)
-            group.members.push_back(member);
-        break;
-    }
-    return group;
-}
-
-std::string Mode(mode_t mode) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-    return text;
-}
 
 std::string Pid(int pid) {
     return " (pid " + std::to_string(pid) + ")";
@@ -65,26 +28,13 @@ bool NamesUsb(const PortResolver::Port& port) {
     return names.find("usb") != std::string::npos || names.find("ttyacm") != std::string::npos;
 }
 
-} // namespace
-
-PortCheck::User PortCheck::User::OfThisProcess() {
-    User user;
-    user.uid = geteuid();
-    user.groups.push_back(getegid());
-    const int n = getgroups(0, nullptr);
-    if (n > 0) {
-        std::vector<gid_t> more(static_cast<std::size_t>(n));
-        const int got = getgroups(n, more.data());
-        user.groups.insert(user.groups.end(), more.begin(), more.begin() + std::max(got, 0));
-    }
-    passwd entry{};
-    passwd* found = nullptr;
-    char buffer[4096];
-    if (getpwuid_r(user.uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
-        user.name = found->pw_name;
-    user.thisProcess = true;
-    return user;
+// A finding of what the program refuses, with the program's own fix for it.
+Finding Refused(const std::string& verdict, const std::string& reason, const Refusal& why) {
+    const Refusal::Fix fix = why.Advice();
+    return {verdict, reason, fix.command + (fix.note.empty() ? "" : "  # " + fix.note), true};
 }
+
+} // namespace
 
 PortCheck::PortCheck(Sources sources, User user)
     : m_sources(std::move(sources)), m_user(std::move(user)) {}
@@ -108,90 +58,43 @@ const ProcessTable::Process* PortCheck::Running(const std::string& name) const {
     return nullptr;
 }
 
-// Whether the user may read and write the device, by its owner, group and mode as open() would
-// decide; if not, why and what gives the right.
-bool PortCheck::Access(const std::string& device, Finding* pFinding) const {
-    struct stat st {};
-    if (stat(device.c_str(), &st) != 0)
-        return true; // gone since it was checked: the open will say so
-    if (m_user.thisProcess && access(device.c_str(), R_OK | W_OK) == 0)
-        return true;
-    if (m_user.uid == 0 && !m_user.thisProcess)
-        return true;
-    const mode_t mode = st.st_mode;
-    const std::string octal = Mode(mode);
-    const Group group = FindGroup(m_sources.groupFile, st.st_gid);
-    Finding& f = *pFinding;
-    f.verdict = "no access";
-    f.blocking = true;
-    auto both = [&](mode_t read, mode_t write) { return (mode & read) && (mode & write); };
-    // The mode lets the user in; if access(2) said no, something beyond the mode refuses.
-    auto allowed = [&]() {
-        if (!m_user.thisProcess)
-            return true;
-        f.reason = "mode " + octal + " lets you read and write it, but an access list or a " +
-                   "security module refuses";
-        f.fix = "getfacl " + device;
-        return false;
-    };
-    if (m_user.uid == st.st_uid) {
-        if (both(S_IRUSR, S_IWUSR))
-            return allowed();
-        f.reason = "mode " + octal + " does not let even its owner, you, read and write it";
-        f.fix = "chmod u+rw " + device;
-        return false;
+std::vector<Finding> PortCheck::Check(unsigned nPort, const PortResolver::Port& port) const {
+    std::vector<Finding> findings = CheckLine(nPort, port);
+    // The program reads the profile before it opens anything: a wrong one comes first.
+    LineProfile profile;
+    std::string why;
+    if (PortsFolder(m_sources.machine.portsFolder).ReadProfile(nPort, &profile, &why) ==
+        PortsFolder::Profile::Wrong) {
+        if (findings.size() == 1 && findings.front().verdict == "ok")
+            findings.clear();
+        findings.insert(findings.begin(), {"bad profile", why, "", true});
     }
-    const bool inGroup =
-        std::find(m_user.groups.begin(), m_user.groups.end(), st.st_gid) != m_user.groups.end();
-    if (inGroup) {
-        if (both(S_IRGRP, S_IWGRP))
-            return allowed();
-        f.reason = "mode " + octal + " does not let the group " + group.name + " read and write it";
-        f.fix = "sudo chmod g+rw " + device;
-        return false;
-    }
-    if (both(S_IROTH, S_IWOTH))
-        return allowed();
-    if (!both(S_IRGRP, S_IWGRP)) {
-        f.reason = "mode " + octal + " lets only its owner open it";
-        f.fix = "sudo chmod g+rw " + device;
-        return false;
-    }
-    const bool member =
-        std::find(group.members.begin(), group.members.end(), m_user.name) != group.members.end();
-    if (member) {
-        f.reason = "you are in the group " + group.name +
-                   " that may open it, but this session began before you joined it";
-        f.fix = "newgrp " + group.name + "  # in this terminal; log out and in again for the rest";
-    } else {
-        f.reason = "only the group " + group.name + " may open it, and you are not in it";
-        f.fix = "sudo adduser $USER " + group.name + "  # then log out and in again";
-    }
-    return false;
+    return findings;
 }
 
-std::vector<Finding> PortCheck::Check(unsigned nPort, const PortResolver::Port& port) const {
+std::vector<Finding> PortCheck::CheckLine(unsigned nPort, const PortResolver::Port& port) const {
     const std::string number = std::to_string(nPort);
-    const std::string assign = "morvik-ports --assign " + number + " DEVICE";
     // What the port rule and the checks before open refuse, said as the program says it.
     const Refusal named = Refusal::OfPort(nPort, port);
     switch (port.how) {
     case PortResolver::How::Nothing:
-        return {{"nothing", named.Reason(), assign, true}};
+        return {Refused("nothing", named.Reason(), named)};
     case PortResolver::How::Console:
-        return {{"console", named.Reason(),
-                 "morvik-ports --assign " + number + " " + port.path +
-                     "  # only to talk over the console",
-                 true}};
+        return {Refused("console", named.Reason(), named)};
+    case PortResolver::How::Ended:
+        return {Refused("ended", port.path + " -> " + port.target + ": " + named.Reason(), named)};
     case PortResolver::How::LookupError:
-        return {{"lookup failed", port.path + ": " + named.Reason(), "", true}};
+        return {Refused("lookup failed", port.path + ": " + named.Reason(), named)};
     case PortResolver::How::Link:
     case PortResolver::How::Found:
         break;
     }
 
     const DeviceCheck::Result device = DeviceCheck(m_sources.machine).Check(port.path);
-    const std::string reason = Refusal::OfDevice(device).Reason();
+    Refusal why = Refusal::OfDevice(device);
+    why.nPort = nPort;
+    why.path = port.path;
+    const std::string reason = why.Reason();
     const ProcessTable::Process* brltty = Running("brltty");
     switch (device.verdict) {
     case DeviceCheck::Verdict::Missing: {
@@ -205,30 +108,22 @@ std::vector<Finding> PortCheck::Check(unsigned nPort, const PortResolver::Port& 
                      what + ", and brltty" + Pid(brltty->pid) +
                          " runs, which takes some USB serial adapters for braille displays",
                      "sudo apt-get remove brltty", true}};
-        return {{"missing", what + "; plug the device in, or link another", assign, true}};
+        return {Refused("missing", what + "; plug the device in, or link another", why)};
     }
     case DeviceCheck::Verdict::NotSerial:
-        return {{"not serial", device.device + ": " + reason, assign, true}};
-    case DeviceCheck::Verdict::InUse: {
-        const std::string tty = std::filesystem::path(device.device).filename();
-        const std::string fix = device.holder.find("getty") != std::string::npos
-                                    ? "sudo systemctl stop serial-getty@" + tty + ".service"
-                                    : "kill " + std::to_string(device.holderPid);
-        return {{"in use", device.device + ": " + reason, fix, true}};
-    }
+        return {Refused("not serial", device.device + ": " + reason, why)};
+    case DeviceCheck::Verdict::InUse:
+        return {Refused("in use", device.device + ": " + reason, why)};
     case DeviceCheck::Verdict::SerialLine:
         break;
     }
-    Finding noAccess;
-    if (!Access(device.device, &noAccess))
-        return {noAccess};
-    for (const ProcessTable::Process& p : Processes()) {
-        if (std::find(p.files.begin(), p.files.end(), device.device) == p.files.end())
-            continue;
-        const std::string fix = p.name == "ModemManager" ? "sudo systemctl stop ModemManager"
-                                                         : "kill " + std::to_string(p.pid);
-        return {{"busy", "held open by " + p.name + Pid(p.pid), fix, true}};
-    }
+    const DeviceAccess::Result access = DeviceAccess::Check(
+        device.device, m_user, {m_sources.machine.groupFile, m_sources.machine.passwdFile});
+    if (access.verdict != DeviceAccess::Verdict::Allowed)
+        return {Refused("no access", Refusal::AccessReason(access), Refusal::OfAccess(access))};
+    const int self = static_cast<int>(getpid());
+    if (const ProcessTable::Process* p = DeviceCheck::OtherHolder(Processes(), device, self))
+        return {Refused("busy", "held open by " + p->name + Pid(p->pid), Refusal::OfHolder(*p))};
 
     // It opens; what makes it work badly.
     std::vector<Finding> findings;
@@ -278,6 +173,16 @@ std::vector<Finding> PortCheck::Check(unsigned nPort, const PortResolver::Port& 
                                 "/" + tty.name + "  # links it by its USB socket",
                             false});
     }
+    // Another user's descriptors are closed to whoever is not root: a holder among them is not
+    // seen, and "ok" would claim too much.
+    const auto hidden = std::count_if(Processes().begin(), Processes().end(),
+                                      [](const ProcessTable::Process& p) { return p.filesHidden; });
+    if (findings.empty() && hidden > 0)
+        findings.push_back({"no other holder visible to this user",
+                            "the open files of " + std::to_string(hidden) +
+                                (hidden == 1 ? " process" : " processes") +
+                                " of other users are closed to you",
+                            "", false});
     if (findings.empty())
         findings.push_back({"ok", "", "", false});
     return findings;

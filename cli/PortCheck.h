@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/DeviceAccess.h"
 #include "serial/PortResolver.h"
 #include "serial/ProcessTable.h"
 
@@ -10,25 +11,17 @@
 
 // Why a port will not work, or works badly, found without opening anything: the port rule and
 // the checks the program makes before open, the device's mode against the user's groups and
-// the group file, the open files of running processes, sysfs and udev's database.
+// the group file, the open files of running processes, sysfs and udev's database. Reasons and
+// fixes of what the program refuses are the program's own (Refusal).
 class PortCheck {
 public:
-    // Where it looks: where the comm layer looks, and who may open what.
+    // Where it looks: where the comm layer looks (the group file among it).
     struct Sources {
         PortResolver::Sources machine;
-        std::string groupFile = "/etc/group";
     };
 
     // Who asks.
-    struct User {
-        uid_t uid = 0;
-        std::vector<gid_t> groups; // the groups this process has, its own among them
-        std::string name;
-        // The process itself asks: access(2) may decide too, which knows access lists.
-        bool thisProcess = false;
-
-        static User OfThisProcess();
-    };
+    using User = DeviceAccess::User;
 
     struct Finding {
         std::string verdict; // "ok", "missing", "no access", "slow", ...
@@ -44,10 +37,11 @@ public:
     std::vector<Finding> Check(unsigned nPort, const PortResolver::Port& port) const;
 
 private:
+    // The same for the device alone, without the port's profile.
+    std::vector<Finding> CheckLine(unsigned nPort, const PortResolver::Port& port) const;
     // The other processes with their open files, read once.
     const std::vector<ProcessTable::Process>& Processes() const;
     const ProcessTable::Process* Running(const std::string& name) const;
-    bool Access(const std::string& device, Finding* pFinding) const;
 
     Sources m_sources;
     User m_user;

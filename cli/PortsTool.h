@@ -26,8 +26,9 @@ private:
     void List(std::ostream& out) const;
     // Port nPort, or all when 0; returns the exit status.
     int Check(unsigned nPort, std::ostream& out, std::ostream& err) const;
-    int Assign(const std::string& number, const std::string& device, std::ostream& out,
-               std::ostream& err) const;
+    // argv holds the options after the device: the profile's settings.
+    int Assign(const std::string& number, const std::string& device, int argc,
+               const char* const* argv, std::ostream& out, std::ostream& err) const;
     // The name a link to the device (given as given, checked as device and number) is best made
     // with; why, when it is not the obvious one.
     std::string StableName(const std::string& given, const std::string& device, dev_t number,

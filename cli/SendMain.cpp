@@ -1,5 +1,6 @@
 #include "cli/EndingSignals.h"
 #include "cli/SendTool.h"
+#include "core/StandardDescriptors.h"
 #include "serial/comm.h"
 
 #include <csignal>
@@ -18,6 +19,10 @@ void OnEndingSignal(int sig) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is opened: the port must never become standard input or output.
+    unsigned closed = 0;
+    if (!OpenStandardDescriptors(&closed))
+        return SendTool::kEmptyReply;
     // A reader that went away (| head -n1) ends us as any program, the line put back first.
     sigset_t ending = EndingSignals(false);
     sigaddset(&ending, SIGPIPE);
@@ -31,6 +36,9 @@ int main(int argc, char** argv) {
             before.sa_handler != SIG_IGN)
             sigaction(sig, &action, nullptr);
     }
-    std::ios::sync_with_stdio(false);
+    std::ios::sync_with_stdio(false); // which sets the streams anew: their state after it
+    // Replies with nowhere to go are not asked for: a failure, as on a full disk.
+    if (closed & 2u)
+        std::cout.setstate(std::ios::badbit);
     return SendTool().Run(argc, argv, std::cin, std::cout, std::cerr);
 }

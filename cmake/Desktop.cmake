@@ -20,11 +20,14 @@ add_custom_command(OUTPUT ${desktop_outputs}
     ${desktop_dir} ${MORVIK_SVG}
   DEPENDS desktop-files ${MORVIK_SVG} VERBATIM)
 
-# Man pages share the description of how a port number finds its device.
+# Man pages share the description of how a port number finds its device, and of its profile.
 set(man_pages MorvikSerialDemo morvik-simdevice morvik-ports morvik-send)
 file(READ ${PROJECT_SOURCE_DIR}/man/port-rule.man PORT_RULE)
 string(STRIP "${PORT_RULE}" PORT_RULE)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/port-rule.man)
+file(READ ${PROJECT_SOURCE_DIR}/man/profile.man PROFILES)
+string(STRIP "${PROFILES}" PROFILES)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/port-rule.man
+  ${PROJECT_SOURCE_DIR}/man/profile.man)
 set(man_outputs)
 foreach(page ${man_pages})
   configure_file(man/${page}.1.in ${desktop_dir}/man/${page}.1 @ONLY)

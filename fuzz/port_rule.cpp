@@ -49,6 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    "a console where it would have been");
             Expect(!reason.empty(), "a console refused with a reason");
             break;
+        case PortResolver::How::Ended:
+            Expect(!reason.empty(), "a link whose device ended refused with a reason");
+            [[fallthrough]];
         case PortResolver::How::Link:
         case PortResolver::How::LookupError:
             Expect(port.path == sources.portsFolder + "/COM" + std::to_string(n),

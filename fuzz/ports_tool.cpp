@@ -41,7 +41,7 @@ PortCheck::User UserOf(const std::vector<std::string>& lines) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const FuzzMachine machine(data, size);
     const FuzzTree& tree = machine.Tree();
-    const PortCheck::Sources sources{machine.Sources(), machine.GroupFile()};
+    const PortCheck::Sources sources{machine.Sources()};
 
     std::vector<std::string> args = tree.Notes('A');
     if (args.size() > kMaxArguments)

@@ -3,6 +3,8 @@
 
 #include "serial/CommErrorRecord.h"
 
+#include "core/OneLine.h"
+#include "serial/DeviceTable.h"
 #include "serial/comm.h"
 
 #include <cerrno>
@@ -25,8 +27,10 @@ BOOL Accepted(const Refusal& why) {
         return TRUE;
     CommErrorRecord& last = CommErrorRecord::Last();
     last.nothingThere = why.nothingThere;
+    last.device = why.device;
     last.holder = why.holder;
     last.holderPid = why.holderPid;
+    last.access = why.access;
     return Fail(why.code, why.sysError);
 }
 
@@ -51,27 +55,16 @@ CString CommErrorMessage() {
     std::string line = e.defined ? "cannot open " + e.path : "cannot open COM" + number;
     if (!e.path.empty() && !e.defined && !e.nothingThere)
         line += ": " + e.path + (e.target.empty() ? "" : " -> " + e.target);
-    line += ": " + e.Reason();
-    // What to do about it, where the program knows.
-    const std::string assign = "morvik-ports --assign " + number;
-    switch (e.code) {
-    case COMM_ERROR_NO_DEVICE:
-        if (!e.defined)
-            line += "; run morvik-ports to see the serial ports and assign one";
-        break;
-    case COMM_ERROR_ACCESS:
-        line += "; is your user in the dialout group? (sudo adduser $USER dialout, then log in "
-                "again)";
-        break;
-    case COMM_ERROR_NOT_SERIAL:
-        if (!e.defined)
-            line += "; point COM" + number + " at one with " + assign + " DEVICE";
-        break;
-    case COMM_ERROR_CONSOLE:
-        line += "; to use it anyway: " + assign + " " + e.path;
-        break;
-    default:
-        break;
-    }
-    return CString(line.c_str());
+    line += ": " + e.ReasonAndFix();
+    // Paths and names come from outside: whatever they hold, the message stays one line.
+    return CString(OneLine(line).c_str());
+}
+
+CString CommGoneMessage(HANDLE h) {
+    const DeviceTable::Device* d = DeviceTable::Find(h);
+    if (!d)
+        return CString();
+    const std::string line = d->port.empty() ? "the device went away: " + d->device
+                                             : d->port + ": the device went away: " + d->device;
+    return CString(OneLine(line).c_str());
 }

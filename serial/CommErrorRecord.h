@@ -8,8 +8,7 @@
 // needs beside the reason. Kept per thread, as the platform keeps its last-error value; the same
 // on every platform.
 struct CommErrorRecord : Refusal {
-    bool defined = false; // the port names a device given by the program (CommDefinePort)
-    std::string target;   // where the port's entry leads, when it is a link
+    std::string target; // where the port's entry leads, when it is a link
 
     static CommErrorRecord& Last();
 };

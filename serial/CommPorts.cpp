@@ -1,6 +1,8 @@
 #include "serial/CommPorts.h"
 
+#include "serial/CommErrorRecord.h"
 #include "serial/CommTestHooks.h"
+#include "serial/PortsFolder.h"
 #include "serial/comm.h"
 
 #include <algorithm>
@@ -70,6 +72,22 @@ void CommDefinePort(DWORD nPort, const char* pszDevice) {
                   defined.end());
     if (pszDevice)
         defined.push_back({nPort, pszDevice});
+}
+
+BOOL CommLoadProfile(DWORD nPort, LineProfile* pProfile) {
+    *pProfile = LineProfile();
+    bool defined = false;
+    for (const DefinedPort& d : DefinedPorts())
+        defined = defined || d.nPort == nPort;
+    if (nPort < kFirstPort || nPort > kLastPort || defined)
+        return TRUE;
+    std::string why;
+    if (PortsFolder(Sources().portsFolder).ReadProfile(nPort, pProfile, &why) !=
+        PortsFolder::Profile::Wrong)
+        return TRUE;
+    CommSetLastError(COMM_ERROR_PROFILE, nPort);
+    CommErrorRecord::Last().fault = why;
+    return FALSE;
 }
 
 PortResolver::Sources CommGetSources() {

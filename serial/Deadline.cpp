@@ -27,7 +27,8 @@ long long Deadline::MsLeft() const {
 }
 
 Deadline::Wait Deadline::For(int fd, short events, long long capMs) const {
-    const Deadline cap(capMs >= 0 ? std::min(capMs, MsLeft()) : MsLeft());
+    // Without a cap the deadline is the cap: no clock reading for it.
+    const Deadline cap = capMs >= 0 ? Deadline(std::min(capMs, MsLeft())) : *this;
     for (;;) {
         pollfd pfd{fd, events, 0};
         const int rc = RetryOnEintr([&] {

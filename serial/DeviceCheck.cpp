@@ -1,5 +1,6 @@
 #include "serial/DeviceCheck.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -24,6 +25,23 @@ constexpr unsigned kVirtualConsoles = 64;
 
 bool DeviceCheck::IsPseudoTerminalSlave(dev_t number) {
     return major(number) >= kPtySlaveMajor && major(number) < kPtySlaveMajor + kPtyMajors;
+}
+
+const ProcessTable::Process*
+DeviceCheck::OtherHolder(const std::vector<ProcessTable::Process>& processes, const Result& line,
+                         int self) {
+    const bool pty = IsPseudoTerminalSlave(line.number);
+    // The number of /dev/pts/N, as a master's fdinfo gives it (all of them have major 136 now).
+    const unsigned index = ((major(line.number) - kPtySlaveMajor) << 20) | minor(line.number);
+    for (const ProcessTable::Process& p : processes) {
+        if (p.pid == self ||
+            std::find(p.files.begin(), p.files.end(), line.device) == p.files.end())
+            continue;
+        if (pty && std::find(p.ptyMasters.begin(), p.ptyMasters.end(), index) != p.ptyMasters.end())
+            continue;
+        return &p;
+    }
+    return nullptr;
 }
 
 bool DeviceCheck::IsSerialLine(mode_t mode, dev_t number) const {

@@ -5,6 +5,7 @@
 #include "serial/TtyClass.h"
 
 #include <string>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -34,6 +35,11 @@ public:
     bool FindTerminalHolder(dev_t number, std::string* pName, int* pPid) const;
 
     static bool IsPseudoTerminalSlave(dev_t number);
+    // A process other than self that has the line open, leaving out any that holds the line's
+    // master side (what made a pseudo-terminal serves it, as socat and the simulated device do);
+    // nullptr when none of those that can be seen does.
+    static const ProcessTable::Process*
+    OtherHolder(const std::vector<ProcessTable::Process>& processes, const Result& line, int self);
 
 private:
     TtyClass m_ttys;

@@ -38,6 +38,8 @@ DeviceTable::Device& DeviceTable::Add(HANDLE h, int heldLine) {
     d->heldLine = heldLine;
     d->head = d->tail = 0;
     d->drained = true;
+    d->port.clear();
+    d->device.clear();
     d->h.store(h, std::memory_order_relaxed);
     t.devices[h] = d;
     t_recent = d;

@@ -2,8 +2,10 @@
 
 #include "serial/CommTypes.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <string>
 
 // The comm layer's state of each descriptor it opened, and each thread's memory of the last one
 // it looked up: a reply is read one byte per call, and the table's lock and search would cost
@@ -29,6 +31,10 @@ public:
         std::size_t tail = 0;
         bool drained = true; // the last read() took all the driver held
         unsigned char buffer[kReadChunk] = {};
+        // How the user knows the device: "COM1" and the device opened, or the path the program
+        // was given for the port and nothing more.
+        std::string port;
+        std::string device;
     };
 
     // The entry of a descriptor just opened, fresh; h must have none.
@@ -49,6 +55,20 @@ public:
             return false;
         *pByte = d->buffer[d->head++];
         return true;
+    }
+    // The bytes taken from the driver for h and not handed out yet, in place, when this thread
+    // looked h up last; else none. Skip hands out the first n of them.
+    static std::size_t PeekBuffered(HANDLE h, const char** ppBytes) {
+        Device* d = t_recent;
+        if (d->h.load(std::memory_order_relaxed) != h)
+            return 0;
+        *ppBytes = reinterpret_cast<const char*>(d->buffer + d->head);
+        return d->tail - d->head;
+    }
+    static void Skip(HANDLE h, std::size_t n) {
+        Device* d = t_recent;
+        if (d->h.load(std::memory_order_relaxed) == h)
+            d->head += std::min(n, d->tail - d->head);
     }
     // Frees the entry of h and returns its held line; false when h had none.
     static bool Remove(HANDLE h, int* pHeldLine);

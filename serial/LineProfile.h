@@ -42,6 +42,8 @@ struct LineProfile {
     // "data-bits", "parity", "stop-bits", "command-end", "reply-end", "timeout", "encoding").
     // False, with what is wrong in *pWhy, for an unknown name or a value the field cannot take.
     bool Set(const std::string& name, const std::string& value, std::string* pWhy);
+    // True for a name Set takes.
+    static bool IsSetting(const std::string& name);
     // What is wrong with the fields together (1.5 stop bits only with 5 data bits); empty when
     // nothing is.
     std::string Conflict() const;

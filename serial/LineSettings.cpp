@@ -20,28 +20,22 @@ int Ioctl(int fd, unsigned long request, void* arg) {
 
 // The rates a driver knows by constant; anything else goes as BOTHER with the exact value.
 tcflag_t BaudConstant(std::uint32_t baud) {
-    switch (baud) {
-    case 1200:
-        return B1200;
-    case 1800:
-        return B1800;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return BOTHER;
-    }
+    static const struct {
+        std::uint32_t baud;
+        tcflag_t constant;
+    } kRates[] = {
+        {50, B50},           {75, B75},           {110, B110},         {150, B150},
+        {200, B200},         {300, B300},         {600, B600},         {1200, B1200},
+        {1800, B1800},       {2400, B2400},       {4800, B4800},       {9600, B9600},
+        {19200, B19200},     {38400, B38400},     {57600, B57600},     {115200, B115200},
+        {230400, B230400},   {460800, B460800},   {500000, B500000},   {576000, B576000},
+        {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+        {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000},
+        {4000000, B4000000}};
+    for (const auto& rate : kRates)
+        if (rate.baud == baud)
+            return rate.constant;
+    return BOTHER;
 }
 
 } // namespace
@@ -66,8 +60,14 @@ bool LineSettings::Read(int fd, LineSettings* pSettings) {
         s.byteSize = 8;
         break;
     }
-    s.parity = (tio.c_cflag & PARENB) ? ((tio.c_cflag & PARODD) ? Parity::Odd : Parity::Even)
-                                      : Parity::None;
+    // With CMSPAR the parity bit is fixed: PARODD makes it 1 (mark), else 0 (space).
+    const bool odd = (tio.c_cflag & PARODD) != 0;
+    if (!(tio.c_cflag & PARENB))
+        s.parity = Parity::None;
+    else if (tio.c_cflag & CMSPAR)
+        s.parity = odd ? Parity::Mark : Parity::Space;
+    else
+        s.parity = odd ? Parity::Odd : Parity::Even;
     // Two stop bits on a 5-bit line are one and a half.
     s.stopBits = (tio.c_cflag & CSTOPB) ? (s.byteSize == 5 ? StopBits::OneAndHalf : StopBits::Two)
                                         : StopBits::One;
@@ -107,10 +107,9 @@ bool LineSettings::Apply(int fd, const LineSettings& s) {
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
     static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     tio.c_cflag |= kSizes[(s.byteSize >= 5 && s.byteSize <= 8) ? s.byteSize - 5 : 3];
-    if (s.parity == Parity::Odd)
-        tio.c_cflag |= PARENB | PARODD;
-    else if (s.parity == Parity::Even)
-        tio.c_cflag |= PARENB;
+    static const tcflag_t kParities[] = {0, PARENB | PARODD, PARENB, PARENB | PARODD | CMSPAR,
+                                         PARENB | CMSPAR};
+    tio.c_cflag |= kParities[static_cast<int>(s.parity)];
     if (s.stopBits != StopBits::One)
         tio.c_cflag |= CSTOPB;
     // Receive, and do not let the carrier line gate the port.

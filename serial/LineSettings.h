@@ -7,7 +7,7 @@
 // (LineSettings.cpp), whose kernel header cannot share a translation unit with <termios.h>.
 struct LineSettings {
     // In the order, and with the values, of the DCB's Parity and StopBits.
-    enum class Parity : std::uint8_t { None, Odd, Even };
+    enum class Parity : std::uint8_t { None, Odd, Even, Mark, Space };
     enum class StopBits : std::uint8_t { One, OneAndHalf, Two };
 
     std::uint32_t baud = 0;
@@ -21,7 +21,8 @@ struct LineSettings {
 
     // False when the descriptor is not a tty (errno tells why).
     static bool Read(int fd, LineSettings* pSettings);
-    // Applies the settings on a raw, 8-bit transparent line; false on failure.
+    // Applies the settings on a raw, 8-bit transparent line; false on failure. Two stop bits on
+    // a 5-bit line are one and a half (CSTOPB with CS5): set them as OneAndHalf.
     static bool Apply(int fd, const LineSettings& settings);
 
     // True when a clock of baudBase divided by the nearest whole divisor comes within 2 % of

@@ -90,7 +90,7 @@ PortResolver::Port PortResolver::Resolve(unsigned nPort) const {
     switch (entry.kind) {
     case PortsFolder::Entry::Kind::Link:
     case PortsFolder::Entry::Kind::Other:
-        port.how = How::Link;
+        port.how = entry.ended ? How::Ended : How::Link;
         port.path = entry.path;
         port.target = entry.target;
         return port;

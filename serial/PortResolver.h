@@ -24,10 +24,14 @@ public:
         std::string devFolder = "/dev";
         // The running processes, whose terminals are not ports.
         std::string procFolder = ProcessTable::kMachineRoot;
+        // Users and groups, for the advice on a device the user may not open.
+        std::string groupFile = "/etc/group";
+        std::string passwdFile = "/etc/passwd";
     };
 
     enum class How {
         Link,       // the user's entry: path is the entry, target where a symlink points
+        Ended,      // the same, made by a simulated device that has ended: never followed
         Found,      // a machine port: path is the device node, target its by-id name or empty
         Console,    // the port would be a kernel console: path is its node, never opened
         Nothing,    // no entry and no such machine port: path is the entry looked for

@@ -1,15 +1,50 @@
 #include "serial/PortsFolder.h"
 
+#include "serial/Deadline.h"
+#include "serial/LivenessMark.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr mode_t kFolderMode = 0700;
+constexpr const char* kProfileSuffix = ".profile";
+// A profile file is a few lines a person wrote; anything larger is something else.
+constexpr off_t kLargestProfile = 65536;
+
+// Closes a descriptor when it goes.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+bool WriteAll(int fd, const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n =
+            RetryOnEintr([&] { return write(fd, text.data() + done, text.size() - done); });
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 } // namespace
 
@@ -52,6 +87,8 @@ PortsFolder::Entry PortsFolder::Read(unsigned nPort) const {
     const ssize_t n = readlink(entry.path.c_str(), target, sizeof target);
     if (n > 0)
         entry.target.assign(target, static_cast<std::size_t>(n));
+    entry.ended = LivenessMark::Of(EntryPath(nPort, LivenessMark::kSuffix), entry.target) ==
+                  LivenessMark::State::Ended;
     return entry;
 }
 
@@ -111,4 +148,74 @@ bool PortsFolder::Replace(const std::string& path, const std::function<bool(cons
     sigprocmask(SIG_SETMASK, &before, nullptr);
     errno = error;
     return done;
+}
+
+std::string PortsFolder::ProfilePath(unsigned nPort) const {
+    return EntryPath(nPort, kProfileSuffix);
+}
+
+PortsFolder::Profile PortsFolder::ReadProfile(unsigned nPort, LineProfile* pProfile,
+                                              std::string* pWhy) const {
+    *pProfile = LineProfile();
+    const std::string path = ProfilePath(nPort);
+    if (path.empty())
+        return Profile::None;
+    auto wrong = [&](const std::string& why) {
+        *pWhy = path + ": " + why;
+        return Profile::Wrong;
+    };
+    // Not blocking: a FIFO in its place must not hold the open.
+    const Descriptor fd(RetryOnEintr(
+        [&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
+    struct stat st {};
+    if (fd.Get() < 0) {
+        const int error = errno;
+        // No file at all is the default; a link that leads nowhere is a fault.
+        if (error == ENOENT && lstat(path.c_str(), &st) != 0)
+            return Profile::None;
+        return wrong(std::string("cannot be read (") + std::strerror(error) + ")");
+    }
+    if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return wrong("not a file");
+    if (st.st_size > kLargestProfile)
+        return wrong("larger than " + std::to_string(kLargestProfile / 1024) + " KiB");
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n =
+            RetryOnEintr([&] { return read(fd.Get(), &text[got], text.size() - got); });
+        if (n < 0)
+            return wrong(std::string("cannot be read (") + std::strerror(errno) + ")");
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+    int line = 0;
+    std::string why;
+    if (!LineProfile::Parse(text, pProfile, &line, &why)) {
+        *pWhy = path + (line > 0 ? ", line " + std::to_string(line) : std::string()) + ": " + why;
+        return Profile::Wrong;
+    }
+    return Profile::Read;
+}
+
+bool PortsFolder::WriteProfile(unsigned nPort, const LineProfile& profile) const {
+    const std::string text = profile.Format();
+    return Replace(ProfilePath(nPort), [&](const char* temporary) {
+        const Descriptor fd(RetryOnEintr([&] {
+            return open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        }));
+        // On disk before it takes the old one's place.
+        return fd.Get() >= 0 && WriteAll(fd.Get(), text) && fsync(fd.Get()) == 0;
+    });
+}
+
+bool PortsFolder::RemoveProfile(unsigned nPort) const {
+    const std::string path = ProfilePath(nPort);
+    if (path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    return unlink(path.c_str()) == 0 || errno == ENOENT;
 }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "serial/LineProfile.h"
+
 #include <functional>
 #include <string>
 #include <utility>
 
 // The user's ports folder, where the entry COMn says what port n names: a symbolic link to a
-// device, or a device node. Reads an entry, makes the folder, and puts an entry (or a file
+// device, or a device node; and the file COMn.profile beside it, how to talk to that device
+// (LineProfile). Reads an entry and a profile, makes the folder, and puts an entry (or a file
 // beside it) in place at once, so that nobody ever finds one half-made.
 class PortsFolder {
 public:
@@ -20,6 +23,9 @@ public:
         std::string path;
         std::string target;
         int error = 0;
+        // A link whose liveness mark (LivenessMark, beside it) says that the program that made
+        // it has ended: where it leads may be somebody else's by now.
+        bool ended = false;
     };
 
     // folder: empty for the user's, $XDG_CONFIG_HOME/MorvikSerialDemo/ports
@@ -32,6 +38,21 @@ public:
     // there is no folder.
     std::string EntryPath(unsigned nPort, const std::string& suffix = std::string()) const;
     Entry Read(unsigned nPort) const;
+
+    enum class Profile {
+        None,  // no profile file: the default profile holds
+        Read,  // the file's profile
+        Wrong, // it cannot be read or is wrong: the reason names the file, the line and what
+    };
+    // The profile file of port n ("COM3.profile"); empty when there is no folder.
+    std::string ProfilePath(unsigned nPort) const;
+    // Port n's profile into *pProfile (the default unless Read), or why it cannot be had.
+    Profile ReadProfile(unsigned nPort, LineProfile* pProfile, std::string* pWhy) const;
+    // Puts port n's profile file in place at once. False with errno set.
+    bool WriteProfile(unsigned nPort, const LineProfile& profile) const;
+    // Removes port n's profile file, so that the default holds; a file that is not there is no
+    // failure. False with errno set.
+    bool RemoveProfile(unsigned nPort) const;
 
     // Makes the folder and whatever above it is missing, each one open to its owner only, as
     // the place for a user's configuration should be. False with errno set.

@@ -3,6 +3,7 @@
 #include "serial/Deadline.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,18 +55,44 @@ bool ReadStat(const std::string& folder, ProcessTable::Process* pProcess) {
     return true;
 }
 
+// The number of the pseudo-terminal a master descriptor serves, as its fdinfo says
+// ("tty-index:\t5"); false when it does not say.
+bool PtyIndex(const std::string& fdinfo, unsigned* pIndex) {
+    const int fd = RetryOnEintr([&] { return open(fdinfo.c_str(), O_RDONLY | O_CLOEXEC); });
+    if (fd < 0)
+        return false;
+    char text[1024];
+    const ssize_t n = RetryOnEintr([&] { return read(fd, text, sizeof text - 1); });
+    close(fd);
+    if (n <= 0)
+        return false;
+    text[n] = '\0';
+    const char* line = std::strstr(text, "tty-index:");
+    return line && std::sscanf(line, "tty-index: %u", pIndex) == 1;
+}
+
 // Only the links are read: what they lead to is never opened.
-void ReadFiles(const std::string& folder, std::vector<std::string>* pFiles) {
+void ReadFiles(const std::string& folder, ProcessTable::Process* pProcess) {
     const std::string fdFolder = folder + "/fd";
     const Dir fds(opendir(fdFolder.c_str()), &closedir);
-    if (!fds)
+    if (!fds) {
+        pProcess->filesHidden = errno == EACCES || errno == EPERM;
         return;
+    }
     while (const dirent* fd = readdir(fds.get())) {
+        if (fd->d_name[0] == '.')
+            continue; // "." and ".."
         char target[4096];
         const std::string link = fdFolder + "/" + fd->d_name;
         const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
-        if (len > 5 && std::strncmp(target, "/dev/", 5) == 0)
-            pFiles->emplace_back(target, static_cast<std::size_t>(len));
+        if (len <= 5 || std::strncmp(target, "/dev/", 5) != 0)
+            continue;
+        pProcess->files.emplace_back(target, static_cast<std::size_t>(len));
+        const std::string& file = pProcess->files.back();
+        unsigned index = 0;
+        if ((file == "/dev/ptmx" || file == "/dev/pts/ptmx") &&
+            PtyIndex(folder + "/fdinfo/" + fd->d_name, &index))
+            pProcess->ptyMasters.push_back(index);
     }
 }
 
@@ -95,7 +122,7 @@ std::vector<ProcessTable::Process> ProcessTable::Read(bool withFiles) const {
         if (!ReadStat(folder, &p))
             continue;
         if (withFiles)
-            ReadFiles(folder, &p.files);
+            ReadFiles(folder, &p);
         processes.push_back(std::move(p));
     }
     std::sort(processes.begin(), processes.end(),

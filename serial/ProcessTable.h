@@ -8,7 +8,8 @@
 
 // The running processes as the kernel's process table (procfs) shows them: each one's name,
 // session and controlling terminal, and, for those who ask, the files below /dev that its
-// descriptors lead to. It only reads: no file a descriptor leads to is opened or even looked at.
+// descriptors lead to and the pseudo-terminals whose master side it holds (what it made). It only
+// reads: no file a descriptor leads to is opened or even looked at.
 // Where it looks is given (the machine's own by default), so tests can stand up a table of
 // their own.
 class ProcessTable {
@@ -21,6 +22,10 @@ public:
         long session = 0;   // the session it belongs to: its leader's pid
         dev_t terminal = 0; // its controlling terminal; 0 for none
         std::vector<std::string> files; // with ProcessesWithFiles: "/dev/ttyUSB0", ...
+        // With ProcessesWithFiles: the pseudo-terminals whose master it holds, by number (N of
+        // /dev/pts/N); and whether its descriptors were closed to the reader (another user's).
+        std::vector<unsigned> ptyMasters;
+        bool filesHidden = false;
 
         bool SessionLeader() const { return session == pid; }
     };
@@ -31,7 +36,7 @@ public:
     // is left out.
     std::vector<Process> Processes() const;
     // The same with the open files; another user's descriptors are closed to us unless we are
-    // root, so their processes show none.
+    // root, so their processes show none and say so.
     std::vector<Process> ProcessesWithFiles() const;
 
 private:

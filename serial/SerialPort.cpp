@@ -2,6 +2,7 @@
 
 #include "serial/comm.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -24,7 +25,7 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         CommSetLastError(COMM_ERROR_PORT_NUMBER, nPort);
         return FALSE;
     }
-    if (nBaud < 1200 || nBaud > 115200) {
+    if (nBaud < LineProfile::kMinBaud || nBaud > LineProfile::kMaxBaud) {
         CommSetLastError(COMM_ERROR_SETTINGS, nPort);
         return FALSE;
     }
@@ -39,6 +40,12 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         break;
     case PARITY_EVEN:
         parity = EVENPARITY;
+        break;
+    case PARITY_MARK:
+        parity = MARKPARITY;
+        break;
+    case PARITY_SPACE:
+        parity = SPACEPARITY;
         break;
     default:
         CommSetLastError(COMM_ERROR_SETTINGS, nPort);
@@ -77,6 +84,12 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
         CommSetLastError(COMM_ERROR_SETTINGS, nPort);
         return FALSE;
     }
+    // A UART makes 1.5 stop bits where 2 are set with 5 data bits, and only there: neither is
+    // ever taken for the other.
+    if ((stopBits == ONE5STOPBITS && byteSize != 5) || (stopBits == TWOSTOPBITS && byteSize == 5)) {
+        CommSetLastError(COMM_ERROR_SETTINGS, nPort);
+        return FALSE;
+    }
 
     // A device still held would leak with its descriptor; callers close first, but be safe.
     if (m_hPort != INVALID_HANDLE_VALUE)
@@ -86,6 +99,8 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
     m_hPort = CommOpen(m_strPortName);
     if (m_hPort == INVALID_HANDLE_VALUE)
         return FALSE;
+    // Whoever had the line before may have left a CR LF reply's LF on its way.
+    m_bLfMayFollow = true;
 
     m_dcb.DCBlength = kDcbLength;
     if (!CommGetState(m_hPort, &m_dcb))
@@ -98,7 +113,7 @@ BOOL CSerialPort::Open(DWORD nPort, DWORD nBaud, DWORD nParity, DWORD nDataBits,
     if (!CommSetState(m_hPort, &m_dcb))
         return FALSE;
 
-    SetTimeouts(MAXDWORD, MAXDWORD, kReadTimeoutMs, kWriteTimeoutMsPerByte, 0);
+    SetTimeouts(MAXDWORD, MAXDWORD, m_profile.timeoutMs, kWriteTimeoutMsPerByte, 0);
     Purge();
     return TRUE;
 }
@@ -134,24 +149,12 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
                             char cTerminator) {
     if (m_hPort == INVALID_HANDLE_VALUE)
         return FALSE;
+    // Bytes read here are taken as they come, an LF too.
+    m_bLfMayFollow = false;
 
-    if (nMaxReads == 0) {
-        ReadReply(bUseTerminator, cTerminator);
-        const std::string& bytes = m_lastReply.bytes;
-        // The text, where a 0x00 adds no character: the bytes between the 0x00s, each run as a
-        // zero-terminated string.
-        const char* const pszBytes = bytes.c_str();
-        for (std::size_t at = 0; at < bytes.size(); at += std::strlen(pszBytes + at) + 1)
-            str += pszBytes + at;
-        if (bytes.empty() && m_lastReply.ending == SerialReply::Ending::Failed) {
-            *pdwRead = 0; // what the failed call left
-            return FALSE;
-        }
-        *pdwRead = static_cast<DWORD>(bytes.size());
-        if (bUseTerminator)
-            return m_lastReply.ending == SerialReply::Ending::Terminator ? TRUE : FALSE;
-        return TRUE;
-    }
+    if (nMaxReads == 0)
+        return ReadToEnd(str, pdwRead, bUseTerminator ? EndRule::Byte : EndRule::None, cTerminator,
+                         false);
 
     // At most nMaxReads read calls; a failed one uses up an attempt and the loop goes on.
     char c = 0;
@@ -184,41 +187,113 @@ BOOL CSerialPort::ReadBytes(CString& str, DWORD* pdwRead, DWORD nMaxReads, bool 
     return TRUE;
 }
 
-void CSerialPort::ReadReply(bool bUseTerminator, char cTerminator) {
+BOOL CSerialPort::ReadToEnd(CString& str, DWORD* pdwRead, EndRule rule, char cEnd, bool bDropLf) {
+    ReadReply(rule, cEnd, bDropLf);
+    const std::string& bytes = m_lastReply.bytes;
+    // The text, where a 0x00 adds no character: the bytes between the 0x00s, each run as a
+    // zero-terminated string.
+    const char* const pszBytes = bytes.c_str();
+    for (std::size_t at = 0; at < bytes.size(); at += std::strlen(pszBytes + at) + 1)
+        str += pszBytes + at;
+    if (bytes.empty() && m_lastReply.ending == SerialReply::Ending::Gone) {
+        *pdwRead = 0; // what the failed call left
+        return FALSE;
+    }
+    *pdwRead = static_cast<DWORD>(bytes.size());
+    if (rule != EndRule::None)
+        return m_lastReply.ending == SerialReply::Ending::Terminator ? TRUE : FALSE;
+    return TRUE;
+}
+
+std::size_t CSerialPort::FindEnd(const char* p, std::size_t n, EndRule rule, char cEnd,
+                                 bool bAfterCr) {
+    switch (rule) {
+    case EndRule::None:
+        break;
+    case EndRule::Byte:
+        if (const void* q = std::memchr(p, cEnd, n))
+            return static_cast<std::size_t>(static_cast<const char*>(q) - p) + 1;
+        break;
+    case EndRule::Either: {
+        const void* cr = std::memchr(p, '\r', n);
+        const std::size_t before =
+            cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - p) : n;
+        if (const void* lf = std::memchr(p, '\n', before))
+            return static_cast<std::size_t>(static_cast<const char*>(lf) - p) + 1;
+        return cr ? before + 1 : 0;
+    }
+    case EndRule::Pair:
+        for (std::size_t from = 0; from < n;) {
+            const void* lf = std::memchr(p + from, '\n', n - from);
+            if (!lf)
+                break;
+            const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - p);
+            if (at > 0 ? p[at - 1] == '\r' : bAfterCr)
+                return at + 1;
+            from = at + 1;
+        }
+        break;
+    }
+    return 0;
+}
+
+void CSerialPort::ReadReply(EndRule rule, char cEnd, bool bDropLf) {
     std::string& bytes = m_lastReply.bytes;
     bytes.clear();
-    const DWORD dwStart = CommTickCount();
+    // The reply's time is counted from its first byte: a reply may be long in coming when the
+    // profile allows it, and only a device that keeps talking must be cut off.
+    DWORD dwStart = 0;
+    bool bStarted = false;
     DWORD dwCallsSeen = CommReadSystemCalls();
     // Held for the whole loop; a copy lets the compiler keep it out of memory.
     const HANDLE hPort = m_hPort;
-    char c = 0;
-    DWORD dwRead = 0;
     for (;;) {
-        if (!CommRead(hPort, &c, 1, &dwRead)) {
-            m_lastReply.ending = SerialReply::Ending::Failed;
+        // The end is looked for over all the bytes already taken from the driver at once, with
+        // the results a read call per byte would have.
+        const char* pBytes = nullptr;
+        DWORD nBytes = 0;
+        if (!CommPeek(hPort, &pBytes, &nBytes)) {
+            m_lastReply.ending = SerialReply::Ending::Gone;
             return;
         }
-        if (dwRead == 0) {
+        if (nBytes == 0) {
             m_lastReply.ending = SerialReply::Ending::Silence;
             return;
         }
-        bytes += c;
-        if (bUseTerminator && c == cTerminator) {
+        if (bDropLf) {
+            bDropLf = false;
+            if (pBytes[0] == '\n') {
+                CommSkip(hPort, 1);
+                continue;
+            }
+        }
+        std::size_t nTake = std::min<std::size_t>(nBytes, kMaxReplyBytes - bytes.size());
+        // The clock is read only after a read went to the system: bytes handed out from the
+        // buffer take no time worth measuring. Read a byte at a time, a reply out of time ends
+        // after the first byte that read brought.
+        bool bOutOfTime = false;
+        if (CommReadSystemCalls() != dwCallsSeen) {
+            dwCallsSeen = CommReadSystemCalls();
+            const DWORD dwNow = CommTickCount();
+            if (!bStarted)
+                dwStart = dwNow;
+            bStarted = true;
+            bOutOfTime = dwNow - dwStart >= kMaxReplyMs;
+            if (bOutOfTime)
+                nTake = 1;
+        }
+        const bool bAfterCr = !bytes.empty() && bytes.back() == '\r';
+        const std::size_t nEnd = FindEnd(pBytes, nTake, rule, cEnd, bAfterCr);
+        const std::size_t nUsed = nEnd != 0 ? nEnd : nTake;
+        bytes.append(pBytes, nUsed);
+        CommSkip(hPort, static_cast<DWORD>(nUsed));
+        if (nEnd != 0) {
             m_lastReply.ending = SerialReply::Ending::Terminator;
             return;
         }
-        if (bytes.size() >= kMaxReplyBytes) {
+        if (bytes.size() >= kMaxReplyBytes || bOutOfTime) {
             m_lastReply.ending = SerialReply::Ending::Cap;
             return;
-        }
-        // The clock is read only after a read went to the system: bytes handed out from the
-        // buffer take no time worth measuring.
-        if (CommReadSystemCalls() != dwCallsSeen) {
-            dwCallsSeen = CommReadSystemCalls();
-            if (CommTickCount() - dwStart >= kMaxReplyMs) {
-                m_lastReply.ending = SerialReply::Ending::Cap;
-                return;
-            }
         }
     }
 }
@@ -230,13 +305,30 @@ BOOL CSerialPort::ReceiveLine(CString& str) {
         m_lastReply.ending = SerialReply::Ending::Failed;
         return FALSE;
     }
-    ReadBytes(str, &g_dwBytesRead, 0, true, '\r');
+    EndRule rule = EndRule::Byte;
+    char cEnd = '\r';
+    switch (m_profile.replyEnd) {
+    case LineProfile::ReplyEnd::Cr:
+        break;
+    case LineProfile::ReplyEnd::Lf:
+        cEnd = '\n';
+        break;
+    case LineProfile::ReplyEnd::CrLf:
+        rule = EndRule::Pair;
+        break;
+    case LineProfile::ReplyEnd::Any:
+        rule = EndRule::Either;
+        break;
+    }
+    ReadToEnd(str, &g_dwBytesRead, rule, cEnd, m_bLfMayFollow);
+    const std::string& bytes = m_lastReply.bytes;
+    m_bLfMayFollow = m_lastReply.ending == SerialReply::Ending::Terminator && bytes.back() == '\r';
     return g_dwBytesRead != 0 ? TRUE : FALSE;
 }
 
 BOOL CSerialPort::Exchange(const CString& strCommand, CString& strReply) {
     CString strLine = strCommand;
-    strLine += "\r";
+    strLine += m_profile.CommandEndBytes();
     SendString(strLine);
     return ReceiveLine(strReply);
 }
@@ -246,6 +338,7 @@ BOOL CSerialPort::Close() {
     // name whatever file is opened next.
     const BOOL bOk = CommClose(m_hPort);
     m_hPort = INVALID_HANDLE_VALUE;
+    m_bLfMayFollow = false;
     return bOk;
 }
 

@@ -6,29 +6,13 @@
 #include "serial/LineProfile.h"
 #include "serial/SerialReply.h"
 
-// Line-setting codes taken by CSerialPort::Open.
-constexpr DWORD PARITY_NONE = 0x0100;
-constexpr DWORD PARITY_ODD = 0x0200;
-constexpr DWORD PARITY_EVEN = 0x0400;
-constexpr DWORD PARITY_MARK = 0x0800;
-constexpr DWORD PARITY_SPACE = 0x1000;
-
-constexpr DWORD DATABITS_5 = 0x0001;
-constexpr DWORD DATABITS_6 = 0x0002;
-constexpr DWORD DATABITS_7 = 0x0004;
-constexpr DWORD DATABITS_8 = 0x0008;
-constexpr DWORD DATABITS_16 = 0x0010;
-constexpr DWORD DATABITS_16X = 0x0020;
-
-constexpr DWORD STOPBITS_10 = 0x0001;
-constexpr DWORD STOPBITS_15 = 0x0002;
-constexpr DWORD STOPBITS_20 = 0x0004;
+#include <cstddef>
 
 // One serial device for a line-oriented command protocol. Every operation is synchronous.
 class CSerialPort {
 public:
     // A reply read without a limit of read calls also ends after this many bytes or this long
-    // since the first read call, so that a device that never stops talking cannot hold us.
+    // since its first byte came, so that a device that never stops talking cannot hold us.
     static constexpr DWORD kMaxReplyBytes = 65536;
     static constexpr DWORD kMaxReplyMs = 10000;
 
@@ -50,7 +34,7 @@ public:
     BOOL Disconnect();
 
     // The exchange of the dialog's Send for callers without a dialog: the command out with the
-    // carriage return that ends it, then the reply read as ReceiveLine reads it.
+    // end the profile gives commands, then the reply read as ReceiveLine reads it.
     BOOL Exchange(const CString& strCommand, CString& strReply);
     // The last reply read to its end (by ReceiveLine, or ReadBytes without a limit of read
     // calls): its bytes and how it ended, known without reading it again.
@@ -67,9 +51,23 @@ public:
     HANDLE m_hPort;
 
 private:
-    // The read loop of a reply, into m_lastReply.
-    void ReadReply(bool bUseTerminator, char cTerminator);
+    // What ends a reply: nothing but a silence, a failed read or a cap (None), one byte (Byte),
+    // the first CR or LF (Either), or CR LF (Pair).
+    enum class EndRule { None, Byte, Either, Pair };
+
+    // How many of the n bytes at p belong to the reply up to its end, the end included; 0 when
+    // the end is not among them. bAfterCr: the reply so far ends with a CR.
+    static std::size_t FindEnd(const char* p, std::size_t n, EndRule rule, char cEnd,
+                               bool bAfterCr);
+    // ReadBytes without a limit of read calls, for the end the rule gives.
+    BOOL ReadToEnd(CString& str, DWORD* pdwRead, EndRule rule, char cEnd, bool bDropLf);
+    // The read loop of a reply, into m_lastReply. bDropLf: an LF that comes first is the end of
+    // the reply before, not a byte of this one.
+    void ReadReply(EndRule rule, char cEnd, bool bDropLf);
 
     SerialReply m_lastReply;
     LineProfile m_profile;
+    // The last reply ended at a CR, or the port was just opened: the LF that a CR LF device
+    // sends after the CR may still come, after the purge before the next command.
+    bool m_bLfMayFollow = false;
 };

@@ -6,10 +6,11 @@
 // hold), and what ended it.
 struct SerialReply {
     enum class Ending {
-        Terminator, // the end byte came; it is the last of the bytes
+        Terminator, // the reply's end came (CR, LF or CR LF); it is the last of the bytes
         Silence,    // a read call brought nothing within the read time-out
         Cap,        // the reply reached the port's limit on a reply's size or time
-        Failed,     // a read call failed: a line that hung up, a device gone, a port not open
+        Failed,     // no read could be made: the port is not open
+        Gone,       // a read on the open port failed: the line hung up, the device went away
     };
 
     std::string bytes;

@@ -8,6 +8,7 @@
 #include "core/Types.h"
 #include "serial/CommTypes.h"
 #include "serial/DeviceTable.h"
+#include "serial/LineProfile.h"
 
 #include <poll.h>
 
@@ -22,12 +23,25 @@ BOOL CommPurge(HANDLE h, DWORD dwFlags);
 // Both set *pdwDone to 0 before anything else.
 inline BOOL CommRead(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead);
 BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten);
+// A reply looked through a span at a time rather than a byte per call: the bytes already taken
+// from the driver and not handed out yet, in place (valid until the next call on h). When there
+// are none, a read as CommRead makes one brings what the driver holds: *pnBytes is 0 when
+// nothing came within the time-outs, and the result FALSE when the read failed. CommSkip hands
+// out the first n of the bytes; the others wait for the next read as they would for CommRead.
+inline BOOL CommPeek(HANDLE h, const char** ppBytes, DWORD* pnBytes);
+inline void CommSkip(HANDLE h, DWORD n);
 BOOL CommClose(HANDLE h);
 
 // Makes port nPort name the device at pszDevice in this process, ahead of the port rule, as a
 // ports entry of that name would; nullptr gives the port back to the rule. For a program that
 // was told which device to use: the checks before open apply as to any port.
 void CommDefinePort(DWORD nPort, const char* pszDevice);
+
+// The profile of port nPort: its profile file in the ports folder, the default where there is
+// none, for a port the program defined (CommDefinePort) and for a number CSerialPort does not
+// open (Open refuses it). FALSE when the file cannot be read or is wrong: the error record says
+// which file, which line and what, and *pProfile is the default.
+BOOL CommLoadProfile(DWORD nPort, LineProfile* pProfile);
 
 // Puts back every port this process holds as closing would (the settings found at open, the
 // exclusivity), at once, without a lock or an allocation: a signal handler may call it. For a
@@ -61,6 +75,9 @@ inline thread_local DWORD t_readSystemCalls = 0;
 constexpr int kNoByte = -1;
 constexpr int kReadFailed = -2;
 [[gnu::noinline]] int ReadByteFromSystem(HANDLE h);
+// CommPeek's read when nothing is left: how many bytes are buffered now, kNoByte or
+// kReadFailed.
+[[gnu::noinline]] int FillFromSystem(HANDLE h);
 } // namespace comm_internal
 
 // A read served from the buffer makes no system call, so no time worth a clock reading has
@@ -86,7 +103,31 @@ inline BOOL CommRead(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead) {
     return got == comm_internal::kReadFailed ? FALSE : TRUE;
 }
 
-// Why the last CommOpen, CommGetState or CommSetState of this thread failed (COMM_ERROR_*).
+inline BOOL CommPeek(HANDLE h, const char** ppBytes, DWORD* pnBytes) {
+    std::size_t n = DeviceTable::PeekBuffered(h, ppBytes);
+    if (n == 0) {
+        const int got = comm_internal::FillFromSystem(h);
+        if (got == comm_internal::kReadFailed) {
+            *pnBytes = 0;
+            return FALSE;
+        }
+        n = got > 0 ? DeviceTable::PeekBuffered(h, ppBytes) : 0;
+    }
+    *pnBytes = static_cast<DWORD>(n);
+    return TRUE;
+}
+
+inline void CommSkip(HANDLE h, DWORD n) {
+    DeviceTable::Skip(h, n);
+}
+
+// The line for the user when the device of the open port h went away (a read on it failed):
+// "COM1: the device went away: /dev/ttyUSB0", or for a device the program was given by path,
+// "the device went away: PATH". Empty when h is not open.
+CString CommGoneMessage(HANDLE h);
+
+// Why the last CommOpen, CommGetState, CommSetState or CommLoadProfile of this thread failed
+// (COMM_ERROR_*).
 DWORD CommGetLastError();
 // For refusals made before any device is looked for.
 void CommSetLastError(DWORD dwError, DWORD nPort);

@@ -7,6 +7,7 @@
 #include "serial/CommErrorRecord.h"
 #include "serial/CommPorts.h"
 #include "serial/Deadline.h"
+#include "serial/DeviceAccess.h"
 #include "serial/DeviceCheck.h"
 #include "serial/HeldLines.h"
 #include "serial/LineGuardian.h"
@@ -15,6 +16,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -33,13 +37,24 @@ BOOL CloseAndFail(int fd, DWORD code, int error) {
     return Fail(code, error);
 }
 
+DeviceAccess::Files AccountFiles() {
+    return {CommSources().groupFile, CommSources().passwdFile};
+}
+
 // Opens the checked device, held exclusively against everyone, root included.
 BOOL OpenExclusively(const DeviceCheck::Result& device, int* pFd) {
     const int fd = RetryOnEintr([&] {
         return open(device.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     });
-    if (fd < 0)
-        return Fail(Refusal::CodeOf(errno), errno);
+    if (fd < 0) {
+        const int error = errno;
+        if (Refusal::CodeOf(error) != COMM_ERROR_ACCESS)
+            return Fail(Refusal::CodeOf(error), error);
+        // Who may open it, for a fix that fits this device and this user.
+        Accepted(Refusal::OfAccess(DeviceAccess::Check(
+            device.device, DeviceAccess::User::OfThisProcess(AccountFiles()), AccountFiles())));
+        return Fail(COMM_ERROR_ACCESS, error);
+    }
     // The name may have changed hands since it was checked.
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != device.number)
@@ -92,8 +107,20 @@ HANDLE CommOpen(const char* pszPortName) {
     if (!Accepted(Refusal::OfPort(static_cast<unsigned>(n), port)))
         return INVALID_HANDLE_VALUE;
     const DeviceCheck::Result device = DeviceCheck(CommSources()).Check(port.path);
+    if (!Accepted(Refusal::OfDevice(device)))
+        return INVALID_HANDLE_VALUE;
+    // A program that takes no lock (a script's plain open) holds the line all the same; the
+    // process that made a pseudo-terminal serves it and does not count. Looked for before the
+    // open, as the time from the open to the settings is the length of the DTR pulse.
+    const std::vector<ProcessTable::Process> processes =
+        ProcessTable(CommSources().procFolder).ProcessesWithFiles();
+    if (const ProcessTable::Process* holder =
+            DeviceCheck::OtherHolder(processes, device, static_cast<int>(getpid()))) {
+        Accepted(Refusal::OfHolder(*holder));
+        return INVALID_HANDLE_VALUE;
+    }
     int fd = -1;
-    if (!Accepted(Refusal::OfDevice(device)) || !OpenExclusively(device, &fd))
+    if (!OpenExclusively(device, &fd))
         return INVALID_HANDLE_VALUE;
 
     LineSettings::Snapshot found{};
@@ -109,7 +136,10 @@ HANDLE CommOpen(const char* pszPortName) {
         CloseAndFail(fd, COMM_ERROR_SYSTEM, EMFILE);
         return INVALID_HANDLE_VALUE;
     }
-    DeviceTable::Add(fd, held);
+    DeviceTable::Device& d = DeviceTable::Add(fd, held);
+    // Named for the user as an open failure would name them, should the device go away.
+    d.port = last.defined ? std::string() : "COM" + std::to_string(n);
+    d.device = last.defined ? port.path : device.device;
     return fd;
 }
 
@@ -140,8 +170,12 @@ BOOL CommGetState(HANDLE h, DCB* pDcb) {
 }
 
 BOOL CommSetState(HANDLE h, const DCB* pDcb) {
-    if (h < 0 || pDcb->ByteSize < 5 || pDcb->ByteSize > 8 || pDcb->Parity > EVENPARITY ||
-        pDcb->StopBits > TWOSTOPBITS || pDcb->BaudRate == 0)
+    // CSTOPB makes 1.5 stop bits on a 5-bit line and 2 on any other: nothing else can be made.
+    const bool fiveBits = pDcb->ByteSize == 5;
+    if (h < 0 || pDcb->ByteSize < 5 || pDcb->ByteSize > 8 || pDcb->Parity > SPACEPARITY ||
+        pDcb->StopBits > TWOSTOPBITS || pDcb->BaudRate == 0 ||
+        (pDcb->StopBits == ONE5STOPBITS && !fiveBits) ||
+        (pDcb->StopBits == TWOSTOPBITS && fiveBits))
         return Fail(COMM_ERROR_SETTINGS, EINVAL);
     LineSettings s;
     s.baud = pDcb->BaudRate;
@@ -195,6 +229,20 @@ int comm_internal::ReadByteFromSystem(HANDLE h) {
     if (!ReadFromSystem(h, &byte, 1, &dwRead))
         return kReadFailed;
     return dwRead == 1 ? byte : kNoByte;
+}
+
+int comm_internal::FillFromSystem(HANDLE h) {
+    unsigned char byte = 0;
+    DWORD dwRead = 0;
+    if (!ReadFromSystem(h, &byte, 1, &dwRead))
+        return kReadFailed;
+    if (dwRead == 0)
+        return kNoByte;
+    // The very read a byte-wide CommRead makes, so that spans bring what bytes would; the byte
+    // it handed out goes back in front of the others, where it was taken from.
+    DeviceTable::Device& d = *DeviceTable::Find(h);
+    --d.head;
+    return static_cast<int>(d.tail - d.head);
 }
 
 BOOL comm_internal::ReadFromSystem(HANDLE h, void* pBuffer, DWORD nToRead, DWORD* pdwRead) {
@@ -277,12 +325,15 @@ BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten)
         return FALSE;
     }
     const COMMTIMEOUTS& t = d->timeouts;
-    const Deadline deadline(
+    const long long totalMs =
         Deadline::Clamp(static_cast<long long>(t.WriteTotalTimeoutMultiplier) * nToWrite +
-                        t.WriteTotalTimeoutConstant));
+                        t.WriteTotalTimeoutConstant);
 
     const auto* const buffer = static_cast<const unsigned char*>(pBuffer);
     DWORD done = 0;
+    // Started when the driver first has no room: a command that goes out at once, as nearly
+    // every one does, needs no clock reading.
+    std::optional<Deadline> deadline;
     while (done < nToWrite) {
         const ssize_t n = RetryOnEintr([&] { return write(h, buffer + done, nToWrite - done); });
         if (n > 0) {
@@ -292,9 +343,11 @@ BOOL CommWrite(HANDLE h, const void* pBuffer, DWORD nToWrite, DWORD* pdwWritten)
         }
         if (n < 0 && errno != EAGAIN)
             return FALSE;
-        if (deadline.MsLeft() == 0)
+        if (!deadline)
+            deadline.emplace(totalMs);
+        if (deadline->MsLeft() == 0)
             break; // timed out: success with a short count
-        const Deadline::Wait w = deadline.For(h, POLLOUT);
+        const Deadline::Wait w = deadline->For(h, POLLOUT);
         if (w == Deadline::Wait::TimedOut)
             break;
         if (w != Deadline::Wait::Ready)

@@ -6,6 +6,7 @@
 #include "testsupport/PtyDevice.h"
 #include "tests/StderrCapture.h"
 #include "tests/TestDlg.h"
+#include "testsupport/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +14,13 @@
 #include <QFile>
 #include <QLineEdit>
 
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -114,6 +119,38 @@ TEST(CommandHistory, KeepsTheLatestFiveHundred) {
     const EditHistory again(&edit, file);
     EXPECT_EQ(500, again.Entries().size());
     EXPECT_EQ(QString("last"), again.Entries().first());
+}
+
+// What is no regular file of sane size is neither read nor written over: a FIFO (which would
+// hold the start), a link to /dev/zero (which never ends), a file past the limit. Each costs the
+// history of the run and one line on standard error, never a hang.
+TEST(CommandHistory, OnlyARegularFileOfSaneSizeIsRead) {
+    const TempFolder root;
+    const std::string fifo = root / "fifo", zero = root / "zero", big = root / "big";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    ASSERT_EQ(0, symlink("/dev/zero", zero.c_str()));
+    QFile file(QString::fromStdString(big));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(EditHistory::kMaxFileBytes + 1, '\n'));
+    file.close();
+    QLineEdit edit;
+    for (const std::string& path : {fifo, zero, big}) {
+        StderrCapture capture;
+        const auto start = std::chrono::steady_clock::now();
+        {
+            EditHistory history(&edit, QString::fromStdString(path));
+            EXPECT_TRUE(history.Entries().isEmpty()) << path;
+            history.Add("KEPT FOR THIS RUN");
+            EXPECT_EQ(1, history.Entries().size()) << path;
+        } // written when it goes, if it may be
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << path;
+        EXPECT_EQ(1, capture.Lines(QString::fromStdString("history is not kept: " + path)).size())
+            << path;
+    }
+    struct stat st {};
+    EXPECT_TRUE(lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(lstat(zero.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_TRUE(stat(big.c_str(), &st) == 0 && st.st_size == EditHistory::kMaxFileBytes + 1);
 }
 
 } // namespace

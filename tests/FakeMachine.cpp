@@ -23,6 +23,7 @@ FakeMachine::FakeMachine() : m_saved(CommGetSources()) {
     m_sources.devFolder = m_root / "dev";
     m_sources.procFolder = m_root / "proc";
     m_groupFile = m_root / "etc/group";
+    m_sources.groupFile = m_groupFile;
     fs::create_directories(ttys.sysClassTty + "/console");
     fs::create_directories(m_root / "proc");
     fs::create_directories(ttys.byIdFolder);
@@ -82,6 +83,14 @@ void FakeMachine::AddOpenFile(int pid, int fd, const std::string& target) {
     const std::string folder = m_sources.procFolder + "/" + std::to_string(pid) + "/fd";
     fs::create_directories(folder);
     fs::create_symlink(target, folder + "/" + std::to_string(fd));
+}
+
+void FakeMachine::AddPtyMaster(int pid, int fd, unsigned index) {
+    AddOpenFile(pid, fd, "/dev/ptmx");
+    const std::string folder = m_sources.procFolder + "/" + std::to_string(pid) + "/fdinfo";
+    fs::create_directories(folder);
+    std::ofstream(folder + "/" + std::to_string(fd))
+        << "pos:\t0\nflags:\t02100002\nmnt_id:\t24\nino:\t90\ntty-index:\t" << index << "\n";
 }
 
 void FakeMachine::AddUsbTty(const std::string& name, const std::string& node,

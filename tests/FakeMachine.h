@@ -30,6 +30,8 @@ public:
     void AddProcess(int pid, const std::string& name, int session, dev_t tty);
     // A descriptor of a process that leads to target.
     void AddOpenFile(int pid, int fd, const std::string& target);
+    // A descriptor of a process on the master side of /dev/pts/<index>, with its fdinfo.
+    void AddPtyMaster(int pid, int fd, unsigned index);
 
     // A serial tty on a USB adapter, as sysfs shows one: the tty's class entry with its device
     // number (node's, a real device standing in), below the adapter's USB device; and

@@ -1,4 +1,7 @@
 #include "serial/PortsFolder.h"
+
+#include "serial/LivenessMark.h"
+#include "testsupport/ChildProcess.h"
 #include "testsupport/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +13,7 @@
 #include <string>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -99,6 +103,51 @@ TEST(PortsFolder, MadeForItsOwnerOnlyAndEntriesReplacedWhole) {
     EXPECT_EQ(folder.EntryPath(2), entry.path);
     std::ofstream(folder.EntryPath(3)) << "x";
     EXPECT_EQ(PortsFolder::Entry::Kind::Other, folder.Read(3).kind);
+}
+
+// The mark beside an entry speaks for the link it names: alive while its holder runs, ended
+// however the holder ended (a kill -9 leaves the file but not the lock), silent for another
+// link. One holder at a time.
+TEST(PortsFolder, ALinkWhoseMarkWasLetGoIsKnownAsEnded) {
+    const TempFolder root;
+    const PortsFolder folder(root.Path());
+    const std::string markPath = folder.EntryPath(3, LivenessMark::kSuffix);
+    using State = LivenessMark::State;
+    EXPECT_EQ(State::None, LivenessMark::Of(markPath, "/dev/pts/9"));
+    {
+        LivenessMark mark;
+        ASSERT_TRUE(mark.Take(markPath));
+        EXPECT_EQ("", mark.Previous());
+        ASSERT_TRUE(mark.Vouch("/dev/pts/9"));
+        EXPECT_EQ(State::Alive, LivenessMark::Of(markPath, "/dev/pts/9"));
+        EXPECT_EQ(State::None, LivenessMark::Of(markPath, "/dev/pts/19"));
+        LivenessMark second;
+        EXPECT_FALSE(second.Take(markPath));
+        EXPECT_EQ(EWOULDBLOCK, errno);
+    } // let go as a device that stops does: nothing left
+    EXPECT_NE(0, access(markPath.c_str(), F_OK));
+
+    // A holder killed with its link in place.
+    ASSERT_TRUE(folder.Link(3, "/dev/pts/9"));
+    ChildProcess killed([&] {
+        auto* mark = new LivenessMark(); // never dropped: the end lets it go
+        return mark->Take(markPath) && mark->Vouch("/dev/pts/9") ? 0 : 1;
+    });
+    const int status = killed.Wait(5000);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(State::Ended, LivenessMark::Of(markPath, "/dev/pts/9"));
+    EXPECT_TRUE(folder.Read(3).ended);
+    ASSERT_TRUE(folder.Link(3, "/dev/pts/19")); // linked anew: the mark says nothing of it
+    EXPECT_FALSE(folder.Read(3).ended);
+
+    // The next holder learns what the last one linked; no regular file is no mark.
+    LivenessMark next;
+    ASSERT_TRUE(next.Take(markPath));
+    EXPECT_EQ("/dev/pts/9", next.Previous());
+    next.Drop();
+    ASSERT_EQ(0, mkfifo(markPath.c_str(), 0600));
+    EXPECT_EQ(State::None, LivenessMark::Of(markPath, ""));
+    EXPECT_FALSE(next.Take(markPath));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "cli/PortsTool.h"
+#include "serial/comm.h"
 #include "tests/FakeMachine.h"
 #include "tests/Files.h"
 #include "tests/ToolRun.h"
@@ -11,9 +12,12 @@
 #include <cstdlib>
 #include <functional>
 #include <fstream>
+#include <iostream>
 #include <vector>
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,8 +25,7 @@ namespace {
 
 ToolRun RunTool(const FakeMachine& machine, std::vector<const char*> args,
                 const PortCheck::User& user = PortCheck::User()) {
-    return ToolRun::Of(PortsTool({machine.Sources(), machine.GroupFile()}, user), "morvik-ports",
-                       std::move(args));
+    return ToolRun::Of(PortsTool({machine.Sources()}, user), "morvik-ports", std::move(args));
 }
 
 // Every occurrence of each {key} replaced by its value.
@@ -97,6 +100,53 @@ TEST(PortsTool, AssignLinksThePortByItsStableName) {
               RunTool(machine, {}).out.find("COM2  " + plain.SlavePath() + "  link " + entry));
 }
 
+// The options of --assign make the port's profile file, read back as the program reads it; the
+// listing shows a profile that is not the default, and one that is wrong; --assign without
+// options goes back to the default.
+TEST(PortsTool, AssignWithOptionsWritesTheProfileThatTheListingShows) {
+    PtyDevice dev(8);
+    FakeMachine machine;
+    const std::string slave = dev.SlavePath();
+    const std::string file = dev.PortsFolder() + "/COM2.profile";
+    const std::string listed = "COM2  " + slave + "  link " + dev.PortsFolder() + "/COM2\n";
+    auto listing = [&] {
+        const std::string out = RunTool(machine, {}).out;
+        const std::size_t at = out.find("COM2  ");
+        return at == std::string::npos ? out : out.substr(at, out.find("COM3  ") - at);
+    };
+
+    ToolRun r = RunTool(machine, {"--assign", "2", slave.c_str(), "--baud", "9600", "--data-bits=7",
+                                  "--parity", "even", "--reply-end", "lf", "--timeout=2000"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("COM2 -> " + slave + "\nCOM2 profile: 9600 7E1, reply end lf, time-out 2000 ms\n",
+              r.out);
+    LineProfile profile;
+    ASSERT_EQ(TRUE, CommLoadProfile(2, &profile)) << static_cast<const char*>(CommErrorMessage());
+    EXPECT_EQ("9600 7E1, reply end lf, time-out 2000 ms", profile.Describe());
+    EXPECT_EQ(profile.Format(), ReadFile(file));
+    EXPECT_EQ(listed + "      profile: 9600 7E1, reply end lf, time-out 2000 ms\n", listing());
+
+    // A profile file that holds the default is not shown.
+    EXPECT_EQ(0, RunTool(machine, {"--assign", "2", slave.c_str(), "--baud", "19200"}).status);
+    EXPECT_EQ(listed, listing());
+
+    // A file somebody got wrong: the listing and --check say where, and --check blocks on it.
+    std::ofstream(file) << "baud = 9600\nparity = marks\n";
+    const std::string why =
+        file + ", line 2: the parity is none, odd, even, mark or space, not 'marks'";
+    EXPECT_EQ(listed + "      bad profile: " + why + "\n", listing());
+    r = RunTool(machine, {"--check", "2"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(listed + "      bad profile: " + why + "\n", r.out);
+
+    r = RunTool(machine, {"--assign", "2", slave.c_str()});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("COM2 -> " + slave + "\n", r.out);
+    struct stat st {};
+    EXPECT_NE(0, stat(file.c_str(), &st)) << "the profile file is still there";
+    EXPECT_EQ(listed, listing());
+}
+
 TEST(PortsTool, RefusesWhatIsNoPortAndBadCommandLines) {
     PtyDevice dev(1);
     PtyDevice shell(8);
@@ -129,6 +179,18 @@ TEST(PortsTool, RefusesWhatIsNoPortAndBadCommandLines) {
         {{"--assign", "0", "/dev/null"}, 2, "morvik-ports: the port number is 1 to 8, not '0'\n"},
         {{"--assign", "2x", "/dev/null"}, 2, "morvik-ports: the port number is 1 to 8, not '2x'\n"},
         {{"--assign", "2"}, 2, "morvik-ports: --assign takes a port number and a device\n"},
+        // The profile's options are checked before anything is looked at.
+        {{"--assign", "2", tty.c_str(), "--baud", "49"},
+         2,
+         "morvik-ports: the baud rate is 50 to 4000000, not '49'\n"},
+        {{"--assign", "2", tty.c_str(), "--parity=odd", "--stop-bits", "1.5"},
+         2,
+         "morvik-ports: 1.5 stop bits go with 5 data bits only, not 8\n"},
+        {{"--assign", "2", tty.c_str(), "--speed", "9600"},
+         2,
+         "morvik-ports: unknown option '--speed'\n"},
+        {{"--assign", "2", tty.c_str(), "--timeout"}, 2, "morvik-ports: --timeout takes a value\n"},
+        {{"--assign", "2", tty.c_str(), "9600"}, 2, "morvik-ports: unexpected argument '9600'\n"},
         {{"--bogus"}, 2, "morvik-ports: unknown option '--bogus'\n"},
         {{"COM1"}, 2, "morvik-ports: unexpected argument 'COM1'\n"},
     };
@@ -141,6 +203,7 @@ TEST(PortsTool, RefusesWhatIsNoPortAndBadCommandLines) {
     }
     struct stat st {};
     EXPECT_NE(0, lstat((dev.PortsFolder() + "/COM2").c_str(), &st)); // nothing was made
+    EXPECT_NE(0, lstat((dev.PortsFolder() + "/COM2.profile").c_str(), &st));
 }
 
 // One case per verdict. Each runs on a machine of its own: a pseudo-terminal stands in for the
@@ -237,6 +300,17 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
          {},
          1,
          linked + "      busy: held open by minicom (pid 4321)\n      fix: kill 4321\n"},
+        {"ok, held by the program that made it",
+         [](Bench& b) {
+             // socat and the simulated device hold both sides of the pseudo-terminal they serve.
+             b.machine.AddProcess(4400, "socat", 4400, 0);
+             b.machine.AddPtyMaster(4400, 5, minor(b.Number()));
+             b.machine.AddOpenFile(4400, 6, b.Slave());
+         },
+         1,
+         {},
+         0,
+         linked + "      ok\n"},
         {"no access, not in the group", [](Bench&) {}, 1, bob, 1,
          linked + "      no access: only the group dialout may open it, and you are not in it\n"
                   "      fix: sudo adduser $USER dialout  # then log out and in again\n"},
@@ -245,8 +319,9 @@ TEST(PortsTool, CheckSaysWhatStandsInTheWayOfEachPortAndWhatFixesIt) {
                   "session began before you joined it\n      fix: newgrp dialout  # in this "
                   "terminal; log out and in again for the rest\n"},
         {"no access, the owner's only", [](Bench& b) { chmod(b.Slave().c_str(), 0600); }, 1, bob, 1,
-         linked + "      no access: mode 0600 lets only its owner open it\n      fix: sudo chmod "
-                  "g+rw {slave}\n"},
+         linked + "      no access: mode 0600 lets only its owner, root, open it\n      fix: sudo "
+                  "chmod g+rw {slave} && sudo adduser $USER dialout  # then log out and in "
+                  "again\n"},
         {"brltty",
          [](Bench& b) {
              b.Unlink();
@@ -438,6 +513,34 @@ TEST(PortsTool, HelpAndVersionAsLinuxToolsHaveThem) {
             EXPECT_EQ("", out);
         }
     }
+}
+
+// Another user's open files are closed to whoever is not root: such a user cannot know that no
+// program holds the line, and is not told "ok".
+TEST(PortsTool, CheckSaysWhenOtherUsersHoldersCannotBeSeen) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "becoming another user takes root";
+    PtyDevice dev(1);
+    chmod(dev.SlavePath().c_str(), 0666);
+    for (std::string p = dev.PortsFolder(); p.size() > 5; p = p.substr(0, p.rfind('/')))
+        chmod(p.c_str(), 0755);
+    ChildProcess nobody(
+        [] {
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                return 3;
+            const PortCheck::Sources sources; // this machine's
+            const char* argv[] = {"morvik-ports", "--check", "1"};
+            const PortCheck::User user = PortCheck::User::OfThisProcess(
+                {sources.machine.groupFile, sources.machine.passwdFile});
+            return PortsTool(sources, user).Run(3, argv, std::cout, std::cerr);
+        },
+        {ChildProcess::Inherit, ChildProcess::Pipe});
+    const std::string out = nobody.ReadOut(5000);
+    const int status = nobody.Wait(5000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string verdict = "\n      no other holder visible to this user: the open files of ";
+    EXPECT_NE(std::string::npos, out.find(verdict)) << out;
+    EXPECT_EQ(std::string::npos, out.find(" ok")) << out;
 }
 
 // The link is the work; a confirmation that cannot be written does not make it a failure.

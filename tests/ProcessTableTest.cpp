@@ -21,6 +21,8 @@ TEST(ProcessTable, EachProcessWithItsTerminalAndWhatItHoldsBelowDev) {
     machine.AddOpenFile(30, 3, "/dev/ttyUSB0");
     machine.AddOpenFile(30, 4, "/home/user/capture.log");
     machine.AddOpenFile(30, 5, "socket:[4711]");
+    machine.AddPtyMaster(30, 6, 12);
+    machine.AddOpenFile(30, 7, "/dev/ptmx"); // no fdinfo to say which one
     machine.AddProcess(4, "kworker/0:1", 0, 0);
     std::filesystem::create_directories(proc + "/self");
     std::filesystem::create_directories(proc + "/77"); // ended: no stat line any more
@@ -41,8 +43,11 @@ TEST(ProcessTable, EachProcessWithItsTerminalAndWhatItHoldsBelowDev) {
     ASSERT_EQ(2u, processes.size());
     std::vector<std::string> files = processes[1].files;
     std::sort(files.begin(), files.end());
-    EXPECT_EQ((std::vector<std::string>{"/dev/pts/4", "/dev/ttyUSB0"}), files);
+    EXPECT_EQ((std::vector<std::string>{"/dev/ptmx", "/dev/ptmx", "/dev/pts/4", "/dev/ttyUSB0"}),
+              files);
+    EXPECT_EQ(std::vector<unsigned>{12}, processes[1].ptyMasters);
     EXPECT_TRUE(processes[0].files.empty());
+    EXPECT_FALSE(processes[0].filesHidden); // a process without descriptors hides nothing
 
     EXPECT_TRUE(ProcessTable(machine.Root() + "/nonexistent").Processes().empty());
 }

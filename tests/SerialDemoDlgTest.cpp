@@ -397,8 +397,8 @@ TEST_F(MainDialog, AFailedOpenWritesWhyToStandardError) {
     });
     const QString app = QString(AfxGetAppName()) + ": ";
     EXPECT_EQ((QStringList{app + "cannot open COM3: " + QString::fromStdString(dev.PortsFolder()) +
-                               "/COM3 -> /nonexistent/serial-device: no such device; run "
-                               "morvik-ports to see the serial ports and assign one",
+                               "/COM3 -> /nonexistent/serial-device: no such device; fix: "
+                               "morvik-ports --assign 3 DEVICE",
                            app + "cannot open COM6: port number outside 1 to 4"}),
               capture.Lines("cannot open"));
 }

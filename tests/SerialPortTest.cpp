@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <cstring>
 #include <fstream>
@@ -64,14 +66,17 @@ TEST(SerialPortOpen, RefusesBadArgumentsWithoutTouchingAnything) {
         {0, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10},
         {5, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10},
         {0xFFFFFFFF, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10}, // -1 from a signed field
-        {1, 1199, PARITY_NONE, DATABITS_8, STOPBITS_10},
-        {1, 115201, PARITY_NONE, DATABITS_8, STOPBITS_10},
+        {1, 49, PARITY_NONE, DATABITS_8, STOPBITS_10},
+        {1, 4000001, PARITY_NONE, DATABITS_8, STOPBITS_10},
         {1, 19200, 0, DATABITS_8, STOPBITS_10},
-        {1, 19200, PARITY_MARK, DATABITS_8, STOPBITS_10},
+        {1, 19200, PARITY_SPACE << 1, DATABITS_8, STOPBITS_10},
         {1, 19200, PARITY_NONE | PARITY_ODD, DATABITS_8, STOPBITS_10},
         {1, 19200, PARITY_NONE, DATABITS_16, STOPBITS_10},
         {1, 19200, PARITY_NONE, 0, STOPBITS_10},
         {1, 19200, PARITY_NONE, DATABITS_8, 0x0003},
+        // 1.5 stop bits are what a UART makes of 2 on a 5-bit line, and nothing else.
+        {1, 19200, PARITY_NONE, DATABITS_8, STOPBITS_15},
+        {1, 19200, PARITY_NONE, DATABITS_5, STOPBITS_20},
     };
     for (const Case& c : bad) {
         EXPECT_EQ(FALSE, port.Open(c.port, c.baud, c.parity, c.data, c.stop))
@@ -91,7 +96,7 @@ TEST(SerialPortOpen, RefusesBadArgumentsWithoutTouchingAnything) {
 
 TEST(SerialPortOpen, AppliesRawLineSettingsAndAnyBaudInRange) {
     PtyDevice dev(2);
-    for (DWORD baud : {1200u, 5000u, 19200u, 115200u}) {
+    for (DWORD baud : {50u, 1200u, 5000u, 19200u, 115200u, 921600u, 4000000u}) {
         CSerialPort port;
         ASSERT_EQ(TRUE, OpenStandard(port, 2, baud)) << baud;
         EXPECT_EQ(CString("COM2:"), port.m_strPortName);
@@ -128,6 +133,17 @@ TEST(SerialPortOpen, AppliesRawLineSettingsAndAnyBaudInRange) {
     EXPECT_EQ(7, port.m_dcb.ByteSize);
     EXPECT_EQ(EVENPARITY, port.m_dcb.Parity);
     EXPECT_EQ(TWOSTOPBITS, port.m_dcb.StopBits);
+    EXPECT_EQ(TRUE, port.Open(2, 9600, PARITY_MARK, DATABITS_8, STOPBITS_10));
+    EXPECT_EQ(MARKPARITY, port.m_dcb.Parity);
+    // The reply time-out is the profile's.
+    LineProfile profile;
+    profile.timeoutMs = 250;
+    port.SetProfile(profile);
+    EXPECT_EQ(TRUE, port.Open(2, 9600, PARITY_SPACE, DATABITS_5, STOPBITS_15));
+    EXPECT_EQ(250u, port.m_timeouts.ReadTotalTimeoutConstant);
+    EXPECT_EQ(SPACEPARITY, port.m_dcb.Parity);
+    EXPECT_EQ(5, port.m_dcb.ByteSize);
+    EXPECT_EQ(ONE5STOPBITS, port.m_dcb.StopBits);
 }
 
 TEST(SerialPortOpen, MissingHeldAndNonSerialDevices) {
@@ -396,8 +412,8 @@ TEST_F(SerialExchange, WritesAreBoundedAndShortWritesFail) {
 }
 
 // The exchange without a dialog keeps every byte of the reply and how it ended (morvik-send's
-// tests show each ending); here what they cannot see: the bytes that came before a failed read,
-// and a failed reply, not the one before, for a port that is not open.
+// tests show each ending); here what they cannot see: the bytes that came before the line hung
+// up, and a failed reply, not the one before, for a port that is not open.
 TEST_F(SerialExchange, TheLastReplyKeepsItsBytesAndHowItEnded) {
     const std::string answer("A\0B\r", 4);
     dev.StartResponder([&answer](const std::string& command) {
@@ -417,12 +433,157 @@ TEST_F(SerialExchange, TheLastReplyKeepsItsBytesAndHowItEnded) {
     dev.HangUp();
     EXPECT_EQ(TRUE, port.ReceiveLine(reply));
     EXPECT_EQ("ar", port.LastReply().bytes);
-    EXPECT_EQ(SerialReply::Ending::Failed, port.LastReply().ending);
+    EXPECT_EQ(SerialReply::Ending::Gone, port.LastReply().ending);
 
     port.Close();
     EXPECT_EQ(FALSE, port.Exchange("ID?", reply));
     EXPECT_EQ("", port.LastReply().bytes);
     EXPECT_EQ(SerialReply::Ending::Failed, port.LastReply().ending);
+}
+
+// Replies read one after another with no purge between them, each ended as the profile says.
+// An LF right after a CR belongs to that reply's end under cr and any; the device's bytes come
+// in the writes given, 30 ms apart, so that an end can span two reads.
+TEST_F(SerialExchange, RepliesEndAsTheProfileSays) {
+    using End = LineProfile::ReplyEnd;
+    using Ending = SerialReply::Ending;
+    const struct {
+        End end;
+        std::vector<std::string> writes;
+        std::vector<std::string> replies;
+        Ending last; // how the last reply ended
+    } cases[] = {
+        {End::Cr, {"A\r\nB\r"}, {"A\r", "B\r"}, Ending::Terminator},
+        {End::Cr, {"A\r", "\nB\r"}, {"A\r", "B\r"}, Ending::Terminator},
+        {End::Cr, {"\n\nA\r"}, {"\n\nA\r"}, Ending::Terminator}, // not after a CR: kept
+        {End::Lf, {"A\r\nB\rC\n"}, {"A\r\n", "B\rC\n"}, Ending::Terminator},
+        {End::CrLf, {"A\rB\nC\r\n"}, {"A\rB\nC\r\n"}, Ending::Terminator},
+        {End::CrLf, {"A\r", "\nB\r\r", "\n"}, {"A\r\n", "B\r\r\n"}, Ending::Terminator},
+        {End::CrLf, {"A\n\r"}, {"A\n\r"}, Ending::Silence},
+        {End::Any, {"A\r\nB\nC\rD\r", "\n"}, {"A\r", "B\n", "C\r", "D\r"}, Ending::Terminator},
+        {End::Any, {"\rA\n"}, {"\r", "A\n"}, Ending::Terminator},
+    };
+    for (const auto& c : cases) {
+        LineProfile profile;
+        profile.replyEnd = c.end;
+        profile.timeoutMs = 200;
+        port.SetProfile(profile);
+        port.SetTimeouts(MAXDWORD, MAXDWORD, 200, 50, 0);
+        port.Purge();
+        std::thread device([&] {
+            for (const std::string& w : c.writes) {
+                dev.Write(w);
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            }
+        });
+        const std::string what = c.writes[0] + " as " + std::to_string(static_cast<int>(c.end));
+        for (const std::string& want : c.replies) {
+            CString reply;
+            EXPECT_EQ(TRUE, port.ReceiveLine(reply)) << what;
+            EXPECT_EQ(want, port.LastReply().bytes) << what;
+        }
+        EXPECT_EQ(c.last, port.LastReply().ending) << what;
+        device.join();
+        // Nothing was left behind but what the last reply's end leaves.
+        CString rest;
+        port.ReceiveLine(rest);
+        EXPECT_EQ("", port.LastReply().bytes) << what;
+    }
+}
+
+// A device that ends replies with CR LF and writes the LF a moment after the CR, as a UART
+// delivers it: the LF never starts the next reply, whether it comes before the purge of the
+// next command or after it. A device that sends CR alone pays no wait for an LF.
+TEST_F(SerialExchange, ACrLfDeviceStaysInStepAndACrDeviceWaitsForNothing) {
+    std::atomic<int> lfDelayMs{0};
+    dev.StartResponder([&](const std::string& command) {
+        dev.Write(command.substr(0, command.size() - 1) + "\r");
+        std::this_thread::sleep_for(std::chrono::milliseconds(lfDelayMs));
+        return std::string("\n");
+    });
+    for (int i = 0; i < 20; ++i) {
+        lfDelayMs = i % 4; // 0 ms: the LF is there before the next purge, often
+        const std::string command = "C" + std::to_string(i);
+        CString reply;
+        EXPECT_EQ(TRUE, port.Exchange(command.c_str(), reply));
+        EXPECT_EQ(command + "\r", port.LastReply().bytes) << i;
+    }
+
+    dev.StartResponder([](const std::string& command) { return command; });
+    const auto start = Clock::now();
+    for (int i = 0; i < 10; ++i) {
+        CString reply;
+        EXPECT_EQ(TRUE, port.Exchange("ECHO", reply));
+        EXPECT_EQ(CString("ECHO\r"), reply);
+    }
+    EXPECT_LT(MsSince(start), 500);
+}
+
+// A device that takes and gives LF-ended lines, as SCPI instruments on USB adapters do: with
+// the profile's ends, ten exchanges take well under a second (each waited out a second before).
+TEST(SerialPortProfile, AnLfDeviceAnswersAtOnceWithLfEnds) {
+    PtyDevice dev(1);
+    std::string received;
+    dev.StartResponder(
+        [&](const std::string& command) {
+            received += command;
+            return "V" + command;
+        },
+        '\n');
+    LineProfile profile;
+    profile.commandEnd = LineProfile::CommandEnd::Lf;
+    profile.replyEnd = LineProfile::ReplyEnd::Lf;
+    CSerialPort port;
+    port.SetProfile(profile);
+    ASSERT_EQ(TRUE, OpenStandard(port));
+    const auto start = Clock::now();
+    for (int i = 0; i < 10; ++i) {
+        CString reply;
+        EXPECT_EQ(TRUE, port.Exchange("MEAS?", reply));
+        EXPECT_EQ(CString("VMEAS?\n"), reply);
+        EXPECT_EQ(SerialReply::Ending::Terminator, port.LastReply().ending);
+    }
+    EXPECT_LT(MsSince(start), 500);
+    port.Close();
+    dev.StopResponder();
+    std::string sent;
+    for (int i = 0; i < 10; ++i)
+        sent += "MEAS?\n";
+    EXPECT_EQ(sent, received);
+
+    // The other command ends, and none.
+    for (const auto& [end, bytes] : {std::pair{LineProfile::CommandEnd::Cr, "X\r"},
+                                     std::pair{LineProfile::CommandEnd::CrLf, "X\r\n"},
+                                     std::pair{LineProfile::CommandEnd::None, "X"}}) {
+        profile.commandEnd = end;
+        profile.replyEnd = LineProfile::ReplyEnd::Cr;
+        port.SetProfile(profile);
+        ASSERT_EQ(TRUE, OpenStandard(port));
+        port.SetTimeouts(MAXDWORD, MAXDWORD, 50, 50, 0);
+        CString reply;
+        port.Exchange("X", reply);
+        EXPECT_EQ(bytes, dev.Read(1000));
+        port.Close();
+    }
+}
+
+// Looked for over what one read took from the driver, the end and the caps give what a read
+// call per byte gives: a reply of 64 KiB with its CR as the last byte that fits ends at the CR;
+// one byte later, at the cap, and the CR waits for the next reply.
+TEST_F(SerialExchange, TheCapCutsASpanWhereByteReadsWouldStop) {
+    for (const std::size_t crAt : {CSerialPort::kMaxReplyBytes - 1, CSerialPort::kMaxReplyBytes}) {
+        std::thread device([&] { dev.Write(std::string(crAt, 'x') + "\r"); });
+        CString reply;
+        EXPECT_EQ(TRUE, port.ReceiveLine(reply));
+        device.join();
+        const bool fits = crAt < CSerialPort::kMaxReplyBytes;
+        EXPECT_EQ(CSerialPort::kMaxReplyBytes, port.LastReply().bytes.size());
+        EXPECT_EQ(fits ? SerialReply::Ending::Terminator : SerialReply::Ending::Cap,
+                  port.LastReply().ending);
+        EXPECT_EQ(fits, port.LastReply().bytes.back() == '\r');
+        EXPECT_EQ(fits ? FALSE : TRUE, port.ReceiveLine(reply)) << crAt;
+        EXPECT_EQ(fits ? "" : "\r", port.LastReply().bytes);
+    }
 }
 
 TEST(SerialPortLifetime, DestructorReleasesTheDevice) {
@@ -554,6 +715,42 @@ TEST(SerialPortOpen, ALineHeldExclusivelyByAnotherIsBusyEvenForRoot) {
     EXPECT_FALSE(other.Exclusive()); // our own mark goes with us
 }
 
+// Share mode 0 holds against a program that takes no lock (a script's plain open, pyserial's
+// exclusive=False): the line is busy, and the holder named. The process that made the
+// pseudo-terminal and serves its master side does not count (a socat pair, the simulated device).
+TEST(SerialPortOpen, AProgramHoldingTheLineWithoutALockMakesItBusy) {
+    PtyDevice dev(1);
+    std::string name;
+    std::ifstream("/proc/self/comm") >> name;
+    // A child that holds the line; with makerToo it also keeps the master it was forked with.
+    const auto holder = [&](bool makerToo) {
+        return [&dev, makerToo] {
+            if (!makerToo)
+                close(dev.MasterFd()); // a program of its own, which did not make the line
+            if (open(dev.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC) >= 0)
+                ChildProcess::ReadyAndWait();
+            return 3;
+        };
+    };
+    {
+        ChildProcess script(holder(false), {ChildProcess::Inherit, ChildProcess::Pipe});
+        ASSERT_EQ("ready", script.ReadLine(5000));
+        CSerialPort port;
+        EXPECT_EQ(FALSE, OpenStandard(port));
+        EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
+        EXPECT_EQ(COMM_ERROR_BUSY, CommGetLastError());
+        const std::string pid = std::to_string(script.Pid());
+        EXPECT_EQ("cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " + dev.SlavePath() +
+                      ": busy, held open by " + name + " (pid " + pid + "); fix: kill " + pid,
+                  std::string(CommErrorMessage()));
+        EXPECT_FALSE(SlaveView(dev.SlavePath()).Exclusive()); // nothing of ours left on the line
+    }
+    ChildProcess maker(holder(true), {ChildProcess::Inherit, ChildProcess::Pipe});
+    ASSERT_EQ("ready", maker.ReadLine(5000));
+    CSerialPort port;
+    EXPECT_EQ(TRUE, OpenStandard(port)) << static_cast<const char*>(CommErrorMessage());
+}
+
 TEST(SerialPortOpen, SomebodysTerminalIsRefusedNamingTheProcess) {
     PtyDevice dev(1);
     ChildProcess shell(
@@ -573,7 +770,7 @@ TEST(SerialPortOpen, SomebodysTerminalIsRefusedNamingTheProcess) {
     EXPECT_EQ(INVALID_HANDLE_VALUE, port.m_hPort);
     EXPECT_EQ("cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " + dev.SlavePath() +
                   ": in use as the terminal of " + name + " (pid " + std::to_string(shell.Pid()) +
-                  ")",
+                  "); fix: kill " + std::to_string(shell.Pid()),
               std::string(CommErrorMessage()));
     shell.Signal(SIGKILL);
     shell.Wait(5000);
@@ -585,7 +782,7 @@ TEST(SerialPortOpen, TheLastErrorIsPerThread) {
     EXPECT_EQ(FALSE, port.Open(5, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10));
     std::thread([] {
         CSerialPort other;
-        EXPECT_EQ(FALSE, other.Open(1, 1199, PARITY_NONE, DATABITS_8, STOPBITS_10));
+        EXPECT_EQ(FALSE, other.Open(1, 49, PARITY_NONE, DATABITS_8, STOPBITS_10));
         EXPECT_EQ(COMM_ERROR_SETTINGS, CommGetLastError());
     }).join();
     EXPECT_EQ(COMM_ERROR_PORT_NUMBER, CommGetLastError());
@@ -661,7 +858,7 @@ TEST(SerialPortOpen, EachFailureSaysWhyInOneLine) {
     CSerialPort holder;
     ASSERT_EQ(TRUE, OpenStandard(holder, 2));
 
-    const std::string hint = "; run morvik-ports to see the serial ports and assign one";
+    const std::string hint = "; fix: morvik-ports --assign 3 DEVICE";
     const struct {
         DWORD port;
         std::string line;
@@ -669,15 +866,15 @@ TEST(SerialPortOpen, EachFailureSaysWhyInOneLine) {
         {5, "cannot open COM5: port number outside 1 to 4"},
         {0xFFFFFFFC, "cannot open COM-4: port number outside 1 to 4"},
         {1, "cannot open COM1: " + machine.DevPath("ttyS0") +
-                ": the kernel console, left alone; to use it anyway: morvik-ports --assign 1 " +
-                machine.DevPath("ttyS0")},
+                ": the kernel console, left alone; fix: morvik-ports --assign 1 " +
+                machine.DevPath("ttyS0") + " (only to talk over the console)"},
         {2, "cannot open COM2: " + folder + "/COM2 -> " + dev.SlavePath() +
                 ": busy, held by another program"},
         {3, "cannot open COM3: " + folder + "/COM3 -> /nonexistent/serial-device: no such device" +
                 hint},
         {4, "cannot open COM4: " + folder +
-                "/COM4 -> /dev/null: not a serial device; point COM4 "
-                "at one with morvik-ports --assign 4 DEVICE"},
+                "/COM4 -> /dev/null: not a serial device; fix: morvik-ports --assign 4 "
+                "DEVICE"},
     };
     for (const auto& c : cases) {
         CSerialPort port;
@@ -700,12 +897,23 @@ TEST(SerialPortOpen, EachFailureSaysWhyInOneLine) {
     EXPECT_EQ(COMM_ERROR_LOOKUP, CommGetLastError());
 }
 
+// The advice fits the device: root's pseudo-terminal is given to dialout (never "join root"); a
+// user's own one shut to its owner is opened up again by its owner.
 TEST(SerialPortOpen, NoPermissionPointsAtTheDialoutGroup) {
     PtyDevice dev(1);
-    const std::string expected = "cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " +
-                                 dev.SlavePath() +
-                                 ": permission denied; is your user in the dialout group? (sudo "
-                                 "adduser $USER dialout, then log in again)";
+    const std::string slave = dev.SlavePath();
+    struct stat st {};
+    ASSERT_EQ(0, stat(slave.c_str(), &st));
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    const std::string expected =
+        "cannot open COM1: " + dev.PortsFolder() + "/COM1 -> " + slave + ": permission denied: " +
+        (geteuid() == 0
+             ? "mode " + std::string(mode) + " lets only its owner, root, open it; fix: sudo " +
+                   "chgrp dialout " + slave + " && sudo chmod g+rw " + slave +
+                   " && sudo adduser $USER dialout (then log out and in again)"
+             : "mode 0000 does not let even its owner, you, read and write it; fix: chmod u+rw " +
+                   slave);
     ChildProcess child(
         [&] {
             // Root opens anything: the child gives up its rights (the ports folder stays

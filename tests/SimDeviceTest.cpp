@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -36,10 +37,14 @@ protected:
     // Starts the device and opens its port.
     void Start() {
         m_device.emplace(std::vector<std::string>{MORVIK_SIMDEVICE, "--port", "3"});
-        struct stat st {};
-        for (int i = 0; i < 100 && lstat(m_link.c_str(), &st) != 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_EQ(TRUE, port.Open(3, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10));
+        // Until the device has published its line (a link left by an earlier one may be there).
+        BOOL opened = FALSE;
+        for (int i = 0; i < 100 && !opened; ++i) {
+            opened = port.Open(3, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10);
+            if (!opened)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ASSERT_EQ(TRUE, opened) << static_cast<const char*>(CommErrorMessage());
     }
     void TearDown() override {
         port.Close();
@@ -135,6 +140,53 @@ TEST_F(SimDevice, APortLeftExclusiveByAKilledProgramIsUsableAgainWithinASecond) 
     EXPECT_EQ(CString("OK\r"), Ask("AGAIN"));
 }
 
+// Killed with kill -9, the device leaves its link behind. The port rule refuses that link rather
+// than follow it to whatever pseudo-terminal now has its number (somebody's terminal), and the
+// next start replaces it, whether the number is taken meanwhile or given to the new device.
+TEST_F(SimDevice, AfterKillNineItsLinkIsRefusedUntilItStartsAgain) {
+    port.Close();
+    for (const bool taken : {true, false}) {
+        const std::string left = LinkOf(m_link);
+        m_device->Signal(SIGKILL);
+        m_device->Wait(5000);
+        m_device.reset();
+        // A new terminal, most likely with the number just freed.
+        const int stranger = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_TRUE(stranger >= 0 && grantpt(stranger) == 0 && unlockpt(stranger) == 0);
+        CSerialPort other;
+        EXPECT_EQ(FALSE, other.Open(3, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10));
+        EXPECT_EQ(COMM_ERROR_ENDED, CommGetLastError());
+        EXPECT_EQ("cannot open COM3: " + m_link + " -> " + left +
+                      ": the simulated device on COM3 has ended; fix: morvik-simdevice --port 3 "
+                      "(starts it again)",
+                  std::string(CommErrorMessage()));
+        char c;
+        EXPECT_EQ(-1, read(stranger, &c, 1)); // nothing reached the stranger's terminal
+        if (!taken)
+            close(stranger);
+        Start();
+        EXPECT_EQ(CString("OK\r"), Ask("AGAIN"));
+        port.Close();
+        if (taken)
+            close(stranger);
+    }
+}
+
+// A long command comes back whole, however slowly the program takes the reply; a command is kept
+// up to 1 MiB.
+TEST_F(SimDevice, EchoReturnsLongTextsWholeUpToItsLimit) {
+    for (const std::size_t size : {std::size_t{100000}, std::size_t{1100000}}) {
+        ASSERT_EQ(TRUE,
+                  port.SendString(CString(("ECHO " + std::string(size, 'x') + "\r").c_str())));
+        CString reply;
+        DWORD count = 0;
+        EXPECT_EQ(TRUE, port.ReadBytes(reply, &count, 2000000, true, '\r')) << size;
+        const std::size_t text = std::min<std::size_t>(size, (1u << 20) - 5);
+        EXPECT_EQ(text + 1, count) << size;
+        EXPECT_EQ(static_cast<int>(text + 1), reply.GetLength()) << size;
+    }
+}
+
 // Runs the device with its output in a file; returns its exit status, or -1 while it still
 // runs after ms (then it is stopped).
 int RunDevice(std::vector<std::string> args, const std::string& output, int ms) {
@@ -174,7 +226,8 @@ TEST(SimDeviceStart, ReplacesStaleLinksAndLeavesLiveOnesAlone) {
     for (const char* stale : {static_cast<const char*>(goneSlave), "/dev/pts/999999"}) {
         unlink(entry.c_str());
         ASSERT_EQ(0, symlink(stale, entry.c_str()));
-        EXPECT_EQ(-1, RunDevice({"--port", "2", "--ports", folder.c_str()}, output, 1000)) << stale;
+        // The options' other form.
+        EXPECT_EQ(-1, RunDevice({"--port=2", "--ports=" + folder}, output, 1000)) << stale;
         EXPECT_NE(std::string::npos, ReadFile(output).find("simulated device on COM2")) << stale;
         struct stat st {};
         EXPECT_NE(0, lstat(entry.c_str(), &st)) << stale; // its own link, removed at the end

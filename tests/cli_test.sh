@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # The command-line programs as a user runs them: the README's "From scripts" examples against
 # the simulated device, every byte value through --json and back out of jq, morvik-ports --check
-# under strace opening no device, and the bash completions. Exits 77 (skipped) when a tool it
-# needs is missing.
+# under strace opening no device, every program with a standard descriptor closed, a socat pair,
+# and the bash completions. Exits 77 (skipped) when a tool it needs is missing.
 # Usage: cli_test.sh <build folder> <source folder>
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$2" && pwd)
 source "$(dirname "$0")/xvfb_lib.sh"
-need jq strace
+need jq strace socat
 export PATH=$build:$PATH
 export XDG_CONFIG_HOME=$work/config
 touch "$work/program.log"
@@ -42,7 +42,7 @@ while IFS= read -r line; do
     fi
 done < <(awk '/^## From scripts/ { on = 1; next } /^## / { on = 0 } on' "$source_dir/README.md")
 run_example
-[ "$examples" -eq 4 ] || fail "the README shows $examples examples from scripts, not 4"
+[ "$examples" -eq 5 ] || fail "the README shows $examples examples from scripts, not 5"
 
 # The exit statuses: an empty reply, and a port with nothing there (the reason on one line).
 out=$(morvik-send --port 1 SILENT) && status=0 || status=$?
@@ -53,6 +53,31 @@ morvik-send --port 3 '*IDN?' >"$work/out" 2>"$work/err" || status=$?
 [ "$status" -eq 3 ] && [ ! -s "$work/out" ] && [ "$(wc -l <"$work/err")" -eq 1 ] &&
     grep -q '^morvik-send: cannot open COM3: no such device' "$work/err" ||
     fail "a port with nothing there: status $status, $(cat "$work/err")"
+
+# The device killed while the program waits for its next command: the reply under way is listed,
+# its going is said once, nothing more is sent, and the status is 4.
+morvik-simdevice --port 2 >"$work/device2.log" 2>&1 &
+device2=$!
+pids+=($device2)
+wait_for "simulated device on COM2" "$work/device2.log" || fail "the second device did not start"
+mkfifo "$work/commands"
+morvik-send --port 2 <"$work/commands" >"$work/session.out" 2>"$work/session.err" &
+send=$!
+pids+=($send)
+exec 3>"$work/commands"
+echo 'ECHO before' >&3
+wait_for "^before\$" "$work/session.out" || fail "no reply before the device was killed"
+kill -KILL "$device2"
+echo 'ECHO after' >&3
+echo 'ECHO again' >&3
+exec 3>&-
+status=0
+wait "$send" || status=$?
+[ "$status" -eq 4 ] && [ "$(cat "$work/session.out")" = $'before\nSerial Error' ] &&
+    [ "$(wc -l <"$work/session.err")" -eq 1 ] &&
+    grep -q '^morvik-send: COM2: the device went away: /dev/pts/[0-9]*$' "$work/session.err" &&
+    [ "$(grep -c '^command: ECHO' "$work/device2.log")" -eq 1 ] ||
+    fail "the device killed: status $status, out: $(cat "$work/session.out"), err: $(cat "$work/session.err")"
 
 # Every byte value but 0x00 and the carriage return, echoed by the device: jq has them back
 # from the reply, and the carriage return after them.
@@ -67,6 +92,79 @@ for b in $(seq 1 255); do
 done
 got=$(morvik-send --port 1 --json "ECHO $bytes" | jq -r '.reply | explode | map(tostring) | join(" ")')
 [ "$got" = "${wanted}13" ] || fail "the bytes through --json and jq came back as: $got"
+
+# A closed standard descriptor gets /dev/null in each program, so that the line never becomes one
+# of them: commands are not read from the device, replies and logs not written into it.
+# closed FD COMMAND...: starts COMMAND with descriptor FD closed, the others to files; sets pid.
+closed() {
+    local fd=$1
+    shift
+    case $fd in
+    0) "$@" <&- >"$work/closed.out" 2>"$work/closed.err" & ;;
+    1) "$@" >&- 2>"$work/closed.err" & ;;
+    2) "$@" >"$work/closed.out" 2>&- & ;;
+    esac
+    pid=$!
+    pids+=("$pid")
+}
+# null_at PID FD: the descriptor is /dev/null, looked at while the program runs.
+null_at() {
+    for _ in $(seq 50); do
+        [ "$(readlink "/proc/$1/fd/$2")" = /dev/null ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+commands_sent() { grep -c "^command: " "$work/device.log" || true; }
+for fd in 0 1 2; do
+    closed "$fd" morvik-simdevice --port 5
+    for _ in $(seq 50); do [ -L "$XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM5" ] && break; sleep 0.1; done
+    null_at "$pid" "$fd" || fail "morvik-simdevice with $fd closed: it is $(readlink "/proc/$pid/fd/$fd")"
+    got=$(morvik-send --device "$XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM5" '*IDN?' 2>&1) || true
+    [ "$got" = "MORVIK,SIM-1,0001,1.0" ] || fail "morvik-simdevice with $fd closed answered: $got"
+    kill "$pid"
+    wait "$pid" || fail "morvik-simdevice with $fd closed did not end cleanly"
+
+    closed "$fd" env QT_QPA_PLATFORM=offscreen "$build/MorvikSerialDemo"
+    null_at "$pid" "$fd" || fail "MorvikSerialDemo with $fd closed: it is $(readlink "/proc/$pid/fd/$fd")"
+    kill "$pid"
+    wait "$pid" || true
+
+    status=0
+    if [ "$fd" -eq 1 ]; then
+        # Replies with nowhere to go are not asked for.
+        before=$(commands_sent)
+        morvik-send --port 1 'ECHO unseen' >&- 2>"$work/closed.err" || status=$?
+        [ "$status" -eq 1 ] && [ "$(cat "$work/closed.err")" = "morvik-send: cannot write the output" ] &&
+            [ "$(commands_sent)" -eq "$before" ] ||
+            fail "morvik-send with 1 closed: status $status, $(cat "$work/closed.err")"
+        morvik-ports --check 1 >&- 2>/dev/null && fail "morvik-ports with 1 closed succeeded"
+        continue
+    fi
+    closed "$fd" morvik-send --port 1 'DELAY 500'
+    null_at "$pid" "$fd" || fail "morvik-send with $fd closed: it is $(readlink "/proc/$pid/fd/$fd")"
+    wait "$pid" || status=$?
+    [ "$status" -eq 0 ] && [ "$(cat "$work/closed.out")" = DONE ] ||
+        fail "morvik-send with $fd closed: status $status, $(cat "$work/closed.out")"
+    closed "$fd" morvik-ports --check 1
+    wait "$pid" && grep -q "^COM1 " "$work/closed.out" || fail "morvik-ports with $fd closed failed"
+done
+# No command on the command line and standard input closed: nothing to send.
+before=$(commands_sent)
+out=$(morvik-send --port 1 <&-) && [ -z "$out" ] && [ "$(commands_sent)" -eq "$before" ] ||
+    fail "morvik-send with standard input closed sent or printed: $out"
+
+# A pseudo-terminal pair that socat made, and holds both sides of, is a line like any other.
+socat pty,raw,echo=0,link="$work/pair-a" pty,raw,echo=0,link="$work/pair-b" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 50); do [ -L "$work/pair-b" ] && break; sleep 0.1; done
+morvik-ports --assign 4 "$work/pair-a" >/dev/null
+morvik-ports --check 4 | grep -Eqx "      (ok|no other holder visible to this user: .*)" || fail "--check of socat's pair: $(morvik-ports --check 4)"
+# The other end answers once the five bytes of PING and its carriage return have come.
+timeout 5 bash -c '[ "$(head -c 5 "$1" | od -An -c | tr -d " ")" = "PING\\r" ] &&
+    printf "PONG\r" >"$1"' _ "$work/pair-b" &
+got=$(morvik-send --port 4 PING) || fail "morvik-send on socat's pair: $got"
+[ "$got" = PONG ] || fail "socat's pair answered: $got"
 
 # --check reads what it needs and opens no device: not the device's line, not the terminal, not
 # the kernel log. Once with links to such devices, once with none, as on a fresh machine, where
@@ -115,17 +213,25 @@ completes() {
     [ "$got" = "$expected" ] || fail "completing '$*' gives '$got', not '$expected'"
 }
 completes "--port --parity" _morvik_send morvik-send --p
-completes "none odd even" _morvik_send morvik-send --parity ""
+completes "none odd even mark space" _morvik_send morvik-send --parity ""
+completes "--reply-end --raw" _morvik_send morvik-send --r
+completes "cr crlf" _morvik_send morvik-send --command-end c
+completes "utf-8" _morvik_send morvik-send --encoding = u
 completes "1.5" _morvik_send morvik-send --stop-bits 1.
 completes "9600" _morvik_send morvik-send --baud = 96
 completes "5 6 7 8" _morvik_send morvik-send --data-bits =
 completes "" _morvik_send morvik-send --timeout ""
+completes "" _morvik_send morvik-send --wait ""
+completes "--hex --help" _morvik_send morvik-send --h
+completes "$work/adapter-link" _morvik_send morvik-send --log "$work/adapter-"
 completes "" _morvik_send morvik-send --port 1 "ECHO"
 completes "$work/adapter-link" _morvik_send morvik-send --device "$work/adapter-"
 completes "--check --assign --help --version" _morvik_ports morvik-ports --
 completes "1 2 3 4 5 6 7 8" _morvik_ports morvik-ports --check ""
 completes "$work/adapter-link" _morvik_ports morvik-ports --assign 2 "$work/adapter-"
 completes "" _morvik_ports morvik-ports --check 1 ""
+completes "--command-end" _morvik_ports morvik-ports --assign 2 /dev/ttyUSB0 --baud 9600 --co
+completes "cr lf crlf any" _morvik_ports morvik-ports --assign 2 /dev/ttyUSB0 --reply-end = ""
 completes "--port --ports" _morvik_simdevice morvik-simdevice --po
 completes "$work/check" _morvik_simdevice morvik-simdevice --ports "$work/chec"
 echo "command line: passed"

@@ -102,10 +102,10 @@ void PtyDevice::HangUp() {
     m_master = -1;
 }
 
-void PtyDevice::StartResponder(std::function<std::string(const std::string&)> answer) {
+void PtyDevice::StartResponder(std::function<std::string(const std::string&)> answer, char cEnd) {
     StopResponder();
     m_stop = false;
-    m_responder = std::thread([this, answer] {
+    m_responder = std::thread([this, answer, cEnd] {
         std::string line;
         while (!m_stop) {
             // Short waits so that StopResponder is noticed; no spinning on a closed slave.
@@ -120,7 +120,7 @@ void PtyDevice::StartResponder(std::function<std::string(const std::string&)> an
             const ssize_t n = read(m_master, buf, sizeof buf);
             for (ssize_t i = 0; i < n; ++i) {
                 line += buf[i];
-                if (buf[i] == '\r') {
+                if (buf[i] == cEnd) {
                     Write(answer(line));
                     line.clear();
                 }

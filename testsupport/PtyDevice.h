@@ -34,8 +34,9 @@ public:
     // Closes the master: the line hangs up for the slave side.
     void HangUp();
 
-    // Answers each CR-terminated command on a thread, until the object dies or StopResponder.
-    void StartResponder(std::function<std::string(const std::string&)> answer);
+    // Answers each command ended by cEnd (passed with its end) on a thread, until the object
+    // dies or StopResponder.
+    void StartResponder(std::function<std::string(const std::string&)> answer, char cEnd = '\r');
     void StopResponder();
 
 private:

@@ -11,8 +11,8 @@ morvik_packages+=(clang libclang-rt-14-dev)
 morvik_packages+=(qt6-serialport-dev python3-serial)
 # What the install and package tests check with (their recommendations are not needed), and
 # strace, with which end-to-end tests see which files the programs open, and jq, which the
-# README's example from scripts pipes into:
-morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps strace jq)
+# README's example from scripts pipes into, and socat, whose pseudo-terminal pair a port must open:
+morvik_check_packages=(appstream-compose groff-base man-db dpkg-dev lintian procps strace jq socat)
 # The Wayland end-to-end run's compositor, nested in Xvfb:
 morvik_check_packages+=(weston)
 # A screen reader's view of the program: a session bus, the accessibility bus and registry,

@@ -1,16 +1,9 @@
 #include "framework/win32/AnsiCodePage.h"
 
+#include "core/TextCodec.h"
+
 #include <algorithm>
 #include <cstring>
-
-namespace {
-// 0x80..0x9F; the rest of the code page equals Latin-1.
-const char16_t kHigh[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-} // namespace
 
 QString AnsiCodePage::ToUnicode(const char* psz, int nLength) {
     if (!psz)
@@ -20,7 +13,7 @@ QString AnsiCodePage::ToUnicode(const char* psz, int nLength) {
     out.reserve(n);
     for (int i = 0; i < n; ++i) {
         const auto b = static_cast<unsigned char>(psz[i]);
-        out += QChar(b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : static_cast<char16_t>(b));
+        out += QChar(static_cast<char16_t>(TextCodec::FromWindows1252(b)));
     }
     return out;
 }
@@ -33,18 +26,10 @@ QByteArray AnsiCodePage::FromUnicode(const QString& str) {
         // A character beyond the BMP is one character: one '?'.
         if (str[i].isHighSurrogate() && i + 1 < str.size() && str[i + 1].isLowSurrogate())
             ++i;
-        char b = '?';
-        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
-            b = static_cast<char>(u);
-        } else {
-            for (int k = 0; k < 32; ++k) {
-                if (kHigh[k] == u) {
-                    b = static_cast<char>(0x80 + k);
-                    break;
-                }
-            }
-        }
-        out += b;
+        unsigned char b = 0;
+        // A surrogate is in no code page.
+        const bool held = !str[i].isSurrogate() && TextCodec::ToWindows1252(u, &b);
+        out += held ? static_cast<char>(b) : '?';
     }
     return out;
 }

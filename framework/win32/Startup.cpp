@@ -1,5 +1,6 @@
 // The program's entry: the GUI application and its display, then the program's own WinMain.
 
+#include "core/StandardDescriptors.h"
 #include "framework/win32/EndingSignals.h"
 #include "framework/win32/WaitPump.h"
 #include "framework/win32/WinUser.h"
@@ -129,6 +130,9 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is opened: a port must never become standard input, output or error.
+    if (!OpenStandardDescriptors())
+        return 2;
     if (Env("QT_QPA_PLATFORM").empty() && Env("DISPLAY").empty() && Env("WAYLAND_DISPLAY").empty())
         NoDisplay();
     // A port is put back however the program ends: also when a display library ends it with

@@ -6,6 +6,7 @@
 
 #include "serial/LineSettings.h"
 #include "serial/SerialPort.h"
+#include "serial/comm.h"
 #include "testsupport/Descriptors.h"
 
 #include <atomic>
@@ -279,7 +280,24 @@ bool Exchange(CSerialPort& port, const std::string& command, std::string* pWhy) 
 }
 
 char ParityLetter(DWORD code) {
-    return code == PARITY_ODD ? 'O' : (code == PARITY_EVEN ? 'E' : 'N');
+    switch (code) {
+    case PARITY_ODD:
+        return 'O';
+    case PARITY_EVEN:
+        return 'E';
+    case PARITY_MARK:
+        return 'M';
+    case PARITY_SPACE:
+        return 'S';
+    default:
+        return 'N';
+    }
+}
+
+LineSettings::StopBits StopBits(DWORD code) {
+    return code == STOPBITS_20   ? LineSettings::StopBits::Two
+           : code == STOPBITS_15 ? LineSettings::StopBits::OneAndHalf
+                                 : LineSettings::StopBits::One;
 }
 
 int DataBits(DWORD code) {
@@ -317,12 +335,17 @@ void LineSettingsChecks(const Driver& d, std::vector<double>* pPulses) {
         const char* label;
         DWORD parity, dataBits, stopBits;
     };
-    const Setting settings[] = {
+    std::vector<Setting> settings = {
         {"8N1", PARITY_NONE, DATABITS_8, STOPBITS_10},
         {"7E1", PARITY_EVEN, DATABITS_7, STOPBITS_10},
         {"8O2", PARITY_ODD, DATABITS_8, STOPBITS_20},
         {"7N2", PARITY_NONE, DATABITS_7, STOPBITS_20},
     };
+    // Stick parity and the 5-bit frame are the UART's own (the emulated FTDI chip refuses them).
+    if (d.name == "16550")
+        settings.insert(settings.end(), {{"8M1", PARITY_MARK, DATABITS_8, STOPBITS_10},
+                                         {"7S1", PARITY_SPACE, DATABITS_7, STOPBITS_10},
+                                         {"5N1.5", PARITY_NONE, DATABITS_5, STOPBITS_15}});
     for (const Setting& s : settings) {
         Check check(d.name, std::string("settings-19200-") + s.label);
         CSerialPort port;
@@ -342,14 +365,15 @@ void LineSettingsChecks(const Driver& d, std::vector<double>* pPulses) {
             const int stopBits = static_cast<int>(back.stopBits);
             check.Expect(parity == port.m_dcb.Parity,
                          "parity reads back " + std::to_string(parity));
-            check.Expect((back.stopBits != LineSettings::StopBits::One) ==
-                             (s.stopBits == STOPBITS_20),
+            check.Expect(back.stopBits == StopBits(s.stopBits),
                          "stop bits read back " + std::to_string(stopBits));
         }
         if (d.traced) {
             const std::string want = "19200/" + std::string(1, ParityLetter(s.parity)) + "/" +
                                      std::to_string(DataBits(s.dataBits)) + "/" +
-                                     (s.stopBits == STOPBITS_20 ? "2" : "1");
+                                     (s.stopBits == STOPBITS_20   ? "2"
+                                      : s.stopBits == STOPBITS_15 ? "1.5"
+                                                                  : "1");
             check.Expect(state.count("line") && state.at("line") == want,
                          "hardware programmed " +
                              (state.count("line") ? state.at("line") : "nothing") + ", wanted " +
@@ -411,8 +435,9 @@ void RateChecks(const Driver& d) {
         DWORD baud;
         bool uartMakes; // a 16550 on a 115200 clock makes it within 2 %
     };
-    const Rate rates[] = {
-        {14400, true}, {57600, true}, {115200, true}, {31250, false}, {100000, false}};
+    // Above 115200 only the adapters go: the FTDI chip's divisor steps make 230400 and 921600.
+    const Rate rates[] = {{14400, true},   {57600, true},   {115200, true}, {31250, false},
+                          {100000, false}, {230400, false}, {921600, false}};
     for (const Rate& r : rates) {
         const bool expectOpen = r.uartMakes || d.name != "16550";
         Check check(d.name, "rate-" + std::to_string(r.baud));
@@ -477,6 +502,13 @@ double UnplugOnce(Check& check, const Driver& d) {
                      "ReceiveLine returned " + std::to_string(latency) + " ms after the unplug");
         check.Expect(got == TRUE && std::string(reply) == "HALF",
                      "the part before the unplug was lost: '" + std::string(reply) + "'");
+        // Told apart from a silent device: the line went away.
+        check.Expect(port.LastReply().ending == SerialReply::Ending::Gone,
+                     "the reply did not end as gone: " +
+                         std::to_string(static_cast<int>(port.LastReply().ending)));
+        const std::string gone = std::string(CommGoneMessage(port.m_hPort));
+        check.Expect(gone == "COM" + std::to_string(d.port) + ": the device went away: " + d.device,
+                     "the device's going said as '" + gone + "'");
 
         // Long enough that a write running into its time-out (50 ms a byte) would take 2 s.
         const std::string after(39, 'A');

@@ -35,6 +35,10 @@ FTDI_DEVICE = {"driver": "usb-serial", "id": "ftdi", "chardev": "ftdic", "bus": 
 FTDI_SET_MODEM_CTRL = 0x4001  # vendor, host to device, request 1
 FTDI_DTR_MASK = 0x0100
 FTDI_DTR = 0x0001
+UART_LCR = 0x03
+UART_LCR_PARITY = 0x08
+UART_LCR_EVEN = 0x10
+UART_LCR_STICK = 0x20  # the parity bit fixed: 1 (mark) without EVEN, 0 (space) with it
 UART_MCR = 0x04
 UART_MCR_DTR = 0x01
 
@@ -182,6 +186,7 @@ class Trace:
         self.ftdi_baud = 9600
         self.ftdi_data = ("N", 8, 1)
         self.ftdi_asked_data = None
+        self.uart_lcr = 0  # the last line-control byte written: the trace's line lacks stick parity
 
     def _set_dtr(self, dev, t, level):
         if level != self.dtr[dev]:
@@ -205,10 +210,16 @@ class Trace:
             t, event, args = float(m.group(1)), m.group(2), m.group(3)
             if event == "serial_update_parameters":
                 v = dict(re.findall(r"(\w+)=(\S+)", args))
-                self.line["16550"] = "%s/%s/%s/%s" % (v["baudrate"], v["parity"].strip("'"),
-                                                      v["data"], v["stop"])
+                parity = v["parity"].strip("'")
+                if self.uart_lcr & UART_LCR_PARITY and self.uart_lcr & UART_LCR_STICK:
+                    parity = "S" if self.uart_lcr & UART_LCR_EVEN else "M"
+                # The stop-bit flag makes 1.5 on a 5-bit line; QEMU calls it 2.
+                stop = "1.5" if v["data"] == "5" and v["stop"] == "2" else v["stop"]
+                self.line["16550"] = "%s/%s/%s/%s" % (v["baudrate"], parity, v["data"], stop)
             elif event == "serial_write":
                 v = re.search(r"addr 0x([0-9a-f]+) val 0x([0-9a-f]+)", args)
+                if v and int(v.group(1), 16) == UART_LCR:
+                    self.uart_lcr = int(v.group(2), 16)
                 if v and int(v.group(1), 16) == UART_MCR:
                     self._set_dtr("16550", t, int(v.group(2), 16) & UART_MCR_DTR)
             elif event == "usb_serial_reset":

@@ -1,5 +1,6 @@
 #include "framework/win32/controls/EditHistory.h"
 
+#include "core/OneLine.h"
 #include "framework/win32/WholeFile.h"
 #include "framework/win32/WinUser.h"
 
@@ -9,7 +10,14 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // Found by name among the field's children: the class has no meta-object of its own.
@@ -19,21 +27,69 @@ const char kName[] = "EditHistory";
 EditHistory::EditHistory(QLineEdit* pEdit, const QString& path)
     : QObject(pEdit), m_pEdit(pEdit), m_path(path) {
     setObjectName(kName);
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            // Decoding drops a byte order mark: a line of one alone is empty too.
-            const QString entry = QString::fromUtf8(line);
-            if (!entry.isEmpty() && m_entries.size() < kMaxEntries)
-                m_entries << entry;
-        }
-    }
+    Read();
     m_write.setSingleShot(true);
     m_write.setInterval(kWriteDelayMs);
     connect(&m_write, &QTimer::timeout, this, &EditHistory::Write);
     // Typing makes the text the person's own again.
     connect(pEdit, &QLineEdit::textEdited, this, [this] { m_nShown = -1; });
     pEdit->installEventFilter(this);
+}
+
+void EditHistory::Read() {
+    const QByteArray name = QFile::encodeName(m_path);
+    struct stat st {};
+    if (stat(name.constData(), &st) != 0) {
+        // None yet is the usual start; a path that cannot be looked at is told when written.
+        return;
+    }
+    // Looked at before it is opened: a FIFO or a device is never opened at all.
+    if (!S_ISREG(st.st_mode)) {
+        m_bWritable = false;
+        TellWhy(QString("not a regular file"));
+        return;
+    }
+    int fd;
+    do
+        fd = open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    struct stat opened {};
+    if (fd < 0 || fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev ||
+        opened.st_ino != st.st_ino) {
+        // Gone, or replaced by something else between the look and the open.
+        if (fd >= 0)
+            close(fd);
+        m_bWritable = false;
+        TellWhy(fd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                       : QString("it changed while it was opened"));
+        return;
+    }
+    if (opened.st_size > kMaxFileBytes) {
+        close(fd);
+        m_bWritable = false;
+        TellWhy(QString("larger than %1 bytes").arg(kMaxFileBytes));
+        return;
+    }
+    // At most one byte past the size it had, in case it grows meanwhile.
+    QByteArray bytes(static_cast<int>(opened.st_size) + 1, Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n =
+            read(fd, bytes.data() + got, static_cast<std::size_t>(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    close(fd);
+    bytes.truncate(static_cast<int>(got));
+    for (const QByteArray& line : bytes.split('\n')) {
+        // Decoding drops a byte order mark: a line of one alone is empty too.
+        const QString entry = QString::fromUtf8(line);
+        if (!entry.isEmpty() && m_entries.size() < kMaxEntries)
+            m_entries << entry;
+    }
 }
 
 EditHistory::~EditHistory() {
@@ -91,16 +147,23 @@ void EditHistory::Step(bool bOlder) {
 
 void EditHistory::Write() {
     m_write.stop();
+    if (!m_bWritable)
+        return; // said when it was read
     QByteArray bytes;
     for (const QString& entry : m_entries)
         bytes += entry.toUtf8() + '\n';
     QString error;
     if (QDir().mkpath(QFileInfo(m_path).path()) && WriteWholeFile(m_path, bytes, &error))
         return;
+    TellWhy(error.isEmpty() ? QString("cannot make its folder") : error);
+}
+
+void EditHistory::TellWhy(const QString& why) {
     if (m_bToldWhy)
         return;
     m_bToldWhy = true; // once is enough for the journal
-    std::fprintf(stderr, "%s: the command history is not kept: %s: %s\n", GetProgramName(),
-                 qPrintable(QDir::toNativeSeparators(m_path)),
-                 qPrintable(error.isEmpty() ? QString("cannot make its folder") : error));
+    const std::string line =
+        "the command history is not kept: " + QFile::encodeName(m_path).toStdString() + ": " +
+        why.toLocal8Bit().toStdString();
+    std::fprintf(stderr, "%s: %s\n", GetProgramName(), OneLine(line).c_str());
 }

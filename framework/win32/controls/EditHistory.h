@@ -10,10 +10,13 @@ class QLineEdit;
 // skipping one the field already shows; Down past the newest brings back what was being
 // typed. The texts are kept in a file across runs, written a moment after a text is added
 // (one write for a burst of them, none in the middle of a Send) and when the field goes; a
-// file that cannot be read or written costs the history only, never the field.
+// file that cannot be read or written costs the history only, never the field. Only a regular
+// file of at most kMaxFileBytes is read, and nothing else found at the path is written over: a
+// FIFO there would block the start, a device could act on the open or never end.
 class EditHistory : public QObject {
 public:
     static constexpr int kMaxEntries = 500;
+    static constexpr qint64 kMaxFileBytes = 1 << 20;
 
     static constexpr int kWriteDelayMs = 1000;
 
@@ -35,8 +38,11 @@ protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
+    void Read();
     void Step(bool bOlder);
     void Write();
+    // Says once on standard error that the history is not kept, and why.
+    void TellWhy(const QString& why);
 
     QLineEdit* m_pEdit;
     QString m_path;
@@ -45,4 +51,5 @@ private:
     QString m_draft;       // the person's own text while an entry shows
     QTimer m_write;
     bool m_bToldWhy = false;
+    bool m_bWritable = true; // what is at the path may be replaced
 };

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <string>
+
+// Text from outside (a path, a process name) made fit for a one-line message: each control
+// character (0x00 to 0x1F, 0x7F) is shown as \xHH, so that a name holding a line feed or an
+// escape sequence can neither split the line nor act on the terminal. Everything else is kept.
+std::string OneLine(const std::string& text);
