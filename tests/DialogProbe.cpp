@@ -3,7 +3,8 @@
 //       prints "index id x y width height" per template item: where the template places it
 //       in the window, in pixels of this display's fonts
 //   dialog_probe blank <window id> <x> <y> <width> <height>
-//       exit status 0 when that rectangle of the window is one colour, 1 when it is not
+//       exit status 0 when that rectangle of the window (0: the screen) is one colour, 1 when
+//       it is not
 //   dialog_probe wide <window id> <x> <y> <width> <height>
 //       exit status 0 when a pixel row of that rectangle is marked from its first tenth to its
 //       last (a line of text wider than the rectangle), 1 when none is
@@ -20,9 +21,6 @@
 //       finds the balloon tip in the picture by its colour: prints "left top right bottom x y",
 //       the bounds of its largest area of that colour and its tail's tip; exit status 1 when
 //       there is none
-//   dialog_probe marks <picture> <x> <y> <width> <height>
-//       prints how many separate marks (a button's glyph, a word) are drawn on that rectangle's
-//       background
 //   dialog_probe differs <a.png> <b.png>
 //       prints how many pixels of two pictures of the same size differ
 //   dialog_probe ping <window id>
@@ -44,10 +42,9 @@
 #include <QScreen>
 #include <QToolTip>
 
-#include <algorithm>
+#include <iterator>
 #include <climits>
 #include <cmath>
-#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -247,55 +244,6 @@ int Balloon(const char* pszPicture) {
     return 0;
 }
 
-// Marks: pixels far from the rectangle's commonest colour, those within two pixels of each
-// other counted as one.
-int Marks(const char* pszPicture, int x, int y, int cx, int cy) {
-    const QImage image = QImage(QString::fromLocal8Bit(pszPicture)).copy(x, y, cx, cy);
-    if (image.isNull())
-        return 2;
-    std::map<QRgb, int> counts;
-    for (int j = 0; j < image.height(); ++j)
-        for (int i = 0; i < image.width(); ++i)
-            ++counts[image.pixel(i, j)];
-    const QRgb background =
-        std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
-            return a.second < b.second;
-        })->first;
-    const auto ink = [&](int i, int j) {
-        return std::abs(qGray(image.pixel(i, j)) - qGray(background)) > 0x40;
-    };
-    std::vector<bool> seen(static_cast<std::size_t>(image.width()) * image.height());
-    int marks = 0;
-    for (int j0 = 0; j0 < image.height(); ++j0) {
-        for (int i0 = 0; i0 < image.width(); ++i0) {
-            if (seen[static_cast<std::size_t>(j0) * image.width() + i0] || !ink(i0, j0))
-                continue;
-            ++marks;
-            std::vector<QPoint> todo{QPoint(i0, j0)};
-            seen[static_cast<std::size_t>(j0) * image.width() + i0] = true;
-            while (!todo.empty()) {
-                const QPoint p = todo.back();
-                todo.pop_back();
-                for (int dj = -2; dj <= 2; ++dj) {
-                    for (int di = -2; di <= 2; ++di) {
-                        const QPoint q = p + QPoint(di, dj);
-                        if (!image.valid(q))
-                            continue;
-                        const std::size_t at =
-                            static_cast<std::size_t>(q.y()) * image.width() + q.x();
-                        if (seen[at] || !ink(q.x(), q.y()))
-                            continue;
-                        seen[at] = true;
-                        todo.push_back(q);
-                    }
-                }
-            }
-        }
-    }
-    std::printf("%d\n", marks);
-    return 0;
-}
-
 int Differs(const char* pszA, const char* pszB) {
     const QImage a(QString::fromLocal8Bit(pszA));
     const QImage b(QString::fromLocal8Bit(pszB));
@@ -462,9 +410,6 @@ int main(int argc, char** argv) {
         return Size(static_cast<UINT>(std::atoi(argv[2])));
     if (argc == 3 && QByteArray(argv[1]) == "balloon")
         return Balloon(argv[2]);
-    if (argc == 7 && QByteArray(argv[1]) == "marks")
-        return Marks(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
-                     std::atoi(argv[6]));
     if (argc == 4 && QByteArray(argv[1]) == "differs")
         return Differs(argv[2], argv[3]);
     if (argc == 3 && QByteArray(argv[1]) == "shot")
@@ -482,9 +427,8 @@ int main(int argc, char** argv) {
                       static_cast<UINT>(std::atoi(argv[3])), argv[4]);
     std::fprintf(stderr,
                  "usage: %s items <dialog id> | blank|wide <window> <x> <y> <w> <h> | exclusive "
-                 "<tty> | shot <file> | locate|size <dialog id> | balloon <picture> | marks "
-                 "<picture> <x> <y> <w> <h> | differs <a> <b> | ping <window> | frames <window> "
-                 "<dialog id> <picture>\n",
+                 "<tty> | shot <file> | locate|size <dialog id> | balloon <picture> | differs <a> "
+                 "<b> | ping <window> | frames <window> <dialog id> <picture>\n",
                  argv[0]);
     return 2;
 }
