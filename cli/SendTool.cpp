@@ -125,28 +125,16 @@ std::string Hex(const std::string& bytes) {
     return out;
 }
 
-TextCodec::Encoding CodecOf(LineProfile::Encoding encoding) {
-    switch (encoding) {
-    case LineProfile::Encoding::Windows1252:
-        return TextCodec::Encoding::Windows1252;
-    case LineProfile::Encoding::Utf8:
-        return TextCodec::Encoding::Utf8;
-    case LineProfile::Encoding::Auto:
-        break;
-    }
-    return TextCodec::Encoding::Auto;
-}
-
 // The bytes a command goes out as: UTF-8 text in the port's encoding; what is no UTF-8 text (a
 // file in another encoding, binary) as it was given. False, with why, for a character the
 // encoding cannot carry.
-bool CommandBytes(const std::string& command, LineProfile::Encoding encoding, std::string* pBytes,
+bool CommandBytes(const std::string& command, const LineProfile& profile, std::string* pBytes,
                   std::string* pWhy) {
     if (!TextCodec::IsUtf8(command)) {
         *pBytes = command;
         return true;
     }
-    return TextCodec::Encode(command, CodecOf(encoding), pBytes, pWhy);
+    return TextCodec::Encode(command, profile.Codec(), pBytes, pWhy);
 }
 
 // Now, local time to the millisecond, as ISO 8601 writes it: 2026-05-04T14:03:07.412+02:00.
@@ -353,7 +341,7 @@ int SendTool::Run(int argc, const char* const* argv, std::istream& in, std::ostr
     // The bytes of a command, or the status to end with when the encoding cannot carry it.
     auto encoded = [&](const std::string& command, std::string* pBytes) {
         std::string why;
-        if (CommandBytes(command, port.Profile().encoding, pBytes, &why))
+        if (CommandBytes(command, port.Profile(), pBytes, &why))
             return true;
         err << kProgram << ": cannot send '" << OneLine(command) << "': " << why << "\n";
         return false;
@@ -447,9 +435,9 @@ SendTool::Outcome SendTool::Exchange(CSerialPort& port, Format format, const std
     switch (format) {
     case Format::Lines:
         // As text in the port's encoding, printed in UTF-8.
-        out << (strReply.IsEmpty() ? std::string("Serial Error")
-                                   : TextCodec::Decode(static_cast<const char*>(strReply),
-                                                       CodecOf(port.Profile().encoding)))
+        out << (strReply.IsEmpty()
+                    ? std::string("Serial Error")
+                    : TextCodec::Decode(static_cast<const char*>(strReply), port.Profile().Codec()))
             << '\n';
         break;
     case Format::Raw:

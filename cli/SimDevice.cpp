@@ -1,20 +1,15 @@
 // A simulated bench device on a pseudo-terminal, published as COMn for MorvikSerialDemo.
 //
-// Commands end with a carriage return; the device answers like a simple instrument:
-//   *IDN?        identity: "MORVIK,SIM-1,0001,1.0"
-//   ECHO <text>  <text> (a command is kept up to kMaxCommandBytes)
-//   DELAY <ms>   "DONE" after <ms> milliseconds (at most 5000)
-//   CRLF         "OK" ended with CR LF
-//   SILENT       no answer at all
-//   STREAM       digits for 12 seconds, never a carriage return
-//   anything else: "OK"
-// It prints every command it receives and when the port is opened or closed. Every signal that
-// would end it, but SIGKILL, ends it with its ports entry removed; beside the entry it holds a
-// liveness mark (LivenessMark), so that a link it left behind when killed is known for what it
-// is, whatever pseudo-terminal its number leads to by then.
+// Commands end with a carriage return; the device answers like a simple instrument
+// (SimulatedDevice has the commands). It prints every command it receives and when the port is
+// opened or closed. Every signal that would end it, but SIGKILL, ends it with its ports entry
+// removed; beside the entry it holds a liveness mark (LivenessMark), so that a link it left
+// behind when killed is known for what it is, whatever pseudo-terminal its number leads to by
+// then.
 
 #include "cli/EndingSignals.h"
-#include "cli/WholeNumber.h"
+#include "cli/SimDeviceOptions.h"
+#include "cli/SimulatedDevice.h"
 #include "core/OneLine.h"
 #include "core/StandardDescriptors.h"
 #include "serial/Deadline.h"
@@ -23,12 +18,9 @@
 #include "serial/PortResolver.h"
 #include "serial/PortsFolder.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -43,42 +35,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr const char* kProgram = "morvik-simdevice";
-constexpr unsigned long kMaxPort = 99;
-constexpr int kStreamSeconds = 12;
-constexpr int kMaxDelayMs = 5000;
-// A command is kept up to this many bytes (what comes after, up to its carriage return, is
-// dropped): ECHO returns at most this much text.
-constexpr std::size_t kMaxCommandBytes = 1 << 20;
-// Replies the program has not taken yet are kept up to this many bytes; more are dropped.
-constexpr std::size_t kMaxPendingBytes = 4 << 20;
 constexpr std::size_t kReadChunk = 64 * 1024;
 // Only where the kernel cannot tell us when the port is opened (no inotify): how often the
 // port is looked at then.
 constexpr int kIdleCheckMs = 50;
-
-void Usage() {
-    std::printf("Usage: %s [--port N] [--ports DIR]\n"
-                "Publishes a simulated device as COMN (default 1) in DIR (default "
-                "$XDG_CONFIG_HOME/MorvikSerialDemo/ports).\n"
-                "\n"
-                "  --port N     the port number, 1 to 99 (also --port=N)\n"
-                "  --ports DIR  the ports folder (also --ports=DIR)\n"
-                "  --help       show this help and exit\n"
-                "  --version    show the version and exit\n"
-                "\n"
-                "It answers commands ended by a carriage return: *IDN?, ECHO text (up to 1 MiB),\n"
-                "DELAY ms, CRLF, SILENT, STREAM, anything else with OK. Ctrl+C ends it.\n",
-                kProgram);
-}
-
-int UsageError(const std::string& what) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram,
-                 OneLine(what).c_str(), kProgram);
-    return 2;
-}
 
 // For a link that no mark of ours speaks for: true when it is a leftover that may be replaced:
 // it leads nowhere, to a pseudo-terminal that nobody serves any more (its master side is
@@ -224,131 +185,6 @@ private:
     int m_watched = -1;  // its watch of the slave
 };
 
-class Device {
-public:
-    explicit Device(int master) : m_master(master) {}
-
-    // Bytes from the program: each command is answered as soon as its carriage return is here.
-    void Receive(const char* data, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            if (data[i] != '\r') {
-                if (m_line.size() < kMaxCommandBytes)
-                    m_line += data[i];
-                continue;
-            }
-            std::printf("command: %s\n", OneLine(m_line).c_str());
-            std::fflush(stdout);
-            Answer(m_line);
-            m_line.clear();
-        }
-    }
-
-    // How long until the next thing to send, or -1.
-    int MsToNextEvent() const {
-        Clock::time_point next = Clock::time_point::max();
-        if (m_pending)
-            next = m_replyAt;
-        if (m_streaming)
-            next = std::min(next, m_nextChunk);
-        if (next == Clock::time_point::max())
-            return -1;
-        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
-        return ms < 0 ? 0 : static_cast<int>(ms);
-    }
-
-    void Tick() {
-        const auto now = Clock::now();
-        if (m_pending && now >= m_replyAt) {
-            m_pending = false;
-            Send(m_reply);
-        }
-        if (m_streaming && now >= m_nextChunk) {
-            if (now >= m_streamEnd) {
-                m_streaming = false;
-            } else {
-                Send("0123456789");
-                m_nextChunk = now + std::chrono::milliseconds(100);
-            }
-        }
-    }
-
-    // Whether replies wait for the program to take them.
-    bool Unsent() const { return m_sent < m_out.size(); }
-    // Hands the program what it has room for; the rest waits for the line to take more.
-    void Flush() {
-        while (Unsent()) {
-            const ssize_t n = RetryOnEintr(
-                [&] { return write(m_master, m_out.data() + m_sent, m_out.size() - m_sent); });
-            if (n > 0) {
-                m_sent += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EAGAIN)
-                return;
-            break; // the program is gone: nobody takes the rest
-        }
-        m_out.clear();
-        m_sent = 0;
-    }
-
-    void Reset() {
-        m_line.clear();
-        m_pending = m_streaming = false;
-        m_out.clear();
-        m_sent = 0;
-    }
-
-    void SetMaster(int master) { m_master = master; }
-
-private:
-    void Answer(const std::string& cmd) {
-        m_streaming = false;
-        m_pending = false;
-        if (cmd == "*IDN?")
-            Send("MORVIK,SIM-1,0001,1.0\r");
-        else if (cmd.rfind("ECHO ", 0) == 0)
-            Send(cmd.substr(5) + "\r");
-        else if (cmd.rfind("DELAY ", 0) == 0) {
-            const long ms = std::strtol(cmd.c_str() + 6, nullptr, 10);
-            m_pending = true;
-            m_reply = "DONE\r";
-            m_replyAt = Clock::now() +
-                        std::chrono::milliseconds(ms < 0 ? 0 : std::min<long>(ms, kMaxDelayMs));
-        } else if (cmd == "CRLF")
-            Send("OK\r\n");
-        else if (cmd == "SILENT")
-            ;
-        else if (cmd == "STREAM") {
-            m_streaming = true;
-            m_nextChunk = Clock::now();
-            m_streamEnd = m_nextChunk + std::chrono::seconds(kStreamSeconds);
-        } else
-            Send("OK\r");
-    }
-
-    // A reply longer than the line holds goes out as the program reads it, never cut short.
-    void Send(const std::string& bytes) {
-        if (m_sent > 0) {
-            m_out.erase(0, m_sent);
-            m_sent = 0;
-        }
-        if (m_out.size() + bytes.size() > kMaxPendingBytes)
-            return; // the program does not read: drop what it would not take anyway
-        m_out += bytes;
-        Flush();
-    }
-
-    int m_master;
-    std::string m_line;
-    bool m_pending = false;
-    std::string m_reply;
-    Clock::time_point m_replyAt;
-    bool m_streaming = false;
-    Clock::time_point m_nextChunk, m_streamEnd;
-    std::string m_out; // replies, of which the first m_sent bytes are out
-    std::size_t m_sent = 0;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -356,41 +192,17 @@ int main(int argc, char** argv) {
     // or the device would answer with its own log.
     if (!OpenStandardDescriptors())
         return 1;
-    unsigned long port = 1;
-    PortResolver::Sources sources;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "--version") {
-            if (argc != 2)
-                return UsageError("'" + arg + "' takes no other arguments");
-            if (arg == "--help")
-                Usage();
-            else
-                std::printf("%s %s\n", kProgram, MORVIK_VERSION);
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        }
-        // --name value or --name=value
-        std::string value;
-        const std::size_t equals = arg.find('=');
-        const bool joined = arg.compare(0, 2, "--") == 0 && equals != std::string::npos;
-        if (joined) {
-            value = arg.substr(equals + 1);
-            arg.erase(equals);
-        }
-        if (arg != "--port" && arg != "--ports")
-            return UsageError("unexpected argument '" + std::string(argv[i]) + "'");
-        if (!joined) {
-            if (i + 1 >= argc)
-                return UsageError(arg + " takes a value");
-            value = argv[++i];
-        }
-        if (arg == "--port" && !ParseWholeNumber(value, 1, kMaxPort, &port))
-            return UsageError("the port is a number from 1 to 99, not '" + value + "'");
-        if (arg == "--ports" && value.empty())
-            return UsageError("--ports takes a folder");
-        if (arg == "--ports")
-            sources.portsFolder = value;
+    SimDeviceOptions options;
+    std::string out, err;
+    const int ended = options.Parse(argc, argv, out, err);
+    if (ended != SimDeviceOptions::kRun) {
+        std::fputs(err.c_str(), stderr);
+        std::fputs(out.c_str(), stdout);
+        return std::fflush(stdout) == 0 || ended != 0 ? ended : 1;
     }
+    const unsigned long port = options.Port();
+    PortResolver::Sources sources;
+    sources.portsFolder = options.PortsFolder();
     const PortsFolder folder(sources.portsFolder);
     if (folder.Path().empty()) {
         std::fprintf(stderr, "%s: no ports folder: set HOME or XDG_CONFIG_HOME\n", kProgram);
@@ -460,7 +272,7 @@ int main(int argc, char** argv) {
                 pty.Slave().c_str());
     std::fflush(stdout);
 
-    Device device(pty.Master());
+    SimulatedDevice device(pty.Master(), stdout);
     bool held = false;
     // The port is not held: somebody may have opened it, or a program that was killed while it
     // held it left it marked exclusive.

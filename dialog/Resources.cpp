@@ -54,6 +54,10 @@ const DialogTemplate kAboutDialog = {
 };
 // clang-format on
 
+// The program's text is UTF-8, as the desktop's and its files are: a reply in UTF-8 and a
+// command with any character pass the platform whole. The port's encoding is applied where the
+// bytes meet the line.
+const CResources::ManifestEntry g_manifest(CP_UTF8);
 const CResources::DialogEntry g_mainDialog(IDD_SERIALDEMO_DIALOG, &kMainDialog);
 const CResources::DialogEntry g_aboutDialog(IDD_ABOUTBOX, &kAboutDialog);
 const CResources::IconEntry g_mainFrame(IDR_MAINFRAME, {MainFrame32_xpm, MainFrame16_xpm},

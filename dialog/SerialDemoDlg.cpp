@@ -5,9 +5,12 @@
 #include "framework/afx/Menu.h"
 #include "framework/afx/PaintDC.h"
 #include "framework/afx/WinApp.h"
+#include "core/TextCodec.h"
 #include "serial/comm.h"
 
+#include <chrono>
 #include <cstdio>
+#include <string>
 
 CSerialDemoDlg::CSerialDemoDlg(CWnd* pParent) : CDialog(CSerialDemoDlg::IDD, pParent) {
     m_strCommand = "";
@@ -101,8 +104,13 @@ HCURSOR CSerialDemoDlg::OnQueryDragIcon() {
 
 void CSerialDemoDlg::OnOpenPort() {
     UpdateData(TRUE);
+    // The port's profile first: a wrong one opens nothing.
+    LineProfile profile;
+    const BOOL bProfile = CommLoadProfile(static_cast<DWORD>(m_nPort), &profile);
     m_port.Disconnect();
-    if (m_port.Open(static_cast<DWORD>(m_nPort), 19200, PARITY_NONE, DATABITS_8, STOPBITS_10)) {
+    m_port.SetProfile(profile);
+    if (bProfile && m_port.Open(static_cast<DWORD>(m_nPort), profile.baud, profile.ParityCode(),
+                                profile.DataBitsCode(), profile.StopBitsCode())) {
         m_btnOpen.EnableWindow(FALSE);
         m_btnClose.EnableWindow(TRUE);
         m_btnOpen.SetToolTipText(nullptr);
@@ -119,19 +127,51 @@ void CSerialDemoDlg::OnOpenPort() {
 
 void CSerialDemoDlg::OnSend() {
     UpdateData(TRUE);
+    // The program's text is UTF-8; the line takes the port's encoding, and a character it
+    // cannot carry is said rather than sent as something else.
+    const TextCodec::Encoding encoding = m_port.Profile().Codec();
+    std::string command;
+    std::string why;
+    if (!TextCodec::Encode(static_cast<const char*>(m_strCommand), encoding, &command, &why)) {
+        ::ShowBalloonTip(GetDlgItemHandle(IDC_SEND), ("not sent: " + why).c_str());
+        return;
+    }
     ::AddEditHistory(GetDlgItemHandle(IDC_COMMAND), m_strCommand);
-    CString strCommand = m_strCommand;
-    strCommand += "\r";
+    CString strCommand = command.c_str();
+    strCommand += m_port.Profile().CommandEndBytes();
     m_port.SendString(strCommand);
 
     CString strReply;
     m_port.ReceiveLine(strReply);
+    const auto came = std::chrono::system_clock::now().time_since_epoch();
     strReply.TrimRight();
     if (strReply.IsEmpty())
         strReply = "Serial Error";
-    m_lstResponse.AddString(strReply);
+    else
+        strReply = TextCodec::Decode(static_cast<const char*>(strReply), encoding).c_str();
+    const int nIndex = m_lstResponse.AddString(strReply);
+
+    // What the line was made from, for its tooltip, Copy as Hex and the tab-separated save.
+    const std::string& bytes = m_port.LastReply().bytes;
+    LBITEMDETAIL detail{};
+    detail.lpszCommand = m_strCommand;
+    detail.llTimeMs = std::chrono::duration_cast<std::chrono::milliseconds>(came).count();
+    detail.pBytes = bytes.data();
+    detail.cbBytes = static_cast<int>(bytes.size());
+    m_lstResponse.SetItemDetail(nIndex, detail);
 
     UpdateData(FALSE);
+
+    // A device that went away is not a silent one: say so, and show the port closed so that
+    // one click opens it again once the device is back.
+    if (m_port.LastReply().ending == SerialReply::Ending::Gone) {
+        const CString strReason = CommGoneMessage(m_port.m_hPort);
+        m_port.Disconnect();
+        m_btnOpen.EnableWindow(TRUE);
+        m_btnClose.EnableWindow(FALSE);
+        ::ShowBalloonTip(GetDlgItemHandle(IDC_SEND), strReason);
+        std::fprintf(stderr, "%s: %s\n", AfxGetAppName(), static_cast<const char*>(strReason));
+    }
 }
 
 void CSerialDemoDlg::OnClear() {

@@ -1,5 +1,6 @@
 #include "fuzz/FuzzTree.h"
 
+#include "fuzz/HexDigit.h"
 #include "testsupport/PtyDevice.h"
 
 #include <algorithm>
@@ -45,16 +46,6 @@ bool LookedAtOnly(const std::vector<std::string>& parts) {
                               (parts.size() >= 3 && parts[0] == "proc" && parts[2] == "fd"));
 }
 
-int Hex(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string Unescaped(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -67,9 +58,9 @@ std::string Unescaped(const std::string& text) {
             out += '\n';
         else if (c == 't')
             out += '\t';
-        else if (c == 'x' && i + 2 < text.size() && Hex(text[i + 1]) >= 0 &&
-                 Hex(text[i + 2]) >= 0) {
-            out += static_cast<char>(Hex(text[i + 1]) * 16 + Hex(text[i + 2]));
+        else if (c == 'x' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+                 HexDigit(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
             i += 2;
         } else
             out += c;

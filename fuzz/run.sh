@@ -19,7 +19,6 @@ options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_
 # Each input makes and removes a tree of files: in memory, where a disk that discards freed
 # blocks at once makes each removal cost milliseconds.
 [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
-export LSAN_OPTIONS="suppressions=$here/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 started=$(date +%s)
 "$harness" "${options[@]}" "$@" "$found" "$here/corpus/$name" >"$log" 2>&1

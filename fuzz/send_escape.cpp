@@ -2,21 +2,12 @@
 
 #include "cli/SendTool.h"
 #include "fuzz/Expect.h"
+#include "fuzz/HexDigit.h"
 
 #include <cstdint>
 #include <string>
 
 namespace {
-
-int Hex(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Reads \xHH (raw) or \u00HH (JSON) at text[i] (the letter); false when it is not one.
 bool Code(const std::string& text, std::size_t* pI, bool json, std::string* pOut) {
@@ -25,7 +16,7 @@ bool Code(const std::string& text, std::size_t* pI, bool json, std::string* pOut
         return false;
     unsigned code = 0;
     for (std::size_t k = 1; k <= digits; ++k) {
-        const int h = Hex(text[*pI + k]);
+        const int h = HexDigit(text[*pI + k]);
         if (h < 0)
             return false;
         code = code * 16 + static_cast<unsigned>(h);

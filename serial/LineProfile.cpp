@@ -129,6 +129,18 @@ const char* LineProfile::CommandEndBytes() const {
     return kBytes[static_cast<int>(commandEnd)];
 }
 
+TextCodec::Encoding LineProfile::Codec() const {
+    switch (encoding) {
+    case Encoding::Windows1252:
+        return TextCodec::Encoding::Windows1252;
+    case Encoding::Utf8:
+        return TextCodec::Encoding::Utf8;
+    case Encoding::Auto:
+        break;
+    }
+    return TextCodec::Encoding::Auto;
+}
+
 bool LineProfile::IsSetting(const std::string& name) {
     return FieldIndex(name) >= 0;
 }

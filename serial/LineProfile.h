@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/TextCodec.h"
 #include "core/Types.h"
 
 #include <string>
@@ -37,6 +38,8 @@ struct LineProfile {
     DWORD StopBitsCode() const;
     // The bytes that end a command: "\r", "\n", "\r\n" or none.
     const char* CommandEndBytes() const;
+    // The encoding as the codec names it.
+    TextCodec::Encoding Codec() const;
 
     // One field by the name it has in a profile file and on a command line ("baud",
     // "data-bits", "parity", "stop-bits", "command-end", "reply-end", "timeout", "encoding").

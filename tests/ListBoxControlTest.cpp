@@ -6,11 +6,14 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QHelpEvent>
 #include <QImage>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 #include <QToolTip>
@@ -36,6 +39,41 @@ TEST(ListBoxControl, AddsAtTheEndOrInOrderAndSaysWhere) {
     sorted.ResetContent();
     EXPECT_EQ(0, sorted.Count());
     EXPECT_EQ(QString(), sorted.Text(0));
+}
+
+TEST(ListBoxControl, ALinesDetailStaysWithItAndGoesIntoTheTabSeparatedFile) {
+    const qint64 ms = QDateTime(QDate(2026, 3, 1), QTime(9, 5, 7, 42)).toMSecsSinceEpoch();
+    ListBoxControl list(true, nullptr);
+    list.AddString("b");
+    ASSERT_TRUE(list.SetDetail(0, {"GET\tB", ms, QByteArray("b\r\n")}));
+    list.AddString("a"); // sorted in before it: the detail moves with its line
+    list.AddStrings({"c\\d\te"});
+    EXPECT_EQ(nullptr, list.DetailOf(0));
+    ASSERT_NE(nullptr, list.DetailOf(1));
+    EXPECT_EQ(QString("GET\tB"), list.DetailOf(1)->command);
+    EXPECT_EQ(nullptr, list.DetailOf(2));
+    for (int bad : {-1, 3})
+        EXPECT_FALSE(list.SetDetail(bad, {})) << bad;
+
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QString error;
+    ASSERT_TRUE(
+        list.Save(folder.filePath("t.tsv"), &error, ListBoxControl::FileFormat::TabSeparated))
+        << error.toStdString();
+    QFile file(folder.filePath("t.tsv"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    // A tab, a line end or a backslash inside a field is escaped: each line keeps three fields.
+    EXPECT_EQ(QByteArray("time\tcommand\treply\n"
+                         "\t\ta\n"
+                         "2026-03-01 09:05:07.042\tGET\\tB\tb\n"
+                         "\t\tc\\\\d\\te\n"),
+              file.readAll());
+
+    EXPECT_EQ(QString("00 FF 4F 4B 0D"), ListBoxControl::Hex(QByteArray("\x00\xFFOK\r", 5)));
+    list.ResetContent();
+    list.AddString("x");
+    EXPECT_EQ(nullptr, list.DetailOf(0));
 }
 
 // A list on the screen with the keyboard focus, as a person reads it.
@@ -158,6 +196,40 @@ TEST_F(ShownList, OnlyALineCutAtTheEdgeShowsWholeAsATooltipWrappedWithinTheScree
         }
         QToolTip::hideText();
     }
+}
+
+TEST_F(ShownList, ALinesTooltipShowsTheCommandTheTimeAndTheBytesWrappedOnTheScreen) {
+    Add("OK");
+    const qint64 ms = QDateTime(QDate(2026, 3, 1), QTime(23, 59, 58, 7)).toMSecsSinceEpoch();
+    list.SetDetail(0, {"*IDN?", ms, QByteArray("OK\r")});
+    Add("long");
+    list.SetDetail(1, {"DUMP", ms, QByteArray(5000, 'x')});
+    const auto tipAt = [this](int row) {
+        const QPoint at = list.visualRect(list.model()->index(row, 0)).center();
+        QHelpEvent event(QEvent::ToolTip, at, list.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list.viewport(), &event);
+        DialogDriver::Pump(10);
+        QTextDocument shown;
+        shown.setHtml(QToolTip::isVisible() ? QToolTip::text() : QString());
+        return shown.toPlainText().simplified(); // wrapped where it had to be
+    };
+    const QString tip = tipAt(0);
+    for (const char* part : {"Command: *IDN?", "Time: 2026-03-01 23:59:58.007", "Bytes: 4F 4B 0D"})
+        EXPECT_TRUE(tip.contains(part)) << part << " in " << tip.toStdString();
+    EXPECT_TRUE(tip.startsWith("Command: ")) << tip.toStdString(); // not cut: not repeated
+
+    // The first 256 bytes and the count; the tip wraps to stay on the screen.
+    const QString big = tipAt(1);
+    EXPECT_TRUE(big.contains(QString("78 ").repeated(255) + "78 ... (5000 bytes)"))
+        << big.toStdString();
+    const QWidget* label = nullptr;
+    for (const QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("QTipLabel") && w->isVisible())
+            label = w;
+    ASSERT_NE(nullptr, label);
+    EXPECT_TRUE(list.screen()->availableGeometry().contains(label->geometry()));
+    EXPECT_GT(label->height(), 8 * label->fontMetrics().height()); // many lines, not one
+    QToolTip::hideText();
 }
 
 TEST(ListBoxControl, AScreenReaderFindsAListOfItsLinesAsItems) {

@@ -7,6 +7,7 @@
 #include "framework/win32/Handles.h"
 #include "framework/win32/Resources.h"
 #include "framework/win32/TitleBar.h"
+#include "tests/CodePageScope.h"
 #include "tests/DialogDriver.h"
 #include "testsupport/PtyDevice.h"
 #include "tests/StderrCapture.h"
@@ -87,6 +88,7 @@ TEST(Platform, ADialogThatCannotBeBuiltIsNotCreatedAndTheUnknownClassIsNamed) {
 }
 
 TEST(Platform, WindowTextPassesTheAnsiCodePageInEveryClass) {
+    CodePageScope page(1252); // a program without a manifest
     CDialog dlg(910);
     DialogDriver ui(dlg);
     ui.Run([&] {

@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -207,6 +208,7 @@ TEST_F(Pointer, CtrlCAndTheListsMenuCopyAndSaveTheReplies) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     const QString saved = folder.filePath("replies.txt");
+    const QString table = folder.filePath("replies.tsv");
     const QString tooBig = folder.filePath("too-big.txt");
     ui.Run([&] {
         ui.SetText(IDC_PORT, "2");
@@ -229,15 +231,27 @@ TEST_F(Pointer, CtrlCAndTheListsMenuCopyAndSaveTheReplies) {
         ui.ClickAt(list->viewport()->mapTo(ui.Window(), second.center()), Qt::RightButton);
         QMenu* menu = OpenPopup();
         ASSERT_NE(nullptr, menu);
-        EXPECT_EQ(QStringList({"&Copy", "Copy &All", "&Save Responses As..."}), Texts(menu));
+        EXPECT_EQ(QStringList({"&Copy", "Copy as &Hex", "Copy &All", "&Save Responses As..."}),
+                  Texts(menu));
+        // The second reply's bytes as they came, its carriage return too.
         menu->actions().at(1)->trigger();
+        ClosePopups();
+        DialogDriver::Pump(30);
+        EXPECT_EQ(QString("35 20 80 0D"), QGuiApplication::clipboard()->text());
+
+        ui.ClickAt(list->viewport()->mapTo(ui.Window(), second.center()), Qt::RightButton);
+        menu = OpenPopup();
+        ASSERT_NE(nullptr, menu);
+        menu->actions().at(2)->trigger();
         ClosePopups();
         DialogDriver::Pump(30);
         EXPECT_EQ(QString::fromUtf8("got A\n5 \u20AC\ngot B"),
                   QGuiApplication::clipboard()->text());
 
-        // Saved: one reply a line, in UTF-8.
+        // Saved: one reply a line, in UTF-8; by the name ".tsv", with each one's time and
+        // command.
         SaveThroughMenu(ui, saved);
+        SaveThroughMenu(ui, table);
         EXPECT_TRUE(ui.TakeMessages().isEmpty());
 
         // A disk that fills up (here: a file size limit) leaves no file, half-written or
@@ -257,7 +271,21 @@ TEST_F(Pointer, CtrlCAndTheListsMenuCopyAndSaveTheReplies) {
     QFile file(saved);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(QByteArray("got A\n5 \xE2\x82\xAC\ngot B\n"), file.readAll());
-    EXPECT_EQ(QStringList{"replies.txt"}, QDir(folder.path()).entryList(QDir::Files));
+    QFile tsv(table);
+    ASSERT_TRUE(tsv.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(tsv.readAll()).split('\n');
+    ASSERT_EQ(5, rows.size());
+    EXPECT_EQ(QString("time\tcommand\treply"), rows[0]);
+    const QString replies[] = {"A\tgot A", QString::fromUtf8("EURO\t5 \u20AC"), "B\tgot B"};
+    for (int i = 0; i < 3; ++i) {
+        const QString time = rows[i + 1].section('\t', 0, 0);
+        EXPECT_TRUE(QDateTime::fromString(time, "yyyy-MM-dd hh:mm:ss.zzz").isValid())
+            << time.toStdString();
+        EXPECT_EQ(replies[i], rows[i + 1].section('\t', 1)) << i;
+    }
+    EXPECT_EQ(QString(), rows[4]);
+    EXPECT_EQ(QStringList({"replies.tsv", "replies.txt"}),
+              QDir(folder.path()).entryList(QDir::Files));
 }
 
 // A template whose controls overlap: the first item must lie on top, whatever comes after.

@@ -4,6 +4,7 @@
 #include "framework/win32/DialogWindow.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/Resources.h"
+#include "framework/win32/controls/ListBoxControl.h"
 #include "framework/afx/WinApp.h"
 #include "tests/DialogDriver.h"
 #include "testsupport/PtyDevice.h"
@@ -14,6 +15,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QHelpEvent>
 #include <QIcon>
 #include <QImage>
@@ -26,6 +28,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -250,6 +253,194 @@ TEST_F(MainDialog, SendShowsTheTrimmedFirstLineOfTheReply) {
     const QStringList expected = {"  MORVIK,SD1", "  MORVIK,SD1", "Serial Error",
                                   "Serial Error", "EMPTY",        QString::fromUtf8("EURO \u20AC")};
     EXPECT_EQ(expected, lines);
+}
+
+TEST_F(MainDialog, EachLineKeepsTheCommandTheTimeAndTheBytesOfItsReply) {
+    dev.StartResponder(
+        [](const std::string&) { return std::string("  MORVIK\x00,1 \r\nX\r", 16); });
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    ui.Run([&] {
+        auto* list = dynamic_cast<ListBoxControl*>(ui.Control(IDC_RESPONSE_LIST));
+        ASSERT_NE(nullptr, list);
+        ui.SetText(IDC_COMMAND, "ID?");
+        ui.Click(IDC_SEND); // no port: nothing came
+        Open(2);
+        const long long before = now();
+        ui.Click(IDC_SEND);
+        const long long after = now();
+        ASSERT_EQ(QStringList({"Serial Error", "  MORVIK,1"}), ui.Lines());
+        for (int i : {0, 1}) {
+            const ListBoxControl::Detail* detail = list->DetailOf(i);
+            ASSERT_NE(nullptr, detail) << i;
+            EXPECT_EQ(QString("ID?"), detail->command);
+        }
+        EXPECT_EQ(QByteArray(), list->DetailOf(0)->bytes);
+        // Every byte up to the end of the first line, the 0x00 that the text drops too.
+        EXPECT_EQ(QByteArray("  MORVIK\x00,1 \r", 13), list->DetailOf(1)->bytes);
+        EXPECT_GE(list->DetailOf(1)->timeMs, before);
+        EXPECT_LE(list->DetailOf(1)->timeMs, after);
+    });
+}
+
+// The balloon showing at a control: its text, empty for none or one pointing elsewhere.
+QString BalloonAt(const QWidget* control) {
+    const BalloonTip* tip = BalloonTip::Current();
+    if (!tip)
+        return QString();
+    const QRect at(control->mapToGlobal(QPoint(0, 0)), control->size());
+    return at.adjusted(-2, -2, 2, 2).contains(tip->TailPoint()) ? tip->Text() : QString();
+}
+
+TEST_F(MainDialog, RepliesInUtf8OrWindows1252AndACommandTheLineCannotCarryUnderAuto) {
+    std::string received;
+    dev.StartResponder([&](const std::string& cmd) -> std::string {
+        received += cmd;
+        if (cmd == "UTF\r")
+            return "25.0 \xC2\xB0"
+                   "C \xC2\xB5"
+                   "A \xCE\xA9\r";
+        if (cmd == "CP\r")
+            return "25.0 \xB0"
+                   "C \x80\r";
+        return "got " + cmd;
+    });
+    ui.Run([&] {
+        EXPECT_EQ(CP_UTF8, GetACP()); // the program's text, whatever the line's
+        Open(2);
+        for (const char* cmd : {"UTF", "CP", "caf\xC3\xA9"}) {
+            ui.SetText(IDC_COMMAND, QString::fromUtf8(cmd));
+            ui.Click(IDC_SEND);
+        }
+        const QStringList expected = {QString::fromUtf8("25.0 \u00B0C \u00B5A \u03A9"),
+                                      QString::fromUtf8("25.0 \u00B0C \u20AC"),
+                                      QString::fromUtf8("got caf\u00E9")};
+        ASSERT_EQ(expected, ui.Lines());
+        auto* list = dynamic_cast<ListBoxControl*>(ui.Control(IDC_RESPONSE_LIST));
+        ASSERT_NE(nullptr, list);
+        const QRect first = list->visualRect(list->model()->index(0, 0));
+        ui.ClickAt(list->viewport()->mapTo(ui.Window(), first.center()));
+        ui.Key(Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(expected[0], QGuiApplication::clipboard()->text());
+
+        // Ω is not in Windows-1252: the command is not sent, nothing is listed, and the
+        // balloon at Send says which character and which encoding.
+        ui.SetText(IDC_COMMAND, QString::fromUtf8("R=5\u03A9"));
+        ui.Click(IDC_SEND);
+        const QString why = BalloonAt(ui.Control(IDC_SEND));
+        EXPECT_TRUE(why.contains(QString::fromUtf8("U+03A9 \u03A9")) &&
+                    why.contains("windows-1252"))
+            << why.toStdString();
+        EXPECT_EQ(3, ui.Lines().size());
+        EXPECT_TRUE(ShowsOpen());
+    });
+    dev.StopResponder();
+    // é went out as the byte E9, and nothing after it.
+    EXPECT_EQ("UTF\rCP\rcaf\xE9\r", received);
+}
+
+TEST_F(MainDialog, APortsProfileSetsTheEndsTheTimeoutAndTheEncodingOfSend) {
+    {
+        std::FILE* file = std::fopen((dev.PortsFolder() + "/COM2.profile").c_str(), "w");
+        ASSERT_NE(nullptr, file);
+        std::fputs("command-end = lf\nreply-end = lf\ntimeout = 3000\nencoding = utf-8\n", file);
+        std::fclose(file);
+    }
+    std::string received;
+    dev.StartResponder(
+        [&](const std::string& cmd) -> std::string {
+            received += cmd;
+            if (cmd == "SLOW\n") {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                return "1.5 \xCE\xA9\nNEXT\n";
+            }
+            return std::string("\xFF ") + cmd;
+        },
+        '\n');
+    ui.Run([&] {
+        Open(2);
+        ASSERT_TRUE(ShowsOpen());
+        auto* list = dynamic_cast<ListBoxControl*>(ui.Control(IDC_RESPONSE_LIST));
+        ASSERT_NE(nullptr, list);
+        // Past the default second of silence, and listed at its LF, not after three seconds.
+        ui.SetText(IDC_COMMAND, "SLOW");
+        const auto start = Clock::now();
+        ui.Click(IDC_SEND);
+        EXPECT_LT(MsSince(start), 2500);
+        // UTF-8 both ways: Ω goes out as its two bytes; a byte that is not UTF-8 is shown as
+        // U+FFFD and kept as it came.
+        ui.SetText(IDC_COMMAND, QString::fromUtf8("\u03A9?"));
+        ui.Click(IDC_SEND);
+        EXPECT_EQ(
+            QStringList({QString::fromUtf8("1.5 \u03A9"), QString::fromUtf8("\uFFFD \u03A9?")}),
+            ui.Lines());
+        ASSERT_NE(nullptr, list->DetailOf(1));
+        EXPECT_EQ(QByteArray("\xFF \xCE\xA9?\n"), list->DetailOf(1)->bytes);
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+    });
+    dev.StopResponder();
+    EXPECT_EQ("SLOW\n\xCE\xA9?\n", received);
+}
+
+TEST_F(MainDialog, AWrongProfileFileOpensNothingAndSaysWhichLineAndWhat) {
+    {
+        std::FILE* file = std::fopen((dev.PortsFolder() + "/COM2.profile").c_str(), "w");
+        ASSERT_NE(nullptr, file);
+        std::fputs("# the meter\nparity = marks\n", file);
+        std::fclose(file);
+    }
+    ui.Run([&] {
+        Open(2);
+        EXPECT_TRUE(ShowsClosed());
+        const QString why = BalloonAt(ui.Control(IDC_OPEN_PORT));
+        EXPECT_TRUE(
+            why.startsWith("cannot open COM2: " + QString::fromStdString(dev.PortsFolder()) +
+                           "/COM2.profile, line 2: "))
+            << why.toStdString();
+    });
+}
+
+TEST_F(MainDialog, AVanishedDeviceIsSaidAtSendAndThePortShownClosedForOneClickToReopen) {
+    dev.StartResponder([](const std::string& cmd) { return "got " + cmd; });
+    StderrCapture capture;
+    const std::string gone = "COM2: the device went away: " + dev.SlavePath();
+    ui.Run([&] {
+        Open(2);
+        ui.SetText(IDC_COMMAND, "A");
+        ui.Click(IDC_SEND);
+        dev.StopResponder();
+        dev.HangUp();
+
+        // "Serial Error" as for any reply that did not come, at once; then why, and the port
+        // shown closed and let go.
+        auto start = Clock::now();
+        ui.Click(IDC_SEND);
+        EXPECT_LT(MsSince(start), 500);
+        EXPECT_EQ(QStringList({"got A", "Serial Error"}), ui.Lines());
+        EXPECT_EQ(QString::fromStdString(gone), BalloonAt(ui.Control(IDC_SEND)));
+        EXPECT_TRUE(ShowsClosed());
+        EXPECT_EQ(INVALID_HANDLE_VALUE, dlg.m_port.m_hPort);
+
+        // Without a port, Send is the Parts' failed exchange: nothing more to say.
+        ui.Click(IDC_SEND);
+        EXPECT_EQ(3, ui.Lines().size());
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+
+        // The device is back (on a new pseudo-terminal): one click opens it again.
+        PtyDevice back(2);
+        back.StartResponder([](const std::string& cmd) { return "back " + cmd; });
+        ui.Click(IDC_OPEN_PORT);
+        EXPECT_TRUE(ShowsOpen());
+        ui.Click(IDC_SEND);
+        EXPECT_EQ(QString("back A"), ui.Lines().last());
+        ui.Click(IDC_CLOSE_PORT);
+        back.StopResponder();
+    });
+    EXPECT_EQ(QStringList{QString(AfxGetAppName()) + ": " + QString::fromStdString(gone)},
+              capture.Lines("went away"));
 }
 
 TEST_F(MainDialog, SerialErrorForSilenceAndForNoPort) {

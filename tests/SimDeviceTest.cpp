@@ -1,3 +1,4 @@
+#include "cli/SimulatedDevice.h"
 #include "serial/SerialPort.h"
 #include "serial/comm.h"
 #include "tests/Files.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <optional>
@@ -184,6 +186,60 @@ TEST_F(SimDevice, EchoReturnsLongTextsWholeUpToItsLimit) {
         const std::size_t text = std::min<std::size_t>(size, (1u << 20) - 5);
         EXPECT_EQ(text + 1, count) << size;
         EXPECT_EQ(static_cast<int>(text + 1), reply.GetLength()) << size;
+    }
+}
+
+// The device's answers to what arrives in pieces, in process: the replies it wrote at once, what
+// it logged, and whether anything is still to come. A piece "<reset>" is the program letting go.
+TEST(SimulatedDeviceReplies, AnswersWholeCommandsHoweverTheyArrive) {
+    struct Case {
+        std::vector<std::string> pieces;
+        std::string replies, log;
+        bool more; // a delayed reply or a stream to come
+    };
+    const std::vector<Case> cases = {
+        {{"*ID", "N?", "\r"}, "MORVIK,SIM-1,0001,1.0\r", "command: *IDN?\n", false},
+        {{"ECHO a\x01z", "\rCRLF\r"},
+         "a\x01z\rOK\r\n",
+         "command: ECHO a\\x01z\ncommand: CRLF\n",
+         false},
+        // A new command forgets the delayed reply and ends the stream.
+        {{"DELAY 200\r", "ECHO x\r"}, "x\r", "command: DELAY 200\ncommand: ECHO x\n", false},
+        {{"STREAM\rSILENT\r"}, "", "command: STREAM\ncommand: SILENT\n", false},
+        {{"ECHO x\rDELAY 200\r"}, "x\r", "command: ECHO x\ncommand: DELAY 200\n", true},
+        // Half a command from a program that let go is nobody's.
+        {{"ECHO hal", "<reset>", "f\r"}, "OK\r", "command: f\n", false},
+        {{"DELAY 200\r", "<reset>"}, "", "command: DELAY 200\n", false},
+        // A program that ends commands with CR LF: the LF is no part of the next command.
+        {{"*IDN?\r", "\n*IDN?\r\nECHO a\nb\r\n"},
+         "MORVIK,SIM-1,0001,1.0\rMORVIK,SIM-1,0001,1.0\ra\nb\r",
+         "command: *IDN?\ncommand: *IDN?\ncommand: ECHO a\\x0ab\n",
+         false},
+    };
+    for (const Case& c : cases) {
+        int line[2];
+        ASSERT_EQ(0, pipe2(line, O_NONBLOCK | O_CLOEXEC));
+        char* logged = nullptr;
+        std::size_t size = 0;
+        std::FILE* log = open_memstream(&logged, &size);
+        ASSERT_NE(nullptr, log);
+        SimulatedDevice device(line[1], log);
+        for (const std::string& piece : c.pieces) {
+            if (piece == "<reset>")
+                device.Reset();
+            else
+                device.Receive(piece.data(), piece.size());
+        }
+        char replies[256];
+        const ssize_t n = read(line[0], replies, sizeof replies);
+        EXPECT_EQ(c.replies, std::string(replies, n > 0 ? static_cast<std::size_t>(n) : 0))
+            << c.pieces[0];
+        EXPECT_EQ(c.more, device.MsToNextEvent() >= 0) << c.pieces[0];
+        std::fclose(log);
+        EXPECT_EQ(c.log, std::string(logged, size)) << c.pieces[0];
+        std::free(logged);
+        close(line[0]);
+        close(line[1]);
     }
 }
 

@@ -275,7 +275,54 @@ keyboard() {
     echo "e2e keyboard acceptance: passed"
 }
 
+# The device killed mid-session (its pseudo-terminal hangs up): the next Send lists
+# "Serial Error", says why in a balloon at the button and shows the port closed; once the device
+# is back, one click on "Open Port" opens it again.
+vanished() {
+    local label="vanished device" device
+    : >"$work/device.log"
+    "$simdevice" --port 1 >"$work/device.log" 2>&1 &
+    device=$!
+    pids+=($device)
+    wait_for "simulated device on COM1" "$work/device.log" || fail "$label: the device did not start"
+    start_program "$label"
+    click "$window" "$work/main.items" 0
+    wait_for "port opened" "$work/device.log" || fail "$label: Open Port did not open port 1"
+    click "$window" "$work/main.items" 1
+    xdotool type --delay 20 'ECHO still there'
+    click "$window" "$work/main.items" 4
+    wait_for "command: ECHO still there" "$work/device.log" || fail "$label: Send sent nothing"
+    sleep 0.3 # the reply is in: a click while Send waits would be dropped
+
+    # Killed (SIGTERM: it takes its link with it, so that a new one cannot be mistaken for a
+    # pseudo-terminal whose number somebody else got meanwhile).
+    kill -TERM "$device"
+    wait "$device" || fail "$label: the device did not stop cleanly"
+    click "$window" "$work/main.items" 4
+    timeout 5 xdotool search --sync --onlyvisible --pid "$program_pid" \
+        --name '^COM1: the device went away: /dev/pts/' >/dev/null \
+        || fail "$label: no balloon at Send"
+    grep -q "COM1: the device went away: /dev/pts/" "$work/program.log" \
+        || fail "$label: nothing on standard error"
+
+    : >"$work/device.log"
+    "$simdevice" --port 1 >"$work/device.log" 2>&1 &
+    device=$!
+    pids+=($device)
+    wait_for "simulated device on COM1" "$work/device.log" || fail "$label: the device did not come back"
+    click "$window" "$work/main.items" 0
+    wait_for "port opened" "$work/device.log" || fail "$label: one click did not open port 1 again"
+    click "$window" "$work/main.items" 4
+    wait_for "command: ECHO still there" "$work/device.log" || fail "$label: no Send after reopening"
+    xdotool key alt+F4
+    expect_clean_exit "$program_pid" "$label: "
+    kill -TERM "$device"
+    wait "$device" || fail "$label: the device did not stop cleanly"
+    echo "e2e vanished device: passed"
+}
+
 keyboard
+vanished
 scenario "no window manager"
 
 openbox --sm-disable >"$work/openbox.log" 2>&1 &

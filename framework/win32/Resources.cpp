@@ -1,5 +1,6 @@
 #include "framework/win32/Resources.h"
 
+#include "framework/win32/AnsiCodePage.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/WinUser.h"
 
@@ -35,6 +36,10 @@ std::map<UINT, IconImages>& Icons() {
 }
 
 } // namespace
+
+void CResources::SetActiveCodePage(UINT nCodePage) {
+    AnsiCodePage::SetActive(nCodePage);
+}
 
 void CResources::SetDialog(UINT nID, const DialogTemplate* pTemplate) {
     if (pTemplate)

@@ -6,8 +6,8 @@
 
 #include <initializer_list>
 
-// The program's dialog templates and icons, keyed by resource identifier. Resource files
-// register theirs during static initialisation. Strings live in CStringTable.
+// The program's manifest, and its dialog templates and icons keyed by resource identifier. Resource
+// files register theirs during static initialisation. Strings live in CStringTable.
 class CResources {
 public:
     static void SetDialog(UINT nID, const DialogTemplate* pTemplate);
@@ -22,6 +22,11 @@ public:
     struct DialogEntry {
         DialogEntry(UINT nID, const DialogTemplate* pTemplate) { SetDialog(nID, pTemplate); }
     };
+    // The program's manifest: the ANSI code page it runs with (CP_UTF8; 1252 without one).
+    struct ManifestEntry {
+        explicit ManifestEntry(UINT nActiveCodePage) { SetActiveCodePage(nActiveCodePage); }
+    };
+    static void SetActiveCodePage(UINT nCodePage);
     struct IconEntry {
         IconEntry(UINT nID, std::initializer_list<const char* const*> images,
                   const char* pszSvg = nullptr) {

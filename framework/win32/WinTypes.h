@@ -71,6 +71,11 @@ constexpr UINT BM_SETSTYLE = 0x00F4;
 constexpr UINT BM_CLICK = 0x00F5;
 constexpr UINT LB_ADDSTRING = 0x0180;
 constexpr UINT LB_RESETCONTENT = 0x0184;
+// The platform's own: a list box line's detail (wParam the line's index, lParam an
+// LBITEMDETAIL*), shown in the line's tooltip, copied by its menu's "Copy as Hex" and written by
+// its tab-separated save. LB_ERR for a line that is not there.
+constexpr UINT LB_SETITEMDETAIL = WM_USER + 0x0100;
+constexpr LRESULT LB_ERR = -1;
 
 // Notifications, in the high word of WM_COMMAND's wParam.
 constexpr WORD BN_CLICKED = 0;
@@ -93,6 +98,9 @@ constexpr LRESULT DLGC_BUTTON = 0x2000;
 // A string a program may register to name, in its own words, what a list box's menu saves
 // ("&Save As..." when it registers none).
 constexpr UINT IDS_LISTBOX_SAVE_AS = 0xEF10;
+
+// Code pages: the program's ANSI code page is 1252 (Windows-1252) or this.
+constexpr UINT CP_UTF8 = 65001;
 
 // Command identifiers
 constexpr UINT IDOK = 1;
@@ -124,6 +132,14 @@ constexpr int SW_SHOWDEFAULT = 10;
 inline LPCSTR RT_GROUP_ICON() {
     return MAKEINTRESOURCE(14);
 }
+
+// What a list box line was made from.
+struct LBITEMDETAIL {
+    LPCSTR lpszCommand; // the command that asked for it, in the ANSI code page
+    long long llTimeMs; // when it came, in milliseconds since 1970-01-01 UTC
+    const char* pBytes; // the bytes as they came, their terminator included
+    int cbBytes;
+};
 
 // Window styles
 constexpr DWORD WS_POPUP = 0x80000000;

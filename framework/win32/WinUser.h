@@ -90,6 +90,10 @@ BOOL AddEditHistory(HWND hEdit, LPCSTR lpszText);
 // Message boxes. A null owner: the window the user is working in.
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
+// The program's ANSI code page, in which the text of every call here is: 1252 (Windows-1252),
+// or CP_UTF8 when its manifest asks for it.
+UINT GetACP();
+
 // The module and its resources
 HINSTANCE GetModuleHandleA(LPCSTR lpModuleName); // null: the program's own
 HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);

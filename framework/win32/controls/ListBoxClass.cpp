@@ -31,6 +31,17 @@ LRESULT ListBoxProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
     case LB_RESETCONTENT:
         pList->ResetContent();
         return 0;
+    case LB_SETITEMDETAIL: {
+        const auto* pDetail = reinterpret_cast<const LBITEMDETAIL*>(lParam);
+        if (!pDetail)
+            return LB_ERR;
+        ListBoxControl::Detail detail;
+        detail.command = AnsiCodePage::ToUnicode(pDetail->lpszCommand);
+        detail.timeMs = pDetail->llTimeMs;
+        if (pDetail->pBytes && pDetail->cbBytes > 0)
+            detail.bytes = QByteArray(pDetail->pBytes, pDetail->cbBytes);
+        return pList->SetDetail(static_cast<int>(wParam), detail) ? 0 : LB_ERR;
+    }
     default:
         return DefWindowProcA(hWnd, nMsg, wParam, lParam);
     }

@@ -11,6 +11,7 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
@@ -29,9 +30,6 @@
 
 namespace {
 
-// A tooltip shows this much of a line at most.
-constexpr int kMaxTipChars = 4096;
-
 std::unordered_set<const QObject*>& LiveLists() {
     static auto* lists = new std::unordered_set<const QObject*>; // outlives every list
     return *lists;
@@ -43,6 +41,39 @@ QAccessibleInterface* AccessibleList(const QString&, QObject* pObject) {
                : nullptr;
 }
 
+// A tooltip shows this much of a line, and of its bytes, at most.
+constexpr int kMaxTipChars = 4096;
+constexpr int kMaxTipBytes = 256;
+
+// Local time to the millisecond, as the tooltip and the tab-separated file give it.
+QString TimeText(qint64 timeMs) {
+    return QDateTime::fromMSecsSinceEpoch(timeMs).toString("yyyy-MM-dd hh:mm:ss.zzz");
+}
+
+// A field of a tab-separated line: no tab or line end of its own.
+QString TsvField(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
 } // namespace
 
 ListBoxControl::ListBoxControl(bool bSorted, QWidget* pParent)
@@ -99,6 +130,7 @@ int ListBoxControl::AddString(const QString& text) {
     }
     m_model.insertRows(row, 1);
     m_model.setData(m_model.index(row), text);
+    m_details.emplace(m_details.begin() + row);
     return row;
 }
 
@@ -109,10 +141,12 @@ void ListBoxControl::AddStrings(const QStringList& lines) {
         return;
     }
     m_model.setStringList(m_model.stringList() + lines);
+    m_details.resize(m_details.size() + static_cast<std::size_t>(lines.size()));
 }
 
 void ListBoxControl::ResetContent() {
     m_model.setStringList(QStringList());
+    m_details.clear();
 }
 
 int ListBoxControl::Count() const {
@@ -123,20 +157,55 @@ QString ListBoxControl::Text(int nIndex) const {
     return m_model.data(m_model.index(nIndex), Qt::DisplayRole).toString();
 }
 
+bool ListBoxControl::SetDetail(int nIndex, const Detail& detail) {
+    if (nIndex < 0 || nIndex >= Count())
+        return false;
+    m_details[static_cast<std::size_t>(nIndex)] = detail;
+    return true;
+}
+
+const ListBoxControl::Detail* ListBoxControl::DetailOf(int nIndex) const {
+    if (nIndex < 0 || nIndex >= Count() || !m_details[static_cast<std::size_t>(nIndex)])
+        return nullptr;
+    return &*m_details[static_cast<std::size_t>(nIndex)];
+}
+
+QString ListBoxControl::Hex(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
 void ListBoxControl::Copy() {
     const QModelIndexList rows = selectionModel()->selectedRows();
     if (!rows.isEmpty())
         QGuiApplication::clipboard()->setText(rows.first().data().toString());
 }
 
+void ListBoxControl::CopyAsHex() {
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    const Detail* pDetail = rows.isEmpty() ? nullptr : DetailOf(rows.first().row());
+    if (pDetail)
+        QGuiApplication::clipboard()->setText(Hex(pDetail->bytes));
+}
+
 void ListBoxControl::CopyAll() {
     QGuiApplication::clipboard()->setText(m_model.stringList().join('\n'));
 }
 
-bool ListBoxControl::Save(const QString& path, QString* pError) const {
+bool ListBoxControl::Save(const QString& path, QString* pError, FileFormat format) const {
+    const QStringList lines = m_model.stringList();
     QByteArray bytes;
-    for (const QString& line : m_model.stringList())
-        bytes += (line + '\n').toUtf8();
+    if (format == FileFormat::TabSeparated)
+        bytes += "time\tcommand\treply\n";
+    for (int i = 0; i < lines.size(); ++i) {
+        if (format == FileFormat::Text) {
+            bytes += (lines[i] + '\n').toUtf8();
+            continue;
+        }
+        const Detail* pDetail = DetailOf(i);
+        const QString time = pDetail ? TimeText(pDetail->timeMs) : QString();
+        const QString command = pDetail ? TsvField(pDetail->command) : QString();
+        bytes += (time + '\t' + command + '\t' + TsvField(lines[i]) + '\n').toUtf8();
+    }
     return WriteWholeFile(path, bytes, pError);
 }
 
@@ -144,12 +213,17 @@ void ListBoxControl::SaveAs() {
     const char* pszEntry = CStringTable::Find(IDS_LISTBOX_SAVE_AS);
     QString title = QString::fromLatin1(pszEntry ? pszEntry : "&Save As...");
     title.remove('&').remove("...");
+    const QString tsv = "Tab-separated values (*.tsv)";
+    QString type;
     const QString path = QFileDialog::getSaveFileName(
         window(), title, QDir::home().filePath(QString(GetProgramName()) + ".txt"),
-        "Text files (*.txt);;All files (*)");
+        "Text files (*.txt);;" + tsv + ";;All files (*)", &type);
     ReturnFocus(window());
+    const FileFormat format = type == tsv || path.endsWith(".tsv", Qt::CaseInsensitive)
+                                  ? FileFormat::TabSeparated
+                                  : FileFormat::Text;
     QString error;
-    if (path.isEmpty() || Save(path, &error))
+    if (path.isEmpty() || Save(path, &error, format))
         return;
     QMessageBox box(QMessageBox::Warning, GetProgramName(),
                     QString("Cannot save %1: %2").arg(QDir::toNativeSeparators(path), error),
@@ -176,8 +250,10 @@ void ListBoxControl::contextMenuEvent(QContextMenuEvent* pEvent) {
         pAction->setEnabled(on);
         return pAction;
     };
-    add("&Copy", &ListBoxControl::Copy, selectionModel()->hasSelection())
-        ->setShortcut(QKeySequence::Copy);
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    const Detail* pDetail = rows.isEmpty() ? nullptr : DetailOf(rows.first().row());
+    add("&Copy", &ListBoxControl::Copy, !rows.isEmpty())->setShortcut(QKeySequence::Copy);
+    add("Copy as &Hex", &ListBoxControl::CopyAsHex, pDetail && !pDetail->bytes.isEmpty());
     add("Copy &All", &ListBoxControl::CopyAll, Count() > 0);
     add(QString::fromLatin1(pszSaveAs ? pszSaveAs : "&Save As..."), &ListBoxControl::SaveAs,
         Count() > 0);
@@ -215,14 +291,25 @@ bool ListBoxControl::viewportEvent(QEvent* pEvent) {
         return QTableView::viewportEvent(pEvent);
     const auto* pHelp = static_cast<QHelpEvent*>(pEvent);
     const QModelIndex index = indexAt(pHelp->pos());
-    if (index.isValid() && IsCut(index)) {
-        // Wrapped, so that a long reply stays on the screen.
-        QToolTip::showText(pHelp->globalPos(),
-                           WrappedTipText(index.data().toString().left(kMaxTipChars), this),
-                           viewport(), visualRect(index));
-    } else {
-        QToolTip::hideText();
+    // The line whole where it is cut, then what it was made from.
+    QStringList paragraphs;
+    if (index.isValid() && IsCut(index))
+        paragraphs << index.data().toString().left(kMaxTipChars);
+    if (const Detail* pDetail = index.isValid() ? DetailOf(index.row()) : nullptr) {
+        QString bytes =
+            pDetail->bytes.isEmpty() ? QString("none") : Hex(pDetail->bytes.left(kMaxTipBytes));
+        if (pDetail->bytes.size() > kMaxTipBytes)
+            bytes += QString(" ... (%1 bytes)").arg(pDetail->bytes.size());
+        paragraphs << "Command: " + pDetail->command.left(kMaxTipChars)
+                   << "Time: " + TimeText(pDetail->timeMs) << "Bytes: " + bytes;
     }
+    if (paragraphs.isEmpty()) {
+        QToolTip::hideText();
+        return true;
+    }
+    // Wrapped, so that a long reply and its bytes stay on the screen.
+    QToolTip::showText(pHelp->globalPos(), WrappedTipText(paragraphs.join('\n'), this), viewport(),
+                       visualRect(index));
     return true;
 }
 
