@@ -785,6 +785,24 @@ TEST_F(MainDialog,
         ui.ClickOnScreen(field);
         EXPECT_EQ(nullptr, BalloonTip::Current());
         EXPECT_EQ(ui.Control(IDC_COMMAND), QApplication::focusWidget());
+
+        // A balloon at Send (a command the line cannot carry, a device gone), outside the
+        // group: whole, its tail at Send, the command to be mended and the list in view.
+        for (const QString& text : {QString::fromUtf8("not sent: U+03A9 \u03A9 is not in "
+                                                      "windows-1252, the port's encoding"),
+                                    QString("COM2: the device went away: /dev/pts/12")}) {
+            SCOPED_TRACE(text.toStdString());
+            BalloonTip::Show(ui.Control(IDC_SEND), text, BalloonTip::Room::Window);
+            const BalloonTip* tip = BalloonTip::Current();
+            ASSERT_NE(nullptr, tip);
+            const QRegion covered = tip->Covered();
+            EXPECT_EQ(covered, covered.intersected(dialog));
+            EXPECT_TRUE(ScreenRect(IDC_SEND).adjusted(-2, -2, 2, 2).contains(tip->TailPoint()));
+            for (int nID : {IDC_COMMAND, IDC_RESPONSE_LIST})
+                EXPECT_FALSE(covered.intersects(ScreenRect(nID))) << nID;
+            EXPECT_EQ(QString(text).remove(' '), tip->Lines().join("").remove(' '));
+            ui.Key(Qt::Key_Escape);
+        }
     });
 }
 
