@@ -57,7 +57,8 @@ QPoint DialogDriver::ItemCentre(int index) const {
         return QPoint(-1, -1);
     const DialogTemplate::Item& item = pWindow->Template().items[index];
     return QPoint(pWindow->UnitsToPixelsX(item.x) + pWindow->UnitsToPixelsX(item.cx) / 2,
-                  pWindow->UnitsToPixelsY(item.y) + pWindow->UnitsToPixelsY(item.cy) / 2);
+                  pWindow->ClientTop() + pWindow->UnitsToPixelsY(item.y) +
+                      pWindow->UnitsToPixelsY(item.cy) / 2);
 }
 
 void DialogDriver::ClickAt(const QPoint& pos, Qt::MouseButton button) {

@@ -3,7 +3,8 @@
 //       prints "index id x y width height" per template item: where the template places it
 //       in the window, in pixels of this display's fonts
 //   dialog_probe blank <window id> <x> <y> <width> <height>
-//       exit status 0 when that rectangle of the window is one colour, 1 when it is not
+//       exit status 0 when that rectangle of the window (0: the screen) is one colour, 1 when
+//       it is not
 //   dialog_probe wide <window id> <x> <y> <width> <height>
 //       exit status 0 when a pixel row of that rectangle is marked from its first tenth to its
 //       last (a line of text wider than the rectangle), 1 when none is
@@ -14,6 +15,12 @@
 //   dialog_probe locate <dialog id>
 //       prints "x y", where on the screen the dialog's inside begins, found by its largest white
 //       area (an empty list), for a display that does not say where windows are (Wayland)
+//   dialog_probe size <dialog id>
+//       prints "width height" of the dialog's inside, in pixels of this display's fonts
+//   dialog_probe balloon <picture>
+//       finds the balloon tip in the picture by its colour: prints "left top right bottom x y",
+//       the bounds of its largest area of that colour and its tail's tip; exit status 1 when
+//       there is none
 //   dialog_probe differs <a.png> <b.png>
 //       prints how many pixels of two pictures of the same size differ
 //   dialog_probe ping <window id>
@@ -33,7 +40,10 @@
 #include <QImage>
 #include <QPixmap>
 #include <QScreen>
+#include <QToolTip>
 
+#include <iterator>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -98,18 +108,20 @@ int Wide(WId window, int x, int y, int cx, int cy) {
     return 1;
 }
 
-// The bounding box of the largest area of white pixels joined side by side.
-QRect LargestWhite(const QImage& image) {
+// The bounding box of the largest area of pixels of one colour joined side by side.
+QRect LargestArea(const QImage& image, QRgb colour) {
     const int w = image.width();
     const int h = image.height();
     std::vector<bool> seen(static_cast<std::size_t>(w) * h);
-    const auto white = [&](int x, int y) { return (image.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF; };
+    const auto same = [&](int x, int y) {
+        return (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
+    };
     QRect best;
     long bestCount = 0;
     std::vector<QPoint> todo;
     for (int y0 = 0; y0 < h; ++y0) {
         for (int x0 = 0; x0 < w; ++x0) {
-            if (seen[static_cast<std::size_t>(y0) * w + x0] || !white(x0, y0))
+            if (seen[static_cast<std::size_t>(y0) * w + x0] || !same(x0, y0))
                 continue;
             QRect box(x0, y0, 1, 1);
             long count = 0;
@@ -124,7 +136,7 @@ QRect LargestWhite(const QImage& image) {
                     const QPoint q = p + d;
                     const std::size_t at = static_cast<std::size_t>(q.y()) * w + q.x();
                     if (q.x() < 0 || q.y() < 0 || q.x() >= w || q.y() >= h || seen[at] ||
-                        !white(q.x(), q.y()))
+                        !same(q.x(), q.y()))
                         continue;
                     seen[at] = true;
                     todo.push_back(q);
@@ -137,6 +149,10 @@ QRect LargestWhite(const QImage& image) {
         }
     }
     return best;
+}
+
+QRect LargestWhite(const QImage& image) {
+    return LargestArea(image, 0xFFFFFF);
 }
 
 // The dialog drawn here, from its template, and the screen: the same white area in both gives
@@ -152,6 +168,79 @@ int Locate(UINT nID) {
     if (own.isEmpty() || there.size() != own.size())
         return 1;
     std::printf("%d %d\n", there.x() - own.x(), there.y() - own.y());
+    return 0;
+}
+
+int Size(UINT nID) {
+    const DialogTemplate* pTemplate = CResources::FindDialog(nID);
+    if (!pTemplate)
+        return 2;
+    const DialogWindow window(*pTemplate, nullptr);
+    std::printf("%d %d\n", window.UnitsToPixelsX(pTemplate->cx),
+                window.UnitsToPixelsY(pTemplate->cy));
+    return 0;
+}
+
+// The balloon's body is a rectangle; its tail leaves one side of it: on that edge of the area's
+// bounds lie the few pixels of the tail's end, on the others the body's long edges.
+int Balloon(const char* pszPicture) {
+    const QImage image(QString::fromLocal8Bit(pszPicture));
+    if (image.isNull())
+        return 2;
+    const QRgb colour = QToolTip::palette().color(QPalette::ToolTipBase).rgb();
+    const QRect box = LargestArea(image, colour);
+    if (box.width() < 20 || box.height() < 20)
+        return 1;
+    const auto same = [&](QPoint p) { return (image.pixel(p) & 0xFFFFFF) == (colour & 0xFFFFFF); };
+    QPoint tip;
+    int fewest = INT_MAX;
+    const struct {
+        QPoint from, step;
+        int length;
+    } edges[] = {{box.topLeft(), {1, 0}, box.width()},
+                 {box.bottomLeft(), {1, 0}, box.width()},
+                 {box.topLeft(), {0, 1}, box.height()},
+                 {box.topRight(), {0, 1}, box.height()}};
+    QPoint out;
+    for (std::size_t k = 0; k < std::size(edges); ++k) {
+        const auto& edge = edges[k];
+        int n = 0;
+        QPoint sum;
+        for (int i = 0; i < edge.length; ++i) {
+            const QPoint p = edge.from + edge.step * i;
+            if (same(p)) {
+                ++n;
+                sum += p;
+            }
+        }
+        if (n > 0 && n < fewest) {
+            fewest = n;
+            tip = sum / n;
+            out = k == 0   ? QPoint(0, -1)
+                  : k == 1 ? QPoint(0, 1)
+                  : k == 2 ? QPoint(-1, 0)
+                           : QPoint(1, 0);
+        }
+    }
+    // Where the tail narrows to a point its fill gives way to its outline's ink: follow that
+    // out to where it ends.
+    const QPoint across(out.y(), out.x());
+    for (int step = 0; step < 60; ++step) {
+        int darkest = 0xE0;
+        QPoint next;
+        for (int d = -2; d <= 2; ++d) {
+            const QPoint q = tip + out + across * d;
+            if (image.valid(q) && qGray(image.pixel(q)) < darkest) {
+                darkest = qGray(image.pixel(q));
+                next = q;
+            }
+        }
+        if (next.isNull())
+            break;
+        tip = next;
+    }
+    std::printf("%d %d %d %d %d %d\n", box.left(), box.top(), box.right(), box.bottom(), tip.x(),
+                tip.y());
     return 0;
 }
 
@@ -317,6 +406,10 @@ int main(int argc, char** argv) {
         return Items(static_cast<UINT>(std::atoi(argv[2])));
     if (argc == 3 && QByteArray(argv[1]) == "locate")
         return Locate(static_cast<UINT>(std::atoi(argv[2])));
+    if (argc == 3 && QByteArray(argv[1]) == "size")
+        return Size(static_cast<UINT>(std::atoi(argv[2])));
+    if (argc == 3 && QByteArray(argv[1]) == "balloon")
+        return Balloon(argv[2]);
     if (argc == 4 && QByteArray(argv[1]) == "differs")
         return Differs(argv[2], argv[3]);
     if (argc == 3 && QByteArray(argv[1]) == "shot")
@@ -334,8 +427,8 @@ int main(int argc, char** argv) {
                       static_cast<UINT>(std::atoi(argv[3])), argv[4]);
     std::fprintf(stderr,
                  "usage: %s items <dialog id> | blank|wide <window> <x> <y> <w> <h> | exclusive "
-                 "<tty> | shot <file> | locate <dialog id> | differs <a> <b> | ping <window> | "
-                 "frames <window> <dialog id> <picture>\n",
+                 "<tty> | shot <file> | locate|size <dialog id> | balloon <picture> | differs <a> "
+                 "<b> | ping <window> | frames <window> <dialog id> <picture>\n",
                  argv[0]);
     return 2;
 }

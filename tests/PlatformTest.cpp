@@ -3,8 +3,10 @@
 
 #include "dialog/resource.h"
 #include "framework/afx/Dialog.h"
+#include "framework/win32/DialogWindow.h"
 #include "framework/win32/Handles.h"
 #include "framework/win32/Resources.h"
+#include "framework/win32/TitleBar.h"
 #include "tests/CodePageScope.h"
 #include "tests/DialogDriver.h"
 #include "testsupport/PtyDevice.h"
@@ -296,6 +298,50 @@ TEST(Platform, ADialogIsCentredWithItsFrameOnTheScreenAndItsIconHasEverySize) {
         ASSERT_GT(window->height(), screen.height());
         EXPECT_EQ(screen.top(), window->frameGeometry().top());
     });
+}
+
+// The title bar's buttons are the template's boxes: Close with the window menu, minimize and
+// maximize only with their boxes. On Wayland, whose decoration shows them all whatever the
+// flags, a dialog without them draws a title bar of its own.
+TEST(Platform, TheTitleBarHasTheButtonsOfTheTemplatesBoxes) {
+    using F = Qt::WindowType;
+    const DWORD dialog = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
+    const struct {
+        DWORD style;
+        Qt::WindowFlags present, absent;
+        bool ownOnWayland;
+    } cases[] = {
+        {dialog, F::WindowCloseButtonHint | F::WindowSystemMenuHint | F::WindowTitleHint,
+         F::WindowMinimizeButtonHint | F::WindowMaximizeButtonHint, true},
+        {dialog | WS_MINIMIZEBOX, F::WindowCloseButtonHint | F::WindowMinimizeButtonHint,
+         F::WindowMaximizeButtonHint, false},
+        {dialog | WS_MINIMIZEBOX | WS_MAXIMIZEBOX,
+         F::WindowCloseButtonHint | F::WindowMinimizeButtonHint | F::WindowMaximizeButtonHint,
+         {},
+         false},
+        {WS_POPUP | WS_CAPTION | DS_SETFONT, F::WindowTitleHint,
+         F::WindowCloseButtonHint | F::WindowMinimizeButtonHint | F::WindowMaximizeButtonHint,
+         true},
+        {WS_POPUP | DS_SETFONT, {}, F::WindowTitleHint | F::WindowCloseButtonHint, false},
+        // The program's own: the main dialog and the About box.
+        {CResources::FindDialog(IDD_SERIALDEMO_DIALOG)->style,
+         F::WindowCloseButtonHint | F::WindowSystemMenuHint,
+         F::WindowMinimizeButtonHint | F::WindowMaximizeButtonHint, true},
+        {CResources::FindDialog(IDD_ABOUTBOX)->style,
+         F::WindowCloseButtonHint | F::WindowSystemMenuHint,
+         F::WindowMinimizeButtonHint | F::WindowMaximizeButtonHint, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.style);
+        DialogTemplate tmpl = kEveryClassDialog;
+        tmpl.style = c.style;
+        const DialogWindow window(tmpl, nullptr);
+        EXPECT_EQ(c.present, window.windowFlags() & c.present);
+        EXPECT_EQ(Qt::WindowFlags(), window.windowFlags() & c.absent);
+        EXPECT_EQ(c.ownOnWayland, TitleBar::Wanted(c.style, "wayland"));
+        EXPECT_FALSE(TitleBar::Wanted(c.style, "xcb"));
+        EXPECT_EQ(0, window.ClientTop()); // offscreen: no title bar of its own
+    }
 }
 
 } // namespace

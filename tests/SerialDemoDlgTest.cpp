@@ -723,6 +723,89 @@ TEST_F(MainDialog, TheBalloonIsWholeOnTheScreenAndPointsAtTheButtonWhereverTheDi
     });
 }
 
+// Where the platform does not say where windows are (Wayland), the balloon lies within the
+// dialog: in the band between the port field's row and the list, its tail up to the button.
+TEST_F(MainDialog,
+       WithinTheWindowTheBalloonKeepsClearOfThePortFieldAndTheListAndPointsAtTheButton) {
+    dev.Link(3, "/nonexistent/serial-device");
+    ui.Run([&] {
+        Open(3);
+        QWidget* button = ui.Control(IDC_OPEN_PORT);
+        const QString reason = button->toolTip();
+        ASSERT_TRUE(reason.startsWith("cannot open COM3: ")) << reason.toStdString();
+        ui.Key(Qt::Key_Escape);
+        const QString longest =
+            "cannot open COM1: /home/a-rather-long-user-name/.config/MorvikSerialDemo/ports/COM1 "
+            "-> /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0: permission "
+            "denied; is your user in the dialout group? (sudo adduser $USER dialout, then log in "
+            "again)";
+        const struct {
+            QString text;
+            bool whole; // shown whole, else cut with an ellipsis
+        } cases[] = {{"cannot open COM6: port number outside 1 to 4", true},
+                     {reason, true},
+                     {longest + "; " + longest + "; " + longest, false}};
+        const QRect dialog(ui.Window()->mapToGlobal(QPoint(0, 0)), ui.Window()->size());
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.text.toStdString());
+            BalloonTip::Show(button, c.text, BalloonTip::Room::Window);
+            BalloonTip* tip = BalloonTip::Current();
+            ASSERT_NE(nullptr, tip);
+            EXPECT_FALSE(tip->isWindow());
+            const QRegion covered = tip->Covered();
+            EXPECT_EQ(covered, covered.intersected(dialog));
+            // Only the command row and the group's frame lie under it: template items 1, 2, 4
+            // and 10; its tail passes between the port field and its label.
+            const std::vector<QWidget*>& items = DialogOf(dlg.m_hWnd)->Controls();
+            for (int i : {0, 3, 5, 6, 7, 8, 9})
+                EXPECT_FALSE(covered.intersects(
+                    QRect(items[i]->mapToGlobal(QPoint(0, 0)), items[i]->size())))
+                    << "item " << i;
+            EXPECT_TRUE(
+                ScreenRect(IDC_OPEN_PORT).adjusted(-2, -2, 2, 2).contains(tip->TailPoint()));
+            const QStringList lines = tip->Lines();
+            for (const QString& line : lines)
+                EXPECT_LE(tip->fontMetrics().horizontalAdvance(line), tip->width())
+                    << line.toStdString();
+            QString shown = lines.join(' ');
+            if (c.whole) {
+                EXPECT_EQ(QString(c.text).remove(' '), shown.remove(' '));
+            } else {
+                EXPECT_GT(lines.size(), 1);
+                EXPECT_TRUE(lines.last().endsWith(QChar(0x2026))) << lines.last().toStdString();
+                EXPECT_TRUE(c.text.startsWith(lines.first()));
+            }
+            // Whole for a screen reader, and the button's tooltip keeps the failure's reason.
+            EXPECT_EQ(c.text, QAccessible::queryAccessibleInterface(tip)->text(QAccessible::Name));
+            EXPECT_EQ(reason, button->toolTip());
+        }
+        // It covers the command field, and a click there goes to the field.
+        const QPoint field = ui.ScreenCentre(IDC_COMMAND);
+        ASSERT_TRUE(BalloonTip::Current()->Covered().contains(field));
+        ui.ClickOnScreen(field);
+        EXPECT_EQ(nullptr, BalloonTip::Current());
+        EXPECT_EQ(ui.Control(IDC_COMMAND), QApplication::focusWidget());
+
+        // A balloon at Send (a command the line cannot carry, a device gone), outside the
+        // group: whole, its tail at Send, the command to be mended and the list in view.
+        for (const QString& text : {QString::fromUtf8("not sent: U+03A9 \u03A9 is not in "
+                                                      "windows-1252, the port's encoding"),
+                                    QString("COM2: the device went away: /dev/pts/12")}) {
+            SCOPED_TRACE(text.toStdString());
+            BalloonTip::Show(ui.Control(IDC_SEND), text, BalloonTip::Room::Window);
+            const BalloonTip* tip = BalloonTip::Current();
+            ASSERT_NE(nullptr, tip);
+            const QRegion covered = tip->Covered();
+            EXPECT_EQ(covered, covered.intersected(dialog));
+            EXPECT_TRUE(ScreenRect(IDC_SEND).adjusted(-2, -2, 2, 2).contains(tip->TailPoint()));
+            for (int nID : {IDC_COMMAND, IDC_RESPONSE_LIST})
+                EXPECT_FALSE(covered.intersects(ScreenRect(nID))) << nID;
+            EXPECT_EQ(QString(text).remove(' '), tip->Lines().join("").remove(' '));
+            ui.Key(Qt::Key_Escape);
+        }
+    });
+}
+
 TEST_F(MainDialog, TheReasonWrapsAtWordsAndSlashesToASaneWidthInTheBalloonAndTheTooltip) {
     dev.Link(3, "/nonexistent/serial-device");
     ui.Run([&] {

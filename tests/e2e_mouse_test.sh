@@ -67,6 +67,22 @@ wait_blank() {
 
 # Main dialog items: 0 Open Port, 1 command, 3 "Response", 4 Send, 5 Clear, 6 list, 7 port,
 # 9 Close Port. About box: 3 OK.
+# no_min_max WINDOW WHAT: neither minimize nor maximize offered, as the templates have no such
+# boxes: the window's Motif hints name them neither among the functions (8, 16) nor among the
+# decorations (32, 64); a window manager that says what it allows allows no maximize (openbox
+# keeps its minimize button whatever the hints say).
+no_min_max() {
+    local hints functions decorations
+    hints=$(xprop -id "$1" _MOTIF_WM_HINTS)
+    read -r _ functions decorations _ < <(sed 's/^[^=]*= //; s/,//g' <<<"$hints")
+    [[ $functions == 0x* && $decorations == 0x* ]] || fail "$2: no Motif hints: $hints"
+    [ $((functions & 0x18)) -eq 0 ] && [ $((decorations & 0x60)) -eq 0 ] \
+        || fail "$2: the window offers minimize or maximize: $hints"
+    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
+        hints=$(xprop -id "$1" _NET_WM_ALLOWED_ACTIONS)
+        if grep -q MAXIMIZE <<<"$hints"; then fail "$2: the window manager allows $hints"; fi
+    fi
+}
 scenario() {
     local label=$1
     : >"$work/device.log"
@@ -84,6 +100,7 @@ scenario() {
     window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvik Serial Demo$' | head -n1)
     [ -n "$window" ] || fail "$label: no dialog window"
     xdotool windowfocus --sync "$window" 2>/dev/null || true
+    no_min_max "$window" "$label: the dialog"
 
     # Port 2 into the port field: a double click selects the 1 there, typing replaces it.
     click "$window" "$work/main.items" 7 1 2
@@ -119,6 +136,7 @@ scenario() {
     about=$(timeout 10 xdotool search --sync --onlyvisible --name '^About Morvik Serial Demo$' \
         | head -n1)
     [ -n "$about" ] || fail "$label: the About box did not open"
+    no_min_max "$about" "$label: the About box"
     click "$about" "$work/about.items" 3
     for _ in $(seq 50); do
         xdotool search --onlyvisible --name '^About Morvik Serial Demo$' >/dev/null || break

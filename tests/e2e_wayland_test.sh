@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End to end on Wayland: the program with Qt's Wayland plugin on weston, which runs nested in
-# Xvfb so that xdotool's real pointer and keys drive it, talking to the simulated device. Also
+# Xvfb so that xdotool's real pointer and keys drive it, talking to the simulated device: its
+# own title bar, the failure balloon wherever the dialog is dragged, the compositor's end. Also
 # a stale WAYLAND_DISPLAY beside a working X display. Pictures of each step go to the folder
 # given. Exits 77 (skipped) when weston is not installed.
 # Usage: e2e_wayland_test.sh <MorvikSerialDemo> <morvik-simdevice> <dialog_probe> <pictures>
@@ -51,6 +52,11 @@ probe items 102 >"$work/main.items" || fail "no layout of the main dialog"
 
 # start_program WHAT: the program; where its dialog's inside begins on the screen in $origin.
 start_program() {
+    # The window of a program that has just ended may stay on the output for a frame or two.
+    for _ in $(seq 25); do
+        probe locate 102 >/dev/null 2>&1 || break
+        sleep 0.2
+    done
     "$program" >"$work/program.log" 2>&1 &
     program_pid=$!
     pids+=($program_pid)
@@ -77,9 +83,16 @@ click() {
 # changed BEFORE AFTER: whether the screen changed by more than a pointer's worth of pixels.
 changed() { [ "$(probe differs "$pictures/$1.png" "$pictures/$2.png")" -gt 1500 ]; }
 
-# Main dialog items: 0 Open Port, 1 command, 3 "Response", 6 list, 7 port, 9 Close Port.
+# Main dialog items: 0 Open Port, 1 command, 3 "Response", 5 Clear, 6 list, 7 port,
+# 9 Close Port.
+read -r dialog_w dialog_h <<<"$(probe size 102)"
 start_program "Wayland"
 shot 1-started
+# The title bar has Close and neither minimize nor maximize, which the template does not have:
+# where they would be, left of Close, it is bare.
+read -r ox oy <<<"$origin"
+probe blank 0 $((ox + dialog_w - 70)) $((oy - 20)) 44 14 \
+    || fail "the title bar shows more buttons than Close"
 click 0
 wait_for "port opened" "$work/device.log" || fail "Open Port did not open port 1"
 click 1
@@ -165,9 +178,88 @@ changed 7-menu-closed 8-window-menu || fail "no window menu"
 xdotool key Escape
 sleep 0.3
 
+# Dragged by its title bar to the right edge of weston's output, then to its bottom edge, the
+# dialog shows a failed open's balloon within itself: whole on the output, its border drawn all
+# round, its tail's tip at Open Port.
+click 5 # Clear: an empty list, by which the dialog is found
+# drag_to X Y: the dialog's inside moved to begin at X Y, by a drag of its title bar.
+drag_to() {
+    local ox oy gx gy
+    read -r ox oy <<<"$origin"
+    gx=$((ox + dialog_w / 3))
+    gy=$((oy - 12))
+    xdotool mousemove --sync "$gx" "$gy" mousedown 1
+    sleep 0.2
+    xdotool mousemove --sync $((gx + ($1 - ox) / 2)) $((gy + ($2 - oy) / 2))
+    sleep 0.2
+    xdotool mousemove --sync $((gx + $1 - ox)) $((gy + $2 - oy))
+    sleep 0.2
+    xdotool mouseup 1
+    sleep 0.5
+    origin=
+    for _ in $(seq 20); do
+        origin=$(probe locate 102 2>/dev/null) && break
+        sleep 0.2
+    done
+    [ -n "$origin" ] || fail "dragged to $1 $2: the dialog is not found"
+}
+# balloon_whole NAME: a failed open, its picture NAME, and the balloon in it.
+balloon_whole() {
+    local failures found left top right bottom tx ty ox oy bx by bw bh dx dy
+    failures=$(grep -c "cannot open COM2" "$work/program.log")
+    click 0
+    wait_for "cannot open COM2" "$work/program.log" $((failures + 1)) || fail "$1: Open Port did not fail"
+    sleep 0.3
+    shot "$1"
+    found=$(probe balloon "$pictures/$1.png") || fail "$1: no balloon on the screen"
+    read -r left top right bottom tx ty <<<"$found"
+    read -r ox oy <<<"$origin"
+    [ "$left" -ge 1 ] && [ "$top" -ge 1 ] && [ "$right" -le 1022 ] && [ "$bottom" -le 766 ] \
+        || fail "$1: the balloon ($left,$top)-($right,$bottom) is cut off at the output's edge"
+    [ "$left" -ge "$ox" ] && [ "$top" -ge "$oy" ] && [ "$right" -lt $((ox + dialog_w)) ] \
+        && [ "$bottom" -lt $((oy + dialog_h)) ] \
+        || fail "$1: the balloon ($left,$top)-($right,$bottom) leaves the dialog at $ox,$oy"
+    read -r _ _ bx by bw bh < <(awk '$1 == 0' "$work/main.items")
+    bx=$((ox + bx))
+    by=$((oy + by))
+    dx=$((tx < bx ? bx - tx : tx >= bx + bw ? tx - bx - bw + 1 : 0))
+    dy=$((ty < by ? by - ty : ty >= by + bh ? ty - by - bh + 1 : 0))
+    [ "$dx" -le 3 ] && [ "$dy" -le 3 ] \
+        || fail "$1: the tail's tip at $tx,$ty is not at Open Port ($bx,$by, ${bw}x$bh)"
+    xdotool key Escape
+    sleep 0.3
+}
+drag_to $((1024 - 4 - dialog_w)) "$(cut -d' ' -f2 <<<"$origin")"
+[ "$(cut -d' ' -f1 <<<"$origin")" -ge $((1024 - 12 - dialog_w)) ] || fail "the dialog did not reach the right edge: $origin"
+balloon_whole 9-balloon-right-edge
+drag_to "$(cut -d' ' -f1 <<<"$origin")" $((768 - 4 - dialog_h))
+[ "$(cut -d' ' -f2 <<<"$origin")" -ge $((768 - 12 - dialog_h)) ] || fail "the dialog did not reach the bottom edge: $origin"
+balloon_whole 10-balloon-bottom-edge
+kill -0 "$program_pid" 2>/dev/null || fail "the balloon's Escape ended the program"
+
 # With no balloon showing, Escape closes the window and ends the program.
 xdotool key Escape
 expect_clean_exit "$program_pid" "Escape: "
+
+# The title bar of its own: a right click opens the window menu, Escape closes it, Close ends
+# the program.
+start_program "title bar"
+read -r ox oy <<<"$origin"
+shot 11-before-title-menu
+xdotool mousemove --sync $((ox + dialog_w / 3)) $((oy - 12)) click 3
+sleep 0.3
+shot 12-title-menu
+changed 11-before-title-menu 12-title-menu || fail "no window menu from the title bar"
+xdotool key Escape
+for _ in $(seq 25); do
+    shot 13-title-menu-closed
+    changed 11-before-title-menu 13-title-menu-closed || break
+    sleep 0.2
+done
+changed 11-before-title-menu 13-title-menu-closed && fail "Escape left the window menu open"
+kill -0 "$program_pid" 2>/dev/null || fail "Escape in the window menu ended the program"
+xdotool mousemove --sync $((ox + dialog_w - 13)) $((oy - 13)) click 1
+expect_clean_exit "$program_pid" "Close in the title bar: "
 
 # The compositor killed while a port is open: Qt's Wayland plugin ends the program with
 # _exit(), and the port is put back all the same, its settings and its exclusivity as found.

@@ -4,6 +4,7 @@
 #include "framework/win32/Handles.h"
 #include "framework/win32/ReturnFocus.h"
 #include "framework/win32/SystemMove.h"
+#include "framework/win32/TitleBar.h"
 #include "framework/win32/WinUser.h"
 #include "framework/win32/controls/ControlClass.h"
 
@@ -15,6 +16,7 @@
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QShortcut>
 #include <QStyle>
@@ -97,13 +99,24 @@ DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     // factory once).
     QAccessible::installFactory(AccessibleDialog);
     LiveDialogs().insert(this);
+    // The buttons of the title bar are the template's: Close with the window menu, minimize
+    // and maximize only with their boxes.
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
     if ((tmpl.style & WS_CAPTION) == WS_CAPTION)
         flags |= Qt::WindowTitleHint;
-    if (tmpl.style & WS_SYSMENU)
+    if (tmpl.style & WS_SYSMENU) {
         flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+        if (tmpl.style & WS_MINIMIZEBOX)
+            flags |= Qt::WindowMinimizeButtonHint;
+        if (tmpl.style & WS_MAXIMIZEBOX)
+            flags |= Qt::WindowMaximizeButtonHint;
+    }
     if (!pOwner && (tmpl.exStyle & WS_EX_APPWINDOW))
         flags = (flags & ~Qt::WindowType_Mask) | Qt::Window; // its own taskbar entry
+    // A title bar of its own replaces the platform's frame (Qt drops a frameless hint that
+    // comes with title bar hints).
+    if (TitleBar::Wanted(tmpl.style))
+        flags = (flags & Qt::WindowType_Mask) | Qt::FramelessWindowHint;
     setWindowFlags(flags);
     setWindowTitle(AnsiCodePage::ToUnicode(tmpl.caption));
 
@@ -117,7 +130,12 @@ DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     m_baseX = (letters / 26 + 1) / 2;
     m_baseY = metrics.height();
-    setFixedSize(UnitsToPixelsX(tmpl.cx), UnitsToPixelsY(tmpl.cy));
+    if (TitleBar::Wanted(tmpl.style)) {
+        setContentsMargins(0, TitleBar::HeightFor(this), 0, 0);
+        m_pTitleBar = new TitleBar(this, (tmpl.style & WS_SYSMENU) != 0,
+                                   [this](const QPoint& at) { PopupSystemMenu(at); });
+    }
+    setFixedSize(UnitsToPixelsX(tmpl.cx), ClientTop() + UnitsToPixelsY(tmpl.cy));
 
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* pNow) {
         if (pNow && pNow->window() == this)
@@ -127,7 +145,7 @@ DialogWindow::DialogWindow(const DialogTemplate& tmpl, QWidget* pOwner)
     if (m_style & WS_SYSMENU) {
         auto* pShortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
         connect(pShortcut, &QShortcut::activated, this,
-                [this] { PopupSystemMenu(mapToGlobal(QPoint(0, 0))); });
+                [this] { PopupSystemMenu(mapToGlobal(QPoint(0, ClientTop()))); });
         // The window menu's Close says Alt+F4; without a window manager nobody else hears it.
         auto* pClose = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this);
         connect(pClose, &QShortcut::activated, this,
@@ -141,8 +159,8 @@ DialogWindow::~DialogWindow() {
 
 void DialogWindow::AddControl(QWidget* pControl, const DialogTemplate::Item& item) {
     // A control of a fixed size (an icon static) keeps it.
-    pControl->setGeometry(UnitsToPixelsX(item.x), UnitsToPixelsY(item.y), UnitsToPixelsX(item.cx),
-                          UnitsToPixelsY(item.cy));
+    pControl->setGeometry(UnitsToPixelsX(item.x), ClientTop() + UnitsToPixelsY(item.y),
+                          UnitsToPixelsX(item.cx), UnitsToPixelsY(item.cy));
     pControl->setEnabled(!(item.style & WS_DISABLED));
     pControl->installEventFilter(this); // for changes of its enabled state
     // The first template item lies on top: each new control goes below those before it.
@@ -164,6 +182,14 @@ QWidget* DialogWindow::Control(int nID) const {
     for (std::size_t i = 0; i < m_controls.size(); ++i) {
         if (m_items[i]->id == nID && HandleOf(m_controls[i]))
             return m_controls[i];
+    }
+    return nullptr;
+}
+
+const DialogTemplate::Item* DialogWindow::ItemOf(const QWidget* pControl) const {
+    for (std::size_t i = 0; i < m_controls.size(); ++i) {
+        if (m_controls[i] == pControl)
+            return m_items[i];
     }
     return nullptr;
 }
@@ -321,6 +347,12 @@ void DialogWindow::paintEvent(QPaintEvent* pEvent) {
     m_pPaintEvent = pEvent;
     SendMessageA(Handle(), WM_PAINT, 0, 0);
     m_pPaintEvent = nullptr;
+    if (m_pTitleBar) {
+        // Without the platform's frame the window shows its edges itself.
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
 }
 
 void DialogWindow::keyPressEvent(QKeyEvent* pEvent) {
@@ -397,7 +429,7 @@ void DialogWindow::contextMenuEvent(QContextMenuEvent* pEvent) {
     // the background (statics and group boxes are transparent) opens the window menu; a
     // right click on a button does nothing.
     if (pEvent->reason() == QContextMenuEvent::Keyboard)
-        PopupSystemMenu(mapToGlobal(QPoint(0, 0)));
+        PopupSystemMenu(mapToGlobal(QPoint(0, ClientTop())));
     else if (!childAt(pEvent->pos()))
         PopupSystemMenu(pEvent->globalPos());
 }

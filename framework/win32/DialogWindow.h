@@ -8,6 +8,7 @@
 #include <vector>
 
 class QPaintEvent;
+class TitleBar;
 
 // The widget of a dialog built from its template. It turns Qt's events into the messages of
 // the dialog manager, sent to the dialog's handle: button clicks, keys, painting, Close and
@@ -23,6 +24,12 @@ public:
 
     const DialogTemplate& Template() const { return m_template; }
 
+    // Where the dialog's inside begins below a title bar it draws itself (TitleBar), and the
+    // inside: what the template lays out, and what a program paints and measures. The title
+    // bar is the contents margin at the top.
+    int ClientTop() const { return contentsMargins().top(); }
+    QRect ClientRect() const { return contentsRect(); }
+
     // Places a control made for a template item: its rectangle, enabled state, stacking and
     // tab order.
     void AddControl(QWidget* pControl, const DialogTemplate::Item& item);
@@ -30,6 +37,8 @@ public:
     const std::vector<QWidget*>& Controls() const { return m_controls; }
     // The control with this identifier, or null (also for a control destroyed on its own).
     QWidget* Control(int nID) const;
+    // The template item a control was made from, or null.
+    const DialogTemplate::Item* ItemOf(const QWidget* pControl) const;
     // The next enabled tab stop after pAfter (from the start for null), or before it.
     QWidget* NextTabStop(QWidget* pAfter, bool bPrevious) const;
 
@@ -84,6 +93,7 @@ private:
     // the dialog knows of its children it holds itself (a control's style never changes).
     std::vector<QWidget*> m_controls;
     std::vector<const DialogTemplate::Item*> m_items;
+    TitleBar* m_pTitleBar = nullptr;
     QWidget* m_pLastTabStop = nullptr;
     HMENU m_hSystemMenu = nullptr;
     QPaintEvent* m_pPaintEvent = nullptr;

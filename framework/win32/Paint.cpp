@@ -10,6 +10,9 @@ HDC BeginPaint(HWND hWnd, PAINTSTRUCT* lpPaint) {
     if (!pWidget || !lpPaint)
         return nullptr;
     lpPaint->hdc = new HDC__(pWidget);
+    // A window paints its inside, below a title bar of its own (GetClientRect).
+    if (pWidget->isWindow())
+        lpPaint->hdc->translate(pWidget->contentsRect().topLeft());
     lpPaint->fErase = FALSE;
     GetClientRect(hWnd, &lpPaint->rcPaint);
     return lpPaint->hdc;

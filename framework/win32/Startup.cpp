@@ -7,6 +7,8 @@
 #include "serial/comm.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
@@ -127,6 +129,17 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
                                        StartupMessage::Kept(context.category), context.line, text});
 }
 
+// The events that come after the last window went (the compositor's answer to its end, a ping
+// that came with the click on Close) are handed over, and the display's reader thread is given
+// time to go back to waiting on the connection. Qt 6.4's Wayland plugin, ended while this thread
+// has just handed its reader a read it prepared, leaves that read pending and waits for ever on
+// its second reader, which waits for the first.
+void SettleWaylandReader() {
+    QEventLoop settle;
+    QTimer::singleShot(200, &settle, &QEventLoop::quit);
+    settle.exec();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -168,6 +181,8 @@ int main(int argc, char** argv) {
     WaitPump waits;
     char noArguments[] = "";
     const int nResult = WinMain(GetModuleHandleA(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        SettleWaylandReader();
     // Ended by a signal: the teardown has run, now the status says which signal it was.
     endings.Reraise();
     return nResult;

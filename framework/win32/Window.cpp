@@ -169,7 +169,9 @@ BOOL GetClientRect(HWND hWnd, LPRECT lpRect) {
     QWidget* pWidget = WidgetOf(hWnd);
     if (!pWidget || !lpRect)
         return FALSE;
-    *lpRect = RECT{0, 0, pWidget->width(), pWidget->height()};
+    // A window's inside leaves out a title bar it draws itself: its contents margin.
+    const QRect client = pWidget->isWindow() ? pWidget->contentsRect() : pWidget->rect();
+    *lpRect = RECT{0, 0, client.width(), client.height()};
     return TRUE;
 }
 
