@@ -199,22 +199,9 @@ grep -Fxq "COM1  $(readlink "$check/COM1")  link $check/COM1" "$work/check.log" 
 # server ended mid-session is the device gone (status 4).
 ser2net=$build/ser2net/usr/sbin/ser2net
 if [ -x "$ser2net" ]; then
-    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    cat >"$work/ser2net.yaml" <<EOF
-connection: &com1
-  accepter: telnet(rfc2217),tcp,127.0.0.1,$port
-  connector: serialdev,$(readlink "$XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM1"),19200n81,local
-  options:
-    chardelay: false
-    kickolduser: true
-EOF
-    "$ser2net" -u -d -c "$work/ser2net.yaml" >"$work/ser2net.log" 2>&1 &
-    server=$!
-    pids+=($server)
-    for _ in $(seq 100); do
-        grep -qi ":$(printf '%04X' "$port") 00000000:0000 0A" /proc/net/tcp && break
-        sleep 0.05
-    done
+    start_ser2net "$ser2net" "$(readlink "$XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM1")" ||
+        fail "ser2net does not listen: $(cat "$work/ser2net.log")"
+    server=$ser2net_pid port=$ser2net_port
     url=rfc2217://127.0.0.1:$port
     [ "$(morvik-ports --assign 4 "$url")" = "COM4 -> $url" ] || fail "--assign of a URL"
     morvik-ports | grep -Fxq "COM4  $url  link $XDG_CONFIG_HOME/MorvikSerialDemo/ports/COM4, RFC 2217" ||

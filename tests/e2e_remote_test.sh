@@ -22,22 +22,9 @@ ports=$XDG_CONFIG_HOME/MorvikSerialDemo/ports
 "$simdevice" --port 1 >"$work/device.log" 2>&1 &
 pids+=($!)
 wait_for "simulated device on COM1" "$work/device.log" || fail "the device did not start"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-cat >"$work/ser2net.yaml" <<END
-connection: &com1
-  accepter: telnet(rfc2217),tcp,127.0.0.1,$port
-  connector: serialdev,$(readlink "$ports/COM1"),19200n81,local
-  options:
-    chardelay: false
-    kickolduser: true
-END
-"$ser2net" -u -d -c "$work/ser2net.yaml" >"$work/ser2net.log" 2>&1 &
-server=$!
-pids+=($server)
-# Its listener, not its exit status, says it serves (a bind failure is only logged).
-listening() { grep -qi ":$(printf '%04X' "$port") 00000000:0000 0A" /proc/net/tcp; }
-for _ in $(seq 100); do listening && break; sleep 0.05; done
-listening || fail "ser2net does not listen: $(cat "$work/ser2net.log")"
+start_ser2net "$ser2net" "$(readlink "$ports/COM1")" ||
+    fail "ser2net does not listen: $(cat "$work/ser2net.log")"
+server=$ser2net_pid port=$ser2net_port
 ln -s "rfc2217://127.0.0.1:$port" "$ports/COM2"
 
 "$probe" items 102 >"$work/main.items" || fail "no layout of the main dialog"

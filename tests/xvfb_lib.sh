@@ -90,3 +90,29 @@ start_weston() {
     sleep 0.5
     xdotool mousemove --sync 1023 767 mousemove --sync 0 0
 }
+
+# start_ser2net SER2NET DEVICE: ser2net's RFC 2217 port on 127.0.0.1 (a free port, in
+# $ser2net_port) in front of DEVICE at 19200 8N1, as the README's configuration has it; its pid
+# is ser2net_pid. Its listener, not its exit status, says it serves (a bind failure is only
+# logged): returns 1 when it does not listen.
+start_ser2net() {
+    ser2net_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    cat >"$work/ser2net.yaml" <<END
+connection: &com1
+  accepter: telnet(rfc2217),tcp,127.0.0.1,$ser2net_port
+  connector: serialdev,$2,19200n81,local
+  options:
+    chardelay: false
+    kickolduser: true
+END
+    "$1" -u -d -c "$work/ser2net.yaml" >"$work/ser2net.log" 2>&1 &
+    ser2net_pid=$!
+    pids+=($ser2net_pid)
+    local listener
+    listener=":$(printf '%04X' "$ser2net_port") 00000000:0000 0A"
+    for _ in $(seq 100); do
+        grep -qi "$listener" /proc/net/tcp && return 0
+        sleep 0.05
+    done
+    return 1
+}
