@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 
 #include <chrono>
@@ -119,6 +121,29 @@ TEST(CommandHistory, KeepsTheLatestFiveHundred) {
     const EditHistory again(&edit, file);
     EXPECT_EQ(500, again.Entries().size());
     EXPECT_EQ(QString("last"), again.Entries().first());
+}
+
+// Byte order marks at a line's start are no part of a command: an entry read is one that writing
+// gives back.
+TEST(CommandHistory, ReadsBackWhatItWrites) {
+    QLineEdit edit;
+    const QString file = EditHistory::PathFor("history-marks");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()));
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("\xEF\xBB\xBF\xEF\xBB\xBF\n\xEF\xBB\xBF\xEF\xBB\xBF"
+                "DIR\nOK\n");
+    }
+    QStringList read;
+    {
+        EditHistory history(&edit, file);
+        read = history.Entries();
+        EXPECT_EQ(QStringList({"DIR", "OK"}), read);
+        history.Add("NEW");
+    }
+    read.prepend("NEW");
+    EXPECT_EQ(read, EditHistory(&edit, file).Entries());
 }
 
 // What is no regular file of sane size is neither read nor written over: a FIFO (which would

@@ -85,8 +85,11 @@ void EditHistory::Read() {
     close(fd);
     bytes.truncate(static_cast<int>(got));
     for (const QByteArray& line : bytes.split('\n')) {
-        // Decoding drops a byte order mark: a line of one alone is empty too.
-        const QString entry = QString::fromUtf8(line);
+        // Decoding drops one byte order mark; the others go too, or an entry of one would be
+        // written back as a line that reads as empty.
+        QString entry = QString::fromUtf8(line);
+        while (entry.startsWith(QChar(0xFEFF)))
+            entry.remove(0, 1);
         if (!entry.isEmpty() && m_entries.size() < kMaxEntries)
             m_entries << entry;
     }
