@@ -1,5 +1,6 @@
 #include "serial/SerialPort.h"
 #include "serial/comm.h"
+#include "tests/PortTesting.h"
 #include "tests/SlaveView.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/PtyDevice.h"
@@ -14,10 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-BOOL Open57600(CSerialPort& port) {
-    return port.Open(1, 57600, PARITY_NONE, DATABITS_8, STOPBITS_10);
-}
 
 // The guardian acts once the process it guards is gone: give it a moment.
 bool PutBackSoon(const SlaveView& view, const termios& before) {
@@ -51,7 +48,7 @@ TEST(LineGuardian, PutsTheLineBackWhenTheProgramEndsWithoutDoingSo) {
                 if (c.guarded && !CommGuardPorts())
                     return 3;
                 auto* port = new CSerialPort(); // only the end of the process lets go of it
-                if (!Open57600(*port))
+                if (!OpenStandard(*port, 1, 57600))
                     return 3;
                 if (c.end == End::UnderscoreExit)
                     _exit(7);
@@ -84,8 +81,8 @@ TEST(LineGuardian, LeavesALineClosedNormallyToItsNextOwner) {
     ChildProcess child(
         [&] {
             CSerialPort port;
-            if (CommGuardPorts() && Open57600(port) && port.Close() && Open57600(port) &&
-                port.Close())
+            if (CommGuardPorts() && OpenStandard(port, 1, 57600) && port.Close() &&
+                OpenStandard(port, 1, 57600) && port.Close())
                 ChildProcess::ReadyAndWait();
             return 3;
         },

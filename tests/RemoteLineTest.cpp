@@ -1,6 +1,8 @@
 #include "serial/SerialPort.h"
 #include "serial/TelnetCodec.h"
 #include "serial/comm.h"
+#include "tests/Files.h"
+#include "tests/PortTesting.h"
 #include "tests/RemoteServers.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/PtyDevice.h"
@@ -20,25 +22,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-BOOL OpenStandard(CSerialPort& port, DWORD nPort) {
-    return port.Open(nPort, 19200, PARITY_NONE, DATABITS_8, STOPBITS_10);
-}
-
 std::string LastMessage() {
     return static_cast<const char*>(CommErrorMessage());
-}
-
-std::string AllBytes() {
-    std::string bytes;
-    for (int b = 0; b < 256; ++b)
-        bytes += static_cast<char>(b);
-    return bytes;
 }
 
 // Answers like the simulated device's acceptance commands: an identity, a value, an error.
@@ -60,15 +45,16 @@ struct Served {
     std::string url;
 };
 
-// Empty url when the server cannot run here (the test is skipped).
-Served Serve(Kind kind, PtyDevice& dev) {
+// The server in front of device; COM2 in dev's ports folder names it. Empty url when the
+// server cannot run here (the test is skipped).
+Served Serve(Kind kind, const std::string& device, PtyDevice& dev) {
     Served s;
     if (kind == Kind::PortManager) {
-        s.manager = std::make_unique<PortManagerServer>(dev.SlavePath());
+        s.manager = std::make_unique<PortManagerServer>(device);
         if (s.manager->Ok())
             s.url = s.manager->Url();
     } else if (!Ser2net::Binary().empty()) {
-        s.ser2net = std::make_unique<Ser2net>(dev.SlavePath(), kind == Kind::Ser2netTelnet);
+        s.ser2net = std::make_unique<Ser2net>(device, kind == Kind::Ser2netTelnet);
         if (s.ser2net->Ok())
             s.url = s.ser2net->Url();
     }
@@ -77,21 +63,31 @@ Served Serve(Kind kind, PtyDevice& dev) {
     return s;
 }
 
+Served Serve(Kind kind, PtyDevice& dev) {
+    return Serve(kind, dev.SlavePath(), dev);
+}
+
 const char* Name(Kind k) {
     return k == Kind::Ser2netTelnet ? "ser2net rfc2217"
                                     : (k == Kind::Ser2netRaw ? "ser2net raw" : "PortManager");
 }
 
-class ThroughServer : public ::testing::TestWithParam<Kind> {};
+// COM2 open through the server, in front of the pseudo-terminal dev.
+class ThroughServer : public ::testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override {
+        served = Serve(GetParam(), dev);
+        if (served.url.empty())
+            GTEST_SKIP() << Name(GetParam()) << " cannot run here";
+        ASSERT_TRUE(OpenStandard(port, 2)) << LastMessage();
+    }
+    PtyDevice dev{1};
+    Served served;
+    CSerialPort port;
+};
 
 TEST_P(ThroughServer, ExchangesAsOnALocalLine) {
-    PtyDevice dev(1);
-    const Served s = Serve(GetParam(), dev);
-    if (s.url.empty())
-        GTEST_SKIP() << Name(GetParam()) << " cannot run here";
     dev.StartResponder(Device);
-    CSerialPort port;
-    ASSERT_TRUE(OpenStandard(port, 2)) << LastMessage();
     for (int round = 0; round < 3; ++round) {
         for (const char* command : {"*IDN?", "MEAS?", "BOGUS"}) {
             CString reply;
@@ -104,13 +100,7 @@ TEST_P(ThroughServer, ExchangesAsOnALocalLine) {
 }
 
 TEST_P(ThroughServer, CarriesEveryByteBothWays) {
-    PtyDevice dev(1);
-    const Served s = Serve(GetParam(), dev);
-    if (s.url.empty())
-        GTEST_SKIP() << Name(GetParam()) << " cannot run here";
-    CSerialPort port;
-    ASSERT_TRUE(OpenStandard(port, 2)) << LastMessage();
-    const std::string all = AllBytes();
+    const std::string all = EveryByte();
     DWORD written = 0;
     ASSERT_TRUE(CommWrite(port.m_hPort, all.data(), static_cast<DWORD>(all.size()), &written));
     EXPECT_EQ(all.size(), written);
@@ -129,12 +119,6 @@ TEST_P(ThroughServer, CarriesEveryByteBothWays) {
 }
 
 TEST_P(ThroughServer, PurgeDropsStaleBytesAlreadyOnTheirWay) {
-    PtyDevice dev(1);
-    const Served s = Serve(GetParam(), dev);
-    if (s.url.empty())
-        GTEST_SKIP() << Name(GetParam()) << " cannot run here";
-    CSerialPort port;
-    ASSERT_TRUE(OpenStandard(port, 2)) << LastMessage();
     // A raw socket's server sets the line up in its own time, with nothing to answer: until
     // then the pseudo-terminal would echo what the device says.
     if (GetParam() == Kind::Ser2netRaw)
@@ -157,30 +141,18 @@ TEST_P(ThroughServer, PurgeDropsStaleBytesAlreadyOnTheirWay) {
 
 // The simulated device's acceptance commands, as the dialog sends them, through the server.
 // Raw TCP makes the same exchange with no purge: the RFC 2217 servers show it.
-class ThroughRfc2217Server : public ThroughServer {};
+class ThroughRfc2217Server : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(ThroughRfc2217Server, TheSimulatedDevicesCommandsAnswerAsOnALocalLine) {
     PtyDevice dev(8); // the private ports folder
     ChildProcess device({MORVIK_SIMDEVICE, "--port", "1", "--ports", dev.PortsFolder()},
                         {{}, ChildProcess::Pipe});
     ASSERT_NE(std::string::npos, device.ReadLine(5000).find("simulated device on COM1"));
-    std::string slave(256, '\0');
-    const ssize_t n = readlink((dev.PortsFolder() + "/COM1").c_str(), &slave[0], slave.size());
-    ASSERT_GT(n, 0);
-    slave.resize(static_cast<std::size_t>(n));
-    Served s;
-    if (GetParam() == Kind::PortManager) {
-        s.manager = std::make_unique<PortManagerServer>(slave);
-        if (s.manager->Ok())
-            s.url = s.manager->Url();
-    } else if (!Ser2net::Binary().empty()) {
-        s.ser2net = std::make_unique<Ser2net>(slave);
-        if (s.ser2net->Ok())
-            s.url = s.ser2net->Url();
-    }
+    const std::string slave = LinkOf(dev.PortsFolder() + "/COM1");
+    ASSERT_FALSE(slave.empty());
+    const Served s = Serve(GetParam(), slave, dev);
     if (s.url.empty())
         GTEST_SKIP() << Name(GetParam()) << " cannot run here";
-    dev.Link(2, s.url);
     CSerialPort port;
     ASSERT_TRUE(OpenStandard(port, 2)) << LastMessage();
     struct Case {
@@ -414,7 +386,7 @@ TEST(TelnetCodec, ReadsAStreamCutAnywhereAsTheWhole) {
         EXPECT_EQ(std::string("\x65\xff\x01"), events[1].payload) << cut;
     }
     std::string escaped;
-    const std::string all = AllBytes();
+    const std::string all = EveryByte();
     TelnetCodec::AppendEscaped(reinterpret_cast<const unsigned char*>(all.data()), all.size(),
                                &escaped);
     EXPECT_EQ(all + kIac, escaped);

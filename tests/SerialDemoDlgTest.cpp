@@ -7,6 +7,7 @@
 #include "framework/win32/controls/ListBoxControl.h"
 #include "framework/afx/WinApp.h"
 #include "tests/DialogDriver.h"
+#include "tests/PortTesting.h"
 #include "testsupport/PtyDevice.h"
 #include "tests/StderrCapture.h"
 #include "tests/TestDlg.h"
@@ -27,6 +28,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -35,8 +37,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The tooltip label Qt shows now, or null.
 const QWidget* ShownToolTip() {
     for (const QWidget* w : QApplication::topLevelWidgets()) {
@@ -44,10 +44,6 @@ const QWidget* ShownToolTip() {
             return w;
     }
     return nullptr;
-}
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
 class MainDialog : public ::testing::Test {
@@ -343,12 +339,8 @@ TEST_F(MainDialog, RepliesInUtf8OrWindows1252AndACommandTheLineCannotCarryUnderA
 }
 
 TEST_F(MainDialog, APortsProfileSetsTheEndsTheTimeoutAndTheEncodingOfSend) {
-    {
-        std::FILE* file = std::fopen((dev.PortsFolder() + "/COM2.profile").c_str(), "w");
-        ASSERT_NE(nullptr, file);
-        std::fputs("command-end = lf\nreply-end = lf\ntimeout = 3000\nencoding = utf-8\n", file);
-        std::fclose(file);
-    }
+    std::ofstream(dev.PortsFolder() + "/COM2.profile")
+        << "command-end = lf\nreply-end = lf\ntimeout = 3000\nencoding = utf-8\n";
     std::string received;
     dev.StartResponder(
         [&](const std::string& cmd) -> std::string {
@@ -386,12 +378,7 @@ TEST_F(MainDialog, APortsProfileSetsTheEndsTheTimeoutAndTheEncodingOfSend) {
 }
 
 TEST_F(MainDialog, AWrongProfileFileOpensNothingAndSaysWhichLineAndWhat) {
-    {
-        std::FILE* file = std::fopen((dev.PortsFolder() + "/COM2.profile").c_str(), "w");
-        ASSERT_NE(nullptr, file);
-        std::fputs("# the meter\nparity = marks\n", file);
-        std::fclose(file);
-    }
+    std::ofstream(dev.PortsFolder() + "/COM2.profile") << "# the meter\nparity = marks\n";
     ui.Run([&] {
         Open(2);
         EXPECT_TRUE(ShowsClosed());

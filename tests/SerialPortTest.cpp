@@ -3,6 +3,7 @@
 #include "serial/comm.h"
 #include "tests/FakeMachine.h"
 #include "tests/Files.h"
+#include "tests/PortTesting.h"
 #include "tests/SlaveView.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/Descriptors.h"
@@ -31,16 +32,6 @@
 #include <unistd.h>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-BOOL OpenStandard(CSerialPort& port, DWORD nPort = 1, DWORD nBaud = 19200) {
-    return port.Open(nPort, nBaud, PARITY_NONE, DATABITS_8, STOPBITS_10);
-}
 
 // Bytes waiting in the driver for the port's descriptor.
 int DriverHolds(HANDLE h) {
@@ -617,9 +608,7 @@ TEST(SerialPortLine, FlowControlBytesPassBothWaysOnAKernelDefaultTty) {
     EXPECT_EQ("again\r", dev.Read(1000));
 
     // Every byte value but 0x00 (which a string cannot carry) goes out and comes back.
-    std::string all;
-    for (int b = 1; b < 256; ++b)
-        all += static_cast<char>(b);
+    const std::string all = EveryByte().substr(1);
     ASSERT_EQ(TRUE, port.SendString(all.c_str()));
     EXPECT_EQ(all, dev.Read(1000));
     dev.Write(std::string(1, '\0') + all);

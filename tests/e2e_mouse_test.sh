@@ -28,14 +28,6 @@ grep -q "DISPLAY=:$free" "$work/nodisplay.err" || fail "the line does not name :
 # Where each template item lies in its window, in this display's pixels.
 "$probe" items 102 >"$work/main.items" || fail "no layout of the main dialog"
 "$probe" items 100 >"$work/about.items" || fail "no layout of the About box"
-# centre <items file> <index>: "x y" of the item's centre.
-centre() { awk -v i="$2" '$1 == i { print int($3 + $5 / 2), int($4 + $6 / 2) }' "$1"; }
-# click <window> <items file> <index> [button [repeat]]
-click() {
-    # shellcheck disable=SC2046
-    xdotool mousemove --sync --window "$1" $(centre "$2" "$3") click --repeat "${5:-1}" "${4:-1}"
-    sleep 0.2
-}
 # The program's visible windows other than $1 (its popup menus).
 popups() {
     xdotool search --onlyvisible --pid "$program_pid" 2>/dev/null | grep -v -x "$1" || true
@@ -47,12 +39,6 @@ wait_popup() {
         sleep 0.1
     done
     return 1
-}
-# Whether the inside of a template item (3 pixels in from its edges) is one colour.
-blank() {
-    local x y w h
-    read -r x y w h < <(awk -v i="$3" '$1 == i { print $3 + 3, $4 + 3, $5 - 6, $6 - 6 }' "$2")
-    "$probe" blank "$1" "$x" "$y" "$w" "$h" 2>/dev/null
 }
 # Waits up to 5 s for an item to become blank ($1 = yes) or not ($1 = no).
 wait_blank() {

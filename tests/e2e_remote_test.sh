@@ -28,17 +28,6 @@ server=$ser2net_pid port=$ser2net_port
 ln -s "rfc2217://127.0.0.1:$port" "$ports/COM2"
 
 "$probe" items 102 >"$work/main.items" || fail "no layout of the main dialog"
-centre() { awk -v i="$2" '$1 == i { print int($3 + $5 / 2), int($4 + $6 / 2) }' "$1"; }
-click() {
-    # shellcheck disable=SC2046
-    xdotool mousemove --sync --window "$1" $(centre "$2" "$3") click --repeat "${5:-1}" "${4:-1}"
-    sleep 0.2
-}
-blank() {
-    local x y w h
-    read -r x y w h < <(awk -v i="$3" '$1 == i { print $3 + 3, $4 + 3, $5 - 6, $6 - 6 }' "$2")
-    "$probe" blank "$1" "$x" "$y" "$w" "$h" 2>/dev/null
-}
 
 "$program" >"$work/program.log" 2>&1 &
 program_pid=$!

@@ -91,6 +91,24 @@ start_weston() {
     xdotool mousemove --sync 1023 767 mousemove --sync 0 0
 }
 
+# Template items as `dialog_probe items ID` lists them: index, id, x, y, width, height in the
+# window's pixels.
+# centre <items file> <index>: "x y" of the item's centre.
+centre() { awk -v i="$2" '$1 == i { print int($3 + $5 / 2), int($4 + $6 / 2) }' "$1"; }
+# click <window> <items file> <index> [button [repeat]]: the real pointer at the item's centre.
+click() {
+    # shellcheck disable=SC2046
+    xdotool mousemove --sync --window "$1" $(centre "$2" "$3") click --repeat "${5:-1}" "${4:-1}"
+    sleep 0.2
+}
+# blank <window> <items file> <index>: whether the inside of the item (3 pixels in from its
+# edges) is one colour; $probe is the dialog probe.
+blank() {
+    local x y w h
+    read -r x y w h < <(awk -v i="$3" '$1 == i { print $3 + 3, $4 + 3, $5 - 6, $6 - 6 }' "$2")
+    "$probe" blank "$1" "$x" "$y" "$w" "$h" 2>/dev/null
+}
+
 # start_ser2net SER2NET DEVICE: ser2net's RFC 2217 port on 127.0.0.1 (a free port, in
 # $ser2net_port) in front of DEVICE at 19200 8N1, as the README's configuration has it; its pid
 # is ser2net_pid. Its listener, not its exit status, says it serves (a bind failure is only
