@@ -1,5 +1,6 @@
 #include "serial/LineProfile.h"
 
+#include "core/OneLine.h"
 #include "serial/CommTypes.h"
 
 #include <algorithm>
@@ -58,19 +59,9 @@ template <std::size_t N> std::string Listed(const char* const (&names)[N]) {
     return text;
 }
 
-// A value as a reason quotes it: what a terminal would not show plainly as \xHH, and no
-// longer than a line needs.
+// A value as a reason quotes it.
 std::string Shown(const std::string& value) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (const char c : value.substr(0, kLongestValueShown)) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b >= 0x20 && b < 0x7f)
-            text += c;
-        else
-            text += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
-    }
-    return value.size() > kLongestValueShown ? text + "..." : text;
+    return Printable(value, kLongestValueShown);
 }
 
 // Decimal digits only, from min to max.

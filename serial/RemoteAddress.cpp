@@ -1,5 +1,7 @@
 #include "serial/RemoteAddress.h"
 
+#include "core/OneLine.h"
+
 #include <cstring>
 
 namespace {
@@ -41,20 +43,9 @@ bool Ipv6Ok(const std::string& host) {
     return true;
 }
 
-// Part of a URL quoted in a reason: cut short, and every byte a terminal would not show as it is
-// written \xHH.
+// Part of a URL quoted in a reason.
 std::string Shown(const std::string& part) {
-    constexpr std::size_t kLongestShown = 64;
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (const char c : part.substr(0, kLongestShown)) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b >= 0x20 && b < 0x7f)
-            text += c;
-        else
-            text += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
-    }
-    return part.size() > kLongestShown ? text + "..." : text;
+    return Printable(part, 64);
 }
 
 } // namespace
