@@ -1,5 +1,6 @@
 #include "serial/PortsFolder.h"
 
+#include "core/UniqueFd.h"
 #include "serial/Deadline.h"
 #include "serial/LivenessMark.h"
 
@@ -18,22 +19,6 @@ constexpr mode_t kFolderMode = 0700;
 constexpr const char* kProfileSuffix = ".profile";
 // A profile file is a few lines a person wrote; anything larger is something else.
 constexpr off_t kLargestProfile = 65536;
-
-// Closes a descriptor when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 bool WriteAll(int fd, const std::string& text) {
     for (std::size_t done = 0; done < text.size();) {
@@ -165,7 +150,7 @@ PortsFolder::Profile PortsFolder::ReadProfile(unsigned nPort, LineProfile* pProf
         return Profile::Wrong;
     };
     // Not blocking: a FIFO in its place must not hold the open.
-    const Descriptor fd(RetryOnEintr(
+    const UniqueFd fd(RetryOnEintr(
         [&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
     struct stat st {};
     if (fd.Get() < 0) {
@@ -203,7 +188,7 @@ PortsFolder::Profile PortsFolder::ReadProfile(unsigned nPort, LineProfile* pProf
 bool PortsFolder::WriteProfile(unsigned nPort, const LineProfile& profile) const {
     const std::string text = profile.Format();
     return Replace(ProfilePath(nPort), [&](const char* temporary) {
-        const Descriptor fd(RetryOnEintr([&] {
+        const UniqueFd fd(RetryOnEintr([&] {
             return open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
         }));
         // On disk before it takes the old one's place.

@@ -1,5 +1,6 @@
 #include "serial/TcpConnector.h"
 
+#include "core/UniqueFd.h"
 #include "serial/CommTypes.h"
 #include "serial/Deadline.h"
 
@@ -64,23 +65,6 @@ TcpConnector::Result Failed(DWORD code, int error, std::string why) {
     return r;
 }
 
-// Owns a socket until it is handed over.
-class Socket {
-public:
-    explicit Socket(int fd) : m_fd(fd) {}
-    ~Socket() {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int Get() const { return m_fd; }
-    int Release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
 void SetOptions(int fd) {
     const int on = 1;
     // Best effort: a socket without them still works, only slower or later to notice a loss.
@@ -134,7 +118,7 @@ TcpConnector::Result TcpConnector::Connect(const std::string& host, unsigned por
     const Deadline connecting(ms);
     Result last = Failed(COMM_ERROR_CONNECT, EADDRNOTAVAIL, "no address for " + host);
     for (const addrinfo* a = lookup->list; a; a = a->ai_next) {
-        Socket s(
+        UniqueFd s(
             socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
         if (s.Get() < 0) {
             last = Failed(COMM_ERROR_CONNECT, errno,
